@@ -1,0 +1,148 @@
+#include "core/StrUtils.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+#include "core/Exception.h"
+
+namespace tarnwick {
+
+std::string UpperCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r) c = UpCase(c);
+    return r;
+}
+
+std::string LowerCase(std::string_view s) {
+    std::string r(s);
+    for (char& c : r) c = LowCase(c);
+    return r;
+}
+
+bool SameText(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (UpCase(a[i]) != UpCase(b[i])) return false;
+    return true;
+}
+
+int CompareText(std::string_view a, std::string_view b) noexcept {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto x = static_cast<unsigned char>(UpCase(a[i]));
+        const auto y = static_cast<unsigned char>(UpCase(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+bool StartsText(std::string_view prefix, std::string_view s) noexcept {
+    return s.size() >= prefix.size() && SameText(prefix, s.substr(0, prefix.size()));
+}
+
+std::size_t PosText(std::string_view needle, std::string_view haystack) noexcept {
+    if (needle.empty() || needle.size() > haystack.size()) return 0;
+    for (std::size_t i = 0; i + needle.size() <= haystack.size(); ++i)
+        if (SameText(needle, haystack.substr(i, needle.size()))) return i + 1;
+    return 0;
+}
+
+namespace {
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+template <typename T>
+std::optional<T> ParseDecimal(std::string_view s) noexcept {
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    if (i == s.size()) return std::nullopt;
+    // Accumulate as a negative number so that the type's minimum fits.
+    const T min = std::numeric_limits<T>::min();
+    T value = 0;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c < '0' || c > '9') return std::nullopt;
+        const T digit = c - '0';
+        if (value < (min + digit) / 10) return std::nullopt;
+        value = value * 10 - digit;
+    }
+    if (!negative) {
+        if (value == min) return std::nullopt;
+        value = -value;
+    }
+    return value;
+}
+
+[[noreturn]] void RaiseNotAnInteger(std::string_view s) {
+    throw EConvertError("'" + std::string(s) + "' is not a valid integer value");
+}
+
+}  // namespace
+
+std::string Trim(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsBlankOrControl(s[b])) ++b;
+    while (e > b && IsBlankOrControl(s[e - 1])) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string TrimLeft(std::string_view s) {
+    std::size_t b = 0;
+    while (b < s.size() && IsBlankOrControl(s[b])) ++b;
+    return std::string(s.substr(b));
+}
+
+std::string TrimRight(std::string_view s) {
+    std::size_t e = s.size();
+    while (e > 0 && IsBlankOrControl(s[e - 1])) --e;
+    return std::string(s.substr(0, e));
+}
+
+std::optional<std::int32_t> TryStrToInt(std::string_view s) noexcept {
+    return ParseDecimal<std::int32_t>(s);
+}
+
+std::optional<std::int64_t> TryStrToInt64(std::string_view s) noexcept {
+    return ParseDecimal<std::int64_t>(s);
+}
+
+std::int32_t StrToInt(std::string_view s) {
+    if (auto v = TryStrToInt(s)) return *v;
+    RaiseNotAnInteger(s);
+}
+
+std::int64_t StrToInt64(std::string_view s) {
+    if (auto v = TryStrToInt64(s)) return *v;
+    RaiseNotAnInteger(s);
+}
+
+std::int32_t StrToIntDef(std::string_view s, std::int32_t fallback) noexcept {
+    return TryStrToInt(s).value_or(fallback);
+}
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string out;
+    if (n > 0) {
+        std::vector<char> buffer(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, args);
+        out.assign(buffer.data(), static_cast<std::size_t>(n));
+    }
+    va_end(args);
+    return out;
+}
+
+}  // namespace tarnwick
