@@ -24,6 +24,7 @@ import signal
 import socket
 import socketserver
 import sys
+import threading
 import time
 import urllib.parse
 
@@ -71,10 +72,6 @@ def load_catalogue(path):
 
 class BadRequest(Exception):
     pass
-
-
-class Stopped(Exception):
-    """Raised by the SIGTERM and SIGINT handlers to end serve_forever at once."""
 
 
 class Request:
@@ -366,12 +363,13 @@ class Server(socketserver.ThreadingTCPServer):
     def record(self, index):
         entry = self.entries[index]
         items = [f"{name}={entry[name]}" for name in RECORD_FIELDS]
-        if entry.get("preview"):
-            items.append(f"preview={self.base_url()}/preview/{index}.jpg")
+        preview = f"{self.base_url()}/preview/{index}.jpg" if entry.get("preview") else ""
+        url = ""
         if entry.get("media"):
-            ext = entry["fileext"] or "bin"
-            items.append(f"url={self.base_url()}/media/{index}.{ext}"
-                         f"{switch_query({k: entry[k] for k in SWITCHES if k in entry})}")
+            switches = {name: entry[name] for name in SWITCHES if name in entry}
+            url = (f"{self.base_url()}/media/{index}.{entry['fileext'] or 'bin'}"
+                   f"{switch_query(switches)}")
+        items += [f"preview={preview}", f"url={url}"]
         # Header bytes are the catalogue's UTF-8; the socket layer writes latin-1 text.
         return "|".join(items).encode("utf-8").decode("latin-1")
 
@@ -389,18 +387,17 @@ def main():
         print(f"serve.py: {e}", file=sys.stderr)
         return 1
 
-    def stop(*_):
-        raise Stopped()
-
-    signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGINT, stop)
+    # Only the main thread takes the stop signals (every other thread inherits the block), so a
+    # stop never lands inside a request handler.
+    stop_signals = {signal.SIGTERM, signal.SIGINT}
+    signal.pthread_sigmask(signal.SIG_BLOCK, stop_signals)
+    worker = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1},
+                              name="serve", daemon=True)
+    worker.start()
     print(server.server_address[1], flush=True)
-    try:
-        server.serve_forever()
-    except Stopped:
-        pass
-    finally:
-        server.server_close()
+    signal.sigwait(stop_signals)
+    server.shutdown()
+    server.server_close()
     return 0
 
 
