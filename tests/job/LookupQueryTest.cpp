@@ -7,7 +7,6 @@
 #include <random>
 #include <string>
 
-#include "job/LookupSettings.h"
 #include "support/LoopbackPeer.h"
 #include "support/RefusingPort.h"
 
@@ -39,8 +38,8 @@ Exchange Lookup(const std::string& answer, std::string_view address = "http://v.
             c.Send(answer);
     });
     Exchange result;
-    result.record =
-        RequestLookupRecord(TLookupEndpoint{"127.0.0.1", peer.PortText()}, nullptr, "1", "0", address);
+    result.record = RequestLookupRecord(TLookupEndpoint{"127.0.0.1", peer.PortText()}, nullptr,
+                                        "1", "0", address);
     EXPECT_TRUE(peer.WaitForScripts(1));
     EXPECT_EQ(peer.Errors(), "");
     result.request = peer.Received();
@@ -79,18 +78,6 @@ TEST(LookupQuery, ControlBytesInTheAddressArePercentEncoded) {
     EXPECT_EQ(e.request,
               "HEAD /download.php?server=1&hdfile=0&videourl=http://v/1%0D%0AX-Injected: "
               "1%7F%01%09\xc3\xa4 HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n\r\n");
-}
-
-TEST(LookupQuery, BuildLookupRequestUsesTheGivenHost) {
-    EXPECT_EQ(BuildLookupRequest("lookup.example", "5", "0", "a"),
-              "HEAD /download.php?server=5&hdfile=0&videourl=a HTTP/1.0\r\n"
-              "Host: lookup.example\r\n\r\n");
-}
-
-TEST(LookupQuery, DefaultEndpointIsTheBuildSetting) {
-    const TLookupEndpoint endpoint = DefaultLookupEndpoint();
-    EXPECT_EQ(endpoint.Host, TARNWICK_LOOKUP_HOST);
-    EXPECT_EQ(endpoint.Port, TARNWICK_LOOKUP_PORT);
 }
 
 TEST(LookupQuery, TheOwnerHoldsTheClientNamedTCPClientOnlyDuringTheLookup) {

@@ -49,11 +49,10 @@ TEST(TarnwickLookupTool, PrintsTheRecordThenEachEntry) {
     const ToolRun run = RunTool({"127.0.0.1", service.PortText(), "4", "1", e.address});
     const std::string url = service.BaseUrl() + "/media/0.mp4";
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "author=A|title=B=C|length=1:00|size=|filename=x1|fileext=mp4|preview=|url=" +
-                           url +
-                           "\nauthor=A\ntitle=B=C\nlength=1:00\nsize=\nfilename=x1\nfileext=mp4\n"
-                           "preview=\nurl=" +
-                           url + "\n");
+    EXPECT_EQ(run.out,
+              "author=A|title=B=C|length=1:00|size=|filename=x1|fileext=mp4|preview=|url=" + url +
+                  "\nauthor=A\ntitle=B=C\nlength=1:00\nsize=\nfilename=x1\nfileext=mp4\n"
+                  "preview=\nurl=" + url + "\n");
 }
 
 TEST(TarnwickLookupTool, FailedLookupsPrintTheErrorRecord) {

@@ -65,7 +65,10 @@ def load_catalogue(path):
                 checked[name] = os.path.join(folder, entry[name])
         for name in SWITCHES:
             if name in entry:
-                checked[name] = int(entry[name])
+                try:
+                    checked[name] = int(entry[name])
+                except (TypeError, ValueError):
+                    raise CatalogueError(f"entry {index}: {name} must be a number")
         result.append(checked)
     return result
 
@@ -106,9 +109,7 @@ class Handler(socketserver.BaseRequestHandler):
         """Returns the raw request head (request line and header lines) or None at the end."""
         while True:
             # Empty lines before a request are skipped (a client's extra CR LF ends up here).
-            stripped = self.pending.lstrip(b"\r\n")
-            if stripped != self.pending:
-                self.pending = stripped
+            self.pending = self.pending.lstrip(b"\r\n")
             end = self.pending.find(b"\r\n\r\n")
             if end >= 0:
                 head, self.pending = self.pending[:end], self.pending[end + 4:]
