@@ -294,7 +294,8 @@ std::string TCustomIpClient::ReceiveLine(std::string_view separator) {
             AppendText(result, std::string_view(block).substr(0, at));
             return result;
         }
-        ReceiveData(buffer, peeked);
+        // A receive that fails after a good peek would leave the bytes queued for ever.
+        if (ReceiveData(buffer, peeked) <= 0) return result;
         const std::size_t keep = PartialSeparatorAtEnd(block, separator);
         AppendText(result, std::string_view(block).substr(0, block.size() - keep));
         pending = block.substr(block.size() - keep);
