@@ -1,0 +1,105 @@
+#include "job/LookupQuery.h"
+
+#include <exception>
+#include <memory>
+
+#include "core/StrUtils.h"
+#include "job/LookupSettings.h"
+#include "net/Sockets.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Creates the lookup's line client under owner (or alone) and releases it when the lookup ends.
+class ScopedClient {
+public:
+    explicit ScopedClient(TComponent* owner) : owner_(owner) {
+        if (owner_) {
+            client_ = &CreateComponent<TTcpClient>(*owner_);
+        } else {
+            alone_ = std::make_unique<TTcpClient>();
+            client_ = alone_.get();
+        }
+        client_->SetName(std::string(kLookupClientName));
+    }
+    ~ScopedClient() {
+        if (client_->Active()) client_->DisconnectClient();
+        if (owner_) owner_->FreeComponent(*client_);
+    }
+    ScopedClient(const ScopedClient&) = delete;
+    ScopedClient& operator=(const ScopedClient&) = delete;
+
+    TTcpClient& operator*() const { return *client_; }
+    TTcpClient* operator->() const { return client_; }
+
+private:
+    TComponent* owner_;
+    std::unique_ptr<TTcpClient> alone_;
+    TTcpClient* client_ = nullptr;
+};
+
+std::string ReadRecordText(TTcpClient& client) {
+    if (client.ReceiveLine("\r\n") != kLookupStatusLine) return std::string(kLookupFailedRecord);
+    // An empty line ends the header block, and is also what an ended connection reads as.
+    std::string headers;
+    for (;;) {
+        const std::string line = client.ReceiveLine("\r\n");
+        headers.append(line).push_back('\r');
+        if (line.empty()) break;
+    }
+    if (headers.find(kFileContentPrefix) == std::string::npos)
+        return std::string(kLookupFailedRecord);
+    return ExtractHeaderValue(headers, kFileContentPrefix);
+}
+
+}  // namespace
+
+TLookupEndpoint DefaultLookupEndpoint() { return {TARNWICK_LOOKUP_HOST, TARNWICK_LOOKUP_PORT}; }
+
+std::string BuildLookupRequest(std::string_view host, std::string_view site, std::string_view hd,
+                               std::string_view address) {
+    std::string request = "HEAD /download.php?server=";
+    request.append(site).append("&hdfile=").append(hd).append("&videourl=");
+    for (const char c : address) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            request += Format("%%%02X", byte);
+        else
+            request += c;
+    }
+    request.append(" HTTP/1.0\r\nHost: ").append(host).append("\r\n\r\n");
+    return request;
+}
+
+std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* owner,
+                                std::string_view site, std::string_view hd,
+                                std::string_view address) {
+    try {
+        ScopedClient client(owner);
+        client->SetRemoteHost(endpoint.Host);
+        client->SetRemotePort(endpoint.Port);
+        // A failed open needs no test here: it reads as an empty status line.
+        client->ConnectClient();
+        client->SendLine(BuildLookupRequest(endpoint.Host, site, hd, address), "\r\n");
+        return ReadRecordText(*client);
+    } catch (const std::exception&) {
+        return std::string(kLookupFailedRecord);
+    }
+}
+
+std::string RequestLookupRecord(std::string_view site, std::string_view hd,
+                                std::string_view address, TComponent* owner) {
+    return RequestLookupRecord(DefaultLookupEndpoint(), owner, site, hd, address);
+}
+
+std::string ExtractHeaderValue(std::string_view headerText, std::string_view prefix) {
+    const std::size_t at = headerText.find(prefix);
+    if (at == std::string_view::npos) return {};
+    const std::size_t start = at + prefix.size();
+    const std::size_t end = headerText.find('\r', start);
+    if (end == std::string_view::npos) return {};
+    return std::string(headerText.substr(start, end - start));
+}
+
+}  // namespace tarnwick

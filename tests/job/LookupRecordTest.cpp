@@ -1,0 +1,80 @@
+#include "job/LookupRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+using namespace tarnwick;
+
+namespace {
+
+std::vector<std::string> Entries(const TLookupRecord& record) {
+    std::vector<std::string> entries;
+    for (std::size_t i = 0; i < record.Count(); ++i) entries.push_back(record.Entry(i));
+    return entries;
+}
+
+struct ParseCase {
+    const char* name;
+    std::string text;
+    std::vector<std::string> entries;
+};
+
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name << " \"" << c.text << '"'; }
+
+class ParseLookupRecordCases : public ::testing::TestWithParam<ParseCase> {};
+
+}  // namespace
+
+TEST_P(ParseLookupRecordCases, GivesOneEntryPerItemInOrder) {
+    TLookupRecord record;
+    ParseLookupRecord(GetParam().text, record);
+    EXPECT_EQ(Entries(record), GetParam().entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LookupRecord, ParseLookupRecordCases,
+    ::testing::Values(
+        ParseCase{"Unavailable", "error=1", {"error=1"}},
+        ParseCase{"EqualsInsideAValue", "author=A|title=B=C|fileext=flv",
+                  {"author=A", "title=B=C", "fileext=flv"}},
+        ParseCase{"TrailingBar", "a=1|", {"a=1", "="}},
+        ParseCase{"EmptyText", "", {"="}},
+        ParseCase{"OnlyBars", "||", {"=", "=", "="}},
+        ParseCase{"EmptyValue", "title=|size=0", {"title=", "size=0"}},
+        ParseCase{"ItemWithoutEquals", "junk|a=1", {"=junk", "a=1"}},
+        ParseCase{"LeadingEquals", "=x|a=1", {"=x", "a=1"}},
+        ParseCase{"BlanksKept", " author = A B |url=http://h/p?a=1&b=2#f",
+                  {" author = A B ", "url=http://h/p?a=1&b=2#f"}},
+        ParseCase{"DuplicatesKept", "Title=first|title=second", {"Title=first", "title=second"}}),
+    [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
+
+TEST(LookupRecord, ParseAppendsToWhatTheListHolds) {
+    TLookupRecord record;
+    record.Add("kept", "1");
+    ParseLookupRecord("a=b", record);
+    EXPECT_EQ(Entries(record), (std::vector<std::string>{"kept=1", "a=b"}));
+}
+
+TEST(LookupRecord, LookupIgnoresCaseAndTheFirstEntryWins) {
+    TLookupRecord record;
+    ParseLookupRecord("Title=first|title=second|URL=http://x/v.flv|error=0", record);
+    EXPECT_EQ(record.Values("title"), "first");
+    EXPECT_EQ(record.Values("TITLE"), "first");
+    EXPECT_EQ(record.Values("url"), "http://x/v.flv");
+    EXPECT_EQ(record.Values("error"), "0");
+    EXPECT_EQ(record.Values("author"), "");
+    EXPECT_EQ(record.Values("titl"), "");  // whole names only
+}
+
+TEST(LookupRecord, EntriesWithoutANameAreNeverFound) {
+    TLookupRecord record;
+    ParseLookupRecord("|nameless|=value", record);
+    ASSERT_EQ(record.Count(), 3u);
+    EXPECT_EQ(record.Values(""), "");
+    EXPECT_EQ(record.Name(1), "");
+    EXPECT_EQ(record.Value(1), "nameless");
+    EXPECT_EQ(record.Values("nameless"), "");
+}

@@ -1,0 +1,79 @@
+// The tarnwick-lookup tool as a black box, against the substitute lookup service.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/LookupService.h"
+#include "support/RefusingPort.h"
+
+using tarnwick::testing::CatalogueEntry;
+using tarnwick::testing::ChildProcess;
+using tarnwick::testing::LookupService;
+using tarnwick::testing::RefusingPort;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunTool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{TARNWICK_LOOKUP_TOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess tool(argv);
+    ToolRun run;
+    run.status = tool.Wait().value_or(-1);
+    run.out = tool.Output();
+    run.err = tool.ErrorOutput();
+    return run;
+}
+
+}  // namespace
+
+TEST(TarnwickLookupTool, PrintsTheRecordThenEachEntry) {
+    CatalogueEntry e;
+    e.address = "http://www.dailymotion.com/video/x1 a&b#c";
+    e.author = "A";
+    e.title = "B=C";
+    e.length = "1:00";
+    e.size = "";
+    e.filename = "x1";
+    e.fileext = "mp4";
+    e.media = "media";
+    LookupService service({e});
+    const ToolRun run = RunTool({"127.0.0.1", service.PortText(), "4", "1", e.address});
+    const std::string url = service.BaseUrl() + "/media/0.mp4";
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "author=A|title=B=C|length=1:00|size=|filename=x1|fileext=mp4|preview=|url=" + url +
+                  "\nauthor=A\ntitle=B=C\nlength=1:00\nsize=\nfilename=x1\nfileext=mp4\n"
+                  "preview=\nurl=" + url + "\n");
+}
+
+TEST(TarnwickLookupTool, FailedLookupsPrintTheErrorRecord) {
+    LookupService service({});
+    ToolRun run = RunTool({"127.0.0.1", service.PortText(), "1", "0", "http://unknown/"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "error=1\nerror=1\n");
+
+    RefusingPort refusing;
+    run = RunTool({"127.0.0.1", refusing.PortText(), "1", "0", "http://v/"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "error=1\nerror=1\n");
+}
+
+TEST(TarnwickLookupTool, WrongCommandLineExitsWithUsage) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"127.0.0.1", "80", "1", "0"}, {"127.0.0.1", "80", "1", "0", "a", "b"}}) {
+        const ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("usage: tarnwick-lookup HOST PORT SITE HD ADDRESS\n", 0), 0u)
+            << run.err;
+    }
+}
