@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -123,11 +124,10 @@ TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> deskt
     : desktop_(std::move(desktop)), homeDirectory_(places.homeDirectory) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(ClientWidth, ClientHeight);
     setFont(MakeFont("Tahoma", 11));
     setWindowIcon(QIcon(QStringLiteral(":/pictures/tarnwick.png")));
-    defaultPicture_ = QPixmap(QStringLiteral(":/pictures/default-preview.png"));
 
     BuildHeaderBand();
     BuildNotebook();
@@ -184,7 +184,7 @@ void TMainForm::BuildDescriptionPage(QWidget* page) {
     previewImage_->setScaledContents(true);
 
     defaultImage_ = Child<QLabel>(this, "DefaultImage", QRect(0, 0, 120, 90));
-    defaultImage_->setPixmap(defaultPicture_);
+    defaultImage_->setPixmap(QPixmap(QStringLiteral(":/pictures/default-preview.png")));
     defaultImage_->hide();
 
     const std::pair<const char*, const char*> labels[] = {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPixmap>
 #include <QWidget>
 
 #include <memory>
@@ -69,7 +68,6 @@ private:
     std::unique_ptr<TDesktop> desktop_;
     TWindowSettings settings_;
     std::string homeDirectory_;
-    QPixmap defaultPicture_;
 
     // Owned by the window through Qt's parent chain.
     TClickPanel* image2_ = nullptr;

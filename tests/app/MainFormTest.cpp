@@ -276,10 +276,6 @@ INSTANTIATE_TEST_SUITE_P(HeaderAndMakerPanels, Links,
                                            LinkCase{"Panel18", "https://tarnwick-software.example/"}),
                          [](const auto& info) { return std::string(info.param.panel); });
 
-TEST_F(MainForm, LinkPanelShowsTheHomePageInShortForm) {
-    EXPECT_EQ(Find<QLabel>("Panel17").text(), "tarnwick.example");
-}
-
 // ---- folders ----
 
 TEST_F(MainForm, OpenDirectoryShowsTheSaveDirectoryInTheFileManager) {

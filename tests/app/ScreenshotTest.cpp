@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "app/MainForm.h"
 
 using namespace tarnwick;
