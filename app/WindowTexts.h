@@ -1,0 +1,52 @@
+#pragma once
+
+// The fixed texts of the window, in one place so that tests can assert them exactly.
+// UTF-8 throughout.
+
+namespace tarnwick::WindowTexts {
+
+inline constexpr char ApplicationTitle[] = "Tarnwick";
+inline constexpr char Caption[] = "Tarnwick - Rero 1.01";
+inline constexpr char IdleStatus[] = "Please enter a video URL and press the «Download» button.";
+inline constexpr char EmptyAddress[] = "Please enter a video URL.";
+inline constexpr char SelectFolder[] = "Select folder";
+inline constexpr char ExampleHint[] = "This is the video URL for example";
+inline constexpr char Download[] = "Download";
+
+// The maker's pages.
+inline constexpr char HomePage[] = "https://tarnwick.example/";
+inline constexpr char HomePageShort[] = "tarnwick.example";
+inline constexpr char CompanyPage[] = "https://tarnwick-software.example/";
+inline constexpr char Copyright[] = "© 2026 Tarnwick";
+
+// Description page labels (the two trailing blanks keep them off the value panels).
+inline constexpr char AuthorLabel[] = "author  ";
+inline constexpr char TitleLabel[] = "title  ";
+inline constexpr char LengthLabel[] = "duration  ";
+inline constexpr char SizeLabel[] = "file size  ";
+
+// Format page.
+inline constexpr char FormatLabel[] = "Convert to format  ";
+inline constexpr char QualityLabel[] = "Choose quality  ";
+inline constexpr char HdLabel[] = "High Definition  ";
+inline constexpr const char* Formats[] = {
+    "No convert",
+    "Ipod Video (Apple Quick Time MOV)",
+    "Iphone Video (MPEG-4 MP4)",
+    "PSP Video (H.264 MP4)",
+    "Cell Phone (H.263 3GP)",
+    "Windows Media Video (V.7 WMV)",
+    "XVid MPEG-4 Codec (AVI)",
+    "MPEG Audio Layer 3 (MP3)",
+};
+inline constexpr const char* Qualities[] = {"Low", "Medium", "Optimal", "High"};
+inline constexpr char HdNo[] = " No";
+inline constexpr char HdYes[] = " Yes (if available)";
+
+// Hints of the picture buttons.
+inline constexpr char MainHint[] = "Main";
+inline constexpr char OptionsHint[] = "Options";
+inline constexpr char ChangeDirectoryHint[] = "Change directory";
+inline constexpr char OpenDirectoryHint[] = "Open directory";
+
+}  // namespace tarnwick::WindowTexts
