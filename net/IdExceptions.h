@@ -10,7 +10,11 @@
 //   ├─ EIdInvalidSocket                                   socket creation failed
 //   ├─ EIdSocketHandleError ─ EIdCouldNotBindSocket, EIdCanNotBindPortInRange,
 //   │                         EIdInvalidPortRange
-//   └─ EIdConnectTimeout, EIdConnectException, EIdClosedSocket, EIdSocksNotSupported
+//   ├─ EIdConnectTimeout, EIdConnectException, EIdClosedSocket, EIdSocksNotSupported
+//   ├─ EIdTCPConnectionError ─ EIdNotConnected, EIdNoDataToRead, EIdNotEnoughDataInBuffer
+//   ├─ EIdReadTimeout, EIdReadLnMaxLineLengthExceeded, EIdAlreadyConnected
+//   ├─ EIdProtocolReplyError (ReplyErrorCode)             base of protocol status errors
+//   └─ EIdStreamError                                     a file stream's system call failed
 
 #include <cstdint>
 #include <string>
@@ -103,6 +107,57 @@ public:
 class EIdSocksNotSupported : public EIdException {
 public:
     EIdSocksNotSupported() : EIdException(msg::kSocksNotSupported) {}
+};
+
+class EIdTCPConnectionError : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+class EIdNotConnected : public EIdTCPConnectionError {
+public:
+    EIdNotConnected() : EIdTCPConnectionError(msg::kNotConnected) {}
+};
+
+class EIdNoDataToRead : public EIdTCPConnectionError {
+public:
+    EIdNoDataToRead() : EIdTCPConnectionError(msg::kNoDataToRead) {}
+};
+
+class EIdNotEnoughDataInBuffer : public EIdTCPConnectionError {
+public:
+    EIdNotEnoughDataInBuffer() : EIdTCPConnectionError(msg::kNotEnoughDataInBuffer) {}
+};
+
+class EIdReadTimeout : public EIdException {
+public:
+    EIdReadTimeout() : EIdException(msg::kReadTimeout) {}
+};
+
+class EIdReadLnMaxLineLengthExceeded : public EIdException {
+public:
+    EIdReadLnMaxLineLengthExceeded() : EIdException(msg::kMaxLineLengthExceeded) {}
+};
+
+class EIdAlreadyConnected : public EIdException {
+public:
+    EIdAlreadyConnected() : EIdException(msg::kAlreadyConnected) {}
+};
+
+// A protocol answered with an error status; carries the numeric reply code.
+class EIdProtocolReplyError : public EIdException {
+public:
+    EIdProtocolReplyError(std::int32_t code, std::string message)
+        : EIdException(std::move(message)), code_(code) {}
+    std::int32_t ReplyErrorCode() const noexcept { return code_; }
+
+private:
+    std::int32_t code_;
+};
+
+class EIdStreamError : public EIdException {
+public:
+    using EIdException::EIdException;
 };
 
 }  // namespace tarnwick

@@ -25,6 +25,20 @@ inline constexpr const char* kClosedSocket = "Disconnected.";
 inline constexpr const char* kSocksNotSupported =
     "Connecting through a SOCKS proxy is not supported.";
 
+// Buffered connection.
+inline constexpr const char* kNotConnected = "Not Connected";
+inline constexpr const char* kAlreadyConnected = "Already connected.";
+inline constexpr const char* kReadTimeout = "Read Timeout";
+inline constexpr const char* kMaxLineLengthExceeded = "Max line length exceeded.";
+inline constexpr const char* kNoDataToRead = "No data to read.";
+inline constexpr const char* kNotEnoughDataInBuffer = "Not enough data in buffer.";
+
+// Streams (the download file and in-memory bodies).
+inline constexpr const char* kFileOpenFailed = "Cannot open file \"%s\": %s";
+inline constexpr const char* kFileWriteFailed = "Cannot write file \"%s\": %s";
+inline constexpr const char* kFileReadFailed = "Cannot read file \"%s\": %s";
+inline constexpr const char* kFileSizeFailed = "Cannot change the size of file \"%s\": %s";
+
 // Status texts, filled with the status's argument.
 inline constexpr const char* kStatusResolving = "Resolving hostname %s.";
 inline constexpr const char* kStatusConnecting = "Connecting to %s.";

@@ -7,32 +7,12 @@
 
 #include "net/IdExceptions.h"
 #include "net/IdStack.h"
+#include "WorkLog.h"
 
 using namespace tarnwick;
 
-namespace {
-
-// Every work event of a component as text: "begin r 500", "work r 200", "end r".
-class WorkLog {
-public:
-    explicit WorkLog(TIdComponent& c) {
-        c.OnWorkBegin = [this](TIdComponent&, TWorkMode m, std::int64_t max) {
-            events.push_back("begin " + Mode(m) + " " + std::to_string(max));
-        };
-        c.OnWork = [this](TIdComponent&, TWorkMode m, std::int64_t count) {
-            events.push_back("work " + Mode(m) + " " + std::to_string(count));
-        };
-        c.OnWorkEnd = [this](TIdComponent&, TWorkMode m) { events.push_back("end " + Mode(m)); };
-    }
-    std::vector<std::string> events;
-
-private:
-    static std::string Mode(TWorkMode m) { return m == wmRead ? "r" : "w"; }
-};
-
-using Events = std::vector<std::string>;
-
-}  // namespace
+using tarnwick::testing::Events;
+using tarnwick::testing::WorkLog;
 
 TEST(WorkEvents, ReportOutsideAPhaseFiresNothing) {
     TIdComponent c;
@@ -42,7 +22,7 @@ TEST(WorkEvents, ReportOutsideAPhaseFiresNothing) {
     c.StartWork(wmRead, 5);
     c.ReportWork(wmRead, 5);
     c.FinishWork(wmRead);
-    EXPECT_EQ(log.events, (Events{"begin r 5", "work r 5", "end r"}));
+    EXPECT_EQ(log.Events(), (Events{"begin r 5", "work r 5", "end r"}));
 }
 
 TEST(WorkEvents, ReportsCarryTheRunningTotal) {
@@ -52,7 +32,7 @@ TEST(WorkEvents, ReportsCarryTheRunningTotal) {
     c.ReportWork(wmRead, 200);
     c.ReportWork(wmRead, 200);
     c.FinishWork(wmRead);
-    EXPECT_EQ(log.events, (Events{"begin r 500", "work r 200", "work r 400", "end r"}));
+    EXPECT_EQ(log.Events(), (Events{"begin r 500", "work r 200", "work r 400", "end r"}));
 }
 
 TEST(WorkEvents, NestedPhasesFireOnlyAtTheOutermostLevel) {
@@ -64,7 +44,7 @@ TEST(WorkEvents, NestedPhasesFireOnlyAtTheOutermostLevel) {
     c.FinishWork(wmRead);
     c.ReportWork(wmRead, 30);
     c.FinishWork(wmRead);
-    EXPECT_EQ(log.events, (Events{"begin r 100", "work r 30", "work r 60", "end r"}));
+    EXPECT_EQ(log.Events(), (Events{"begin r 100", "work r 30", "work r 60", "end r"}));
 }
 
 TEST(WorkEvents, ModesAreCountedApart) {
@@ -77,7 +57,7 @@ TEST(WorkEvents, ModesAreCountedApart) {
     c.ReportWork(wmRead, 3);
     c.FinishWork(wmWrite);
     c.FinishWork(wmRead);
-    EXPECT_EQ(log.events,
+    EXPECT_EQ(log.Events(),
               (Events{"begin w 0", "work w 4", "begin r 3", "work r 3", "end w", "end r"}));
 }
 
@@ -89,7 +69,7 @@ TEST(WorkEvents, CountsBeyondTwoGigabytes) {
     c.ReportWork(wmRead, 3LL << 30);
     c.ReportWork(wmRead, 2LL << 30);
     c.FinishWork(wmRead);
-    EXPECT_EQ(log.events, (Events{"begin r 5368709120", "work r 3221225472",
+    EXPECT_EQ(log.Events(), (Events{"begin r 5368709120", "work r 3221225472",
                                   "work r 5368709120", "end r"}));
 }
 
