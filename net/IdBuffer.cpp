@@ -19,16 +19,15 @@ void TIdSimpleBuffer::Reserve(std::size_t count) {
     capacity_ = wanted;
 }
 
-void TIdSimpleBuffer::SetSize(std::size_t size) {
-    if (size > Size()) Reserve(size - Size());
-    end_ = begin_ + size;
-}
-
 void TIdSimpleBuffer::Append(const void* data, std::size_t count) {
     if (count == 0) return;
-    Reserve(count);
-    std::memcpy(data_.get() + end_, data, count);
+    std::memcpy(AppendSpace(count), data, count);
     end_ += count;
+}
+
+char* TIdSimpleBuffer::AppendSpace(std::size_t count) {
+    Reserve(count);
+    return data_.get() + end_;
 }
 
 void TIdSimpleBuffer::CheckAvailable(std::size_t count) const {

@@ -26,9 +26,11 @@ public:
     char* Memory() noexcept { return data_.get() + begin_; }
     const char* Memory() const noexcept { return data_.get() + begin_; }
 
-    // Makes the buffer hold size bytes: kept bytes stay, new ones are unset.
-    void SetSize(std::size_t size);
     void Append(const void* data, std::size_t count);
+    // Room for count bytes at the end, to be filled in place (say, by a receive) and then taken
+    // into the buffer by Commit with the count actually written.
+    char* AppendSpace(std::size_t count);
+    void Commit(std::size_t count) noexcept { end_ += count; }
     // Removes count bytes from the front and notifies. More than Size() raises
     // EIdNotEnoughDataInBuffer "Not enough data in buffer." and removes nothing.
     virtual void Remove(std::size_t count);

@@ -29,21 +29,18 @@ inline constexpr int Id_TCP_NODELAY = 1;
 inline constexpr int Id_SD_Send = 1;
 inline constexpr int Id_SD_Both = 2;
 
-// Timeouts in milliseconds: no limit, and a single poll.
+// Timeouts in milliseconds: no limit, and the caller's default (0 polls once).
 inline constexpr int IdTimeoutInfinite = -2;
 inline constexpr int IdTimeoutDefault = -1;
 
 // Socket error codes the layers test for by number (the full list is SocketErrorText's table).
-inline constexpr std::int32_t Id_WSAEINTR = 10004;
 inline constexpr std::int32_t Id_WSAEBADF = 10009;
-inline constexpr std::int32_t Id_WSAEINVAL = 10022;
 inline constexpr std::int32_t Id_WSAENOTSOCK = 10038;
 inline constexpr std::int32_t Id_WSAEADDRINUSE = 10048;
 inline constexpr std::int32_t Id_WSAECONNABORTED = 10053;
 inline constexpr std::int32_t Id_WSAECONNRESET = 10054;
 inline constexpr std::int32_t Id_WSAENOBUFS = 10055;
 inline constexpr std::int32_t Id_WSAESHUTDOWN = 10058;
-inline constexpr std::int32_t Id_WSAECONNREFUSED = 10061;
 inline constexpr std::int32_t Id_WSAHOST_NOT_FOUND = 11001;
 inline constexpr std::int32_t Id_WSATRY_AGAIN = 11002;
 inline constexpr std::int32_t Id_WSANO_RECOVERY = 11003;

@@ -43,7 +43,9 @@ void TIdFileStream::Fail(const char* format) const {
     throw EIdStreamError(Format(format, path_.c_str(), reason.c_str()));
 }
 
-void TIdFileStream::SetPosition(std::int64_t position) { position_ = std::max<std::int64_t>(0, position); }
+void TIdFileStream::SetPosition(std::int64_t position) {
+    position_ = std::max<std::int64_t>(0, position);
+}
 
 std::int64_t TIdFileStream::Size() const {
     struct stat info;
@@ -104,7 +106,8 @@ void TIdMemoryStream::SetSize(std::int64_t size) {
 }
 
 std::int64_t TIdMemoryStream::Read(void* buffer, std::int64_t count) {
-    const std::int64_t n = std::clamp<std::int64_t>(size_ - position_, 0, std::max<std::int64_t>(count, 0));
+    const std::int64_t n =
+        std::clamp<std::int64_t>(size_ - position_, 0, std::max<std::int64_t>(count, 0));
     const std::int64_t written = static_cast<std::int64_t>(bytes_.size());
     auto* out = static_cast<char*>(buffer);
     // Bytes beyond the written part read as zeros.

@@ -81,10 +81,12 @@ int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool ra
                 return -1;
             }
         }
+        char* received = nullptr;
         if (auto handler = Handler()) {
+            // The receive lands in place at the end of the input buffer: no copy in between.
             const int size = std::max(RecvBufferSize, 1);
-            recv_buffer_.SetSize(static_cast<std::size_t>(size));
-            n = handler->ReceiveInto(recv_buffer_.Memory(), size);
+            received = input_buffer_.AppendSpace(static_cast<std::size_t>(size));
+            n = handler->ReceiveInto(received, size);
         } else {
             if (raise_if_closed) throw EIdNotConnected();
             n = 0;
@@ -97,12 +99,9 @@ int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool ra
             if (input_buffer_.Size() == 0) GStack().RaiseSocketFailure(code);
         }
         if (n > 0) {
-            recv_buffer_.SetSize(static_cast<std::size_t>(n));
-            if (ASCIIFilter) {
-                char* bytes = recv_buffer_.Memory();
-                for (int i = 0; i < n; ++i) bytes[i] = static_cast<char>(bytes[i] & 0x7F);
-            }
-            input_buffer_.Append(recv_buffer_.Memory(), static_cast<std::size_t>(n));
+            if (ASCIIFilter)
+                for (int i = 0; i < n; ++i) received[i] = static_cast<char>(received[i] & 0x7F);
+            input_buffer_.Commit(static_cast<std::size_t>(n));
         }
         CheckClosed(raise_if_closed, false);
         result = n;
@@ -132,7 +131,9 @@ void TIdTCPConnection::CheckClosed(bool raise_if_closed, bool ignore_buffer) {
     if (input_buffer_.Size() == 0 || ignore_buffer) throw EIdConnClosedGracefully();
 }
 
-void TIdTCPConnection::ProbeClosed(bool raise_if_closed) { FillInputBuffer(raise_if_closed, 1, false); }
+void TIdTCPConnection::ProbeClosed(bool raise_if_closed) {
+    FillInputBuffer(raise_if_closed, 1, false);
+}
 
 bool TIdTCPConnection::IsConnected() {
     CheckClosed(false, false);
@@ -140,13 +141,17 @@ bool TIdTCPConnection::IsConnected() {
     return handler && handler->HandlerConnected();
 }
 
-void TIdTCPConnection::ReadExact(void* buffer, std::int64_t count) {
-    if (count <= 0 || !buffer) return;
-    const auto wanted = static_cast<std::size_t>(count);
-    while (input_buffer_.Size() < wanted) {
+void TIdTCPConnection::WaitForBuffered(std::size_t count) {
+    while (input_buffer_.Size() < count) {
         FillInputBuffer(true, IdTimeoutDefault, true);
         CheckClosed(true, true);
     }
+}
+
+void TIdTCPConnection::ReadExact(void* buffer, std::int64_t count) {
+    if (count <= 0 || !buffer) return;
+    const auto wanted = static_cast<std::size_t>(count);
+    WaitForBuffered(wanted);
     std::memcpy(buffer, input_buffer_.Memory(), wanted);
     input_buffer_.Remove(wanted);
 }
@@ -226,24 +231,26 @@ void TIdTCPConnection::ReadToStream(TIdStream& stream, std::int64_t count, bool 
             remaining -= first;
         }
 
+        // Each block goes from the input buffer straight into the stream: the bytes are copied
+        // once into the buffer (by the receive) and once out of it.
         const std::int64_t block_size =
             std::min<std::int64_t>(remaining, std::max(RecvBufferSize, 1));
-        std::vector<char> block(static_cast<std::size_t>(std::max<std::int64_t>(block_size, 0)));
         while (remaining > 0 && IsConnected()) {
-            std::int64_t n = std::min(remaining, block_size);
+            const std::int64_t n = std::min(remaining, block_size);
             try {
-                ReadExact(block.data(), n);
+                WaitForBuffered(static_cast<std::size_t>(n));
             } catch (const EIdConnClosedGracefully&) {
                 if (!until_closed) throw;
                 // The tail after the last full block: written, but not reported.
-                n = static_cast<std::int64_t>(input_buffer_.Size());
-                std::memcpy(block.data(), input_buffer_.Memory(), static_cast<std::size_t>(n));
+                const auto tail = static_cast<std::int64_t>(input_buffer_.Size());
+                stream.Write(input_buffer_.Memory(), tail);
                 input_buffer_.Clear();
+                remaining -= tail;
+                continue;
             }
-            if (n > 0) {
-                stream.Write(block.data(), n);
-                remaining -= n;
-            }
+            stream.Write(input_buffer_.Memory(), n);
+            input_buffer_.Remove(static_cast<std::size_t>(n));
+            remaining -= n;
         }
         // The loop also ends when it finds the connection closed. A close by the user never
         // passes for the end of the body, and a known count that is not complete is no success.

@@ -138,12 +138,13 @@ protected:
 private:
     // The failure of a read that meets a close requested by CloseConnection.
     [[noreturn]] void RaiseDisconnected() const;
+    // Fills the input buffer until it holds count bytes (ReadExact without the copy).
+    void WaitForBuffered(std::size_t count);
     void ReleaseOwnedHandler();
 
     std::atomic<bool> closed_gracefully_{false};
     std::atomic<bool> disconnect_requested_{false};
     TIdManagedBuffer input_buffer_;
-    TIdSimpleBuffer recv_buffer_;
     std::unique_ptr<TIdSimpleBuffer> write_buffer_;
     std::int32_t write_threshold_ = 0;
     bool line_split_ = false;

@@ -44,17 +44,6 @@ TEST(ManagedBuffer, RemovalAdvancesAPrefixAndCompactsAt32768) {
     EXPECT_EQ(removed, (std::vector<std::size_t>{30000, 2767, 1, 5, 37227}));
 }
 
-TEST(ManagedBuffer, ClearEmptiesWithoutNotice) {
-    TIdManagedBuffer b;
-    int notices = 0;
-    b.OnRemove = [&](TIdSimpleBuffer&, std::size_t) { ++notices; };
-    b.Append("abcdef", 6);
-    b.Remove(2);
-    b.Clear();
-    EXPECT_EQ(b.Size(), 0u);
-    EXPECT_EQ(notices, 1);
-}
-
 TEST(Buffers, RemovingMoreThanHeldRaisesAndKeepsEverything) {
     TIdSimpleBuffer simple;
     TIdManagedBuffer managed;
@@ -97,11 +86,3 @@ TEST(Buffers, ManyAppendsAndRemovalsKeepTheBytesInOrder) {
     }
 }
 
-TEST(SimpleBuffer, SetSizeKeepsTheBytesThatStay) {
-    TIdSimpleBuffer b;
-    b.Append("hello", 5);
-    b.SetSize(32768);
-    EXPECT_EQ(std::string(b.Memory(), 5), "hello");
-    b.SetSize(2);
-    EXPECT_EQ(Content(b), "he");
-}
