@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <mutex>
 
 #include "core/StrUtils.h"

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -9,7 +9,8 @@
 // EIdNotConnected "Not Connected"); open; closing (a receive or send gave 0 bytes: the next
 // CheckClosed closes the transport and fires hsDisconnected and OnDisconnected once); closed (the
 // handler's socket is gone; bytes received before the close can still be read, a read that needs
-// more raises EIdConnClosedGracefully "Connection Closed Gracefully.").
+// more raises EIdConnClosedGracefully "Connection Closed Gracefully." when the peer closed, and
+// EIdClosedSocket or EIdNotConnected when CloseConnection did).
 //
 // Threads: one thread reads and writes. CloseConnection may come from another thread while that
 // one is blocked in a read (the user's abort). The read then fails with EIdNotConnected,
@@ -92,7 +93,8 @@ public:
     // position. A known count presizes the stream first. Fires OnWorkBegin (count, or 0 until
     // closed), OnWork per block of at most RecvBufferSize bytes with the running total, and
     // OnWorkEnd -- also when it raises; the stream is then cut at its position. A peer close
-    // before count bytes raises EIdConnClosedGracefully after writing every complete block.
+    // before count bytes raises EIdConnClosedGracefully after writing every complete block: a
+    // known count never ends short without an exception.
     void ReadToStream(TIdStream& stream, std::int64_t count = -1, bool until_closed = false);
 
     // Sends count bytes, or adds them to the write buffer while write buffering is on and now is

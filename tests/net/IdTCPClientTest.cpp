@@ -1,5 +1,7 @@
 #include "net/IdTCPClient.h"
 
+#include <sys/syscall.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include "WorkLog.h"
 #include "net/IdExceptions.h"
 #include "support/LoopbackPeer.h"
+#include "support/SaturatedListener.h"
 #include "support/ThreadProbe.h"
 
 using namespace tarnwick;
@@ -103,6 +106,24 @@ TEST_F(ClientTest, FailedConnectClosesTheTransportAndCanBeRetried) {
 }
 
 // --- The user's abort ---------------------------------------------------------------------------
+
+// A plain connect to a peer that never answers would block for minutes; the user's close ends it.
+TEST_F(ClientTest, CloseConnectionEndsAPendingConnect) {
+    SaturatedListener silent;
+    client_.Port = silent.Port();
+    // Events fire on both threads here; the fixture's log is not made for that.
+    client_.OnStatus = nullptr;
+    client_.OnDisconnected = nullptr;
+    const int connecting = CurrentThreadId();
+    std::thread closer([&] {
+        EXPECT_TRUE(WaitUntilBlockedIn(connecting, {SYS_connect}));
+        client_.CloseConnection();
+    });
+    EXPECT_THROW(client_.OpenConnection(), EIdSocketError);
+    closer.join();
+    EXPECT_EQ(client_.IOHandler(), nullptr);
+    EXPECT_FALSE(client_.IsConnected());
+}
 
 namespace {
 
