@@ -1,0 +1,33 @@
+#pragma once
+
+// What a connection talks to: connect, wait, receive, send, close. The socket implementation is
+// TIdIOHandlerSocket.
+
+#include <string>
+
+#include "net/IdComponent.h"
+
+namespace tarnwick {
+
+class TIdIOHandler : public TIdComponent {
+public:
+    using TIdComponent::TIdComponent;
+
+    // Closes the transport. May be called from another thread while a call waits inside it.
+    virtual void CloseHandler() {}
+    // Connects to host:port from the bound local address (a port range is used when bound_port is
+    // 0 and both range ends are set). timeout in ms: -1 or 0 a plain blocking connect,
+    // IdTimeoutInfinite no limit, otherwise the limit.
+    virtual void ConnectTo(const std::string& /*host*/, int /*port*/,
+                           const std::string& /*bound_ip*/, int /*bound_port*/,
+                           int /*bound_port_min*/, int /*bound_port_max*/, int /*timeout*/) {}
+    virtual bool HandlerConnected() = 0;
+    // Prepares the handler for a new connect.
+    virtual void OpenHandler() {}
+    virtual bool WaitReadable(int timeout) = 0;
+    // One receive / send: a count, 0 when the peer has closed, -1 on failure.
+    virtual int ReceiveInto(void* buffer, int length) = 0;
+    virtual int SendFrom(const void* buffer, int length) = 0;
+};
+
+}  // namespace tarnwick

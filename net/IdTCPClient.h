@@ -1,0 +1,34 @@
+#pragma once
+
+// A connection that connects itself: the peer's Host and Port, the local bound address, and
+// OpenConnection, which makes and owns its socket handler when none is set.
+
+#include <cstdint>
+#include <string>
+
+#include "net/IdTCPConnection.h"
+
+namespace tarnwick {
+
+class TIdTCPClient : public TIdTCPConnection {
+public:
+    using TIdTCPConnection::TIdTCPConnection;
+
+    std::string BoundIP;  // empty: any address
+    std::int32_t BoundPort = 0;
+    std::int32_t BoundPortMax = 0;
+    std::int32_t BoundPortMin = 0;
+    std::string Host;
+    std::int32_t Port = 0;
+    TIdNotifyEvent OnConnected;
+
+    // Connects to Host:Port (timeout in ms as TIdIOHandler::ConnectTo). Without a handler it
+    // creates a TIdIOHandlerSocket of its own that reports status through this client's OnStatus.
+    // Empties the input buffer first, reports hsConnected and fires OnConnected. Raises
+    // EIdAlreadyConnected "Already connected." while the handler's socket is open; any failure of
+    // the connect closes the transport and passes on.
+    void OpenConnection(int timeout = -1);
+    void SignalConnected();
+};
+
+}  // namespace tarnwick
