@@ -63,9 +63,7 @@ Split SplitValue(TDateTime value) noexcept {
 
 }  // namespace
 
-bool IsLeapYear(int year) noexcept {
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
+bool IsLeapYear(int year) noexcept { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
 int DaysInMonth(int year, int month) noexcept {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -80,8 +78,7 @@ std::optional<TDateTime> TryEncodeDate(int year, int month, int day) noexcept {
     return TDateTime(DaysFromCivil(year, month, day) + kUnixEpochDay);
 }
 
-std::optional<TDateTime> TryEncodeTime(int hour, int minute, int second,
-                                       int milliSecond) noexcept {
+std::optional<TDateTime> TryEncodeTime(int hour, int minute, int second, int milliSecond) noexcept {
     if (hour < 0 || hour >= 24 || minute < 0 || minute >= 60 || second < 0 || second >= 60 ||
         milliSecond < 0 || milliSecond >= 1000)
         return std::nullopt;
@@ -114,8 +111,8 @@ std::optional<TDateTime> LocalDateTime(std::time_t time, int milliSecond) noexce
     if (localtime_r(&time, &tm) == nullptr) return std::nullopt;
     const auto date = TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     // A leap second reads as the last second of its minute.
-    const auto timeOfDay = TryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec > 59 ? 59 : tm.tm_sec,
-                                         milliSecond);
+    const auto timeOfDay =
+        TryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec > 59 ? 59 : tm.tm_sec, milliSecond);
     if (!date || !timeOfDay) return std::nullopt;
     return *date + *timeOfDay;
 }

@@ -183,9 +183,8 @@ std::string FoldText(std::string_view line, std::string_view breakText, std::str
         const char c = at(pos);
         if (m > 0 && c == breakText[0]) {
             if (!inQuotes) {
-                existing = pos + m - 1 <= n && SameText(line.substr(std::size_t(pos - 1),
-                                                                    std::size_t(m)),
-                                                        breakText);
+                existing = pos + m - 1 <= n &&
+                           SameText(line.substr(std::size_t(pos - 1), std::size_t(m)), breakText);
                 if (existing) {
                     pos += m - 1;
                     breakPos = pos;
@@ -200,7 +199,8 @@ std::string FoldText(std::string_view line, std::string_view breakText, std::str
         ++col;
         if (!inQuotes && (existing || (col > width && breakPos > linePos))) {
             col = pos - breakPos;
-            result.append(line.substr(std::size_t(linePos - 1), std::size_t(breakPos - linePos + 1)));
+            result.append(
+                line.substr(std::size_t(linePos - 1), std::size_t(breakPos - linePos + 1)));
             if (c != '"')
                 while (pos <= n && (inSet(at(pos)) || at(pos) == '\r' || at(pos) == '\n')) ++pos;
             if (!existing && pos < n) result.append(breakText);

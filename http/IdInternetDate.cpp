@@ -53,9 +53,9 @@ TDateTime ParseInternetDate(std::string& text) {
     // so a dash in a zone ('08:49:37 -0500') does not count.
     const auto dash = text.find('-');
     const auto blank = text.find(' ');
-    const std::string_view separator =
-        dash != std::string::npos && dash >= 1 && blank != std::string::npos && dash < blank ? "-"
-                                                                                            : " ";
+    const bool dashes =
+        dash != std::string::npos && dash >= 1 && blank != std::string::npos && dash < blank;
+    const std::string_view separator = dashes ? "-" : " ";
     int day = 0;
     int month = 0;
     const auto readDay = [&] {

@@ -1,7 +1,9 @@
 #pragma once
 
 // Dates as they travel in headers and cookies: one lenient reader for the three classic layouts
-//   'Sun, 06 Nov 1994 08:49:37 GMT'    'Sunday, 06-Nov-94 08:49:37 GMT'    'Sun Nov  6 08:49:37 1994'
+//   'Sun, 06 Nov 1994 08:49:37 GMT'
+//   'Sunday, 06-Nov-94 08:49:37 GMT'
+//   'Sun Nov  6 08:49:37 1994'
 // and the writer of the first one. Zone offsets are signed day fractions (one hour is 1/24).
 
 #include <ctime>

@@ -110,8 +110,8 @@ std::string TIdURI::ComposeUri(TIdURIOptionalFields options) const {
 }
 
 std::string TIdURI::ComposeUriPlain() {
-    SourceText = ComposeUri(TIdURIOptionalFields::IncludeAuthInfo |
-                            TIdURIOptionalFields::IncludeBookmark);
+    SourceText =
+        ComposeUri(TIdURIOptionalFields::IncludeAuthInfo | TIdURIOptionalFields::IncludeBookmark);
     return ComposeUri(TIdURIOptionalFields::None);
 }
 
@@ -159,8 +159,8 @@ std::size_t FindLast(std::string_view needle, std::string_view haystack, std::pt
 
 std::string CutToken(std::string& source, std::string_view delimiter, bool removeToken,
                      bool caseSensitive) {
-    const std::size_t p = caseSensitive ? source.find(delimiter)
-                                        : UpperCase(source).find(UpperCase(delimiter));
+    const std::size_t p =
+        caseSensitive ? source.find(delimiter) : UpperCase(source).find(UpperCase(delimiter));
     std::string token;
     if (p != std::string::npos) {
         token = source.substr(0, p);

@@ -52,8 +52,8 @@ TEST(DecodeDate, RoundTripsEveryDayOfTheCalendar) {
             for (int d = 1; d <= DaysInMonth(y, m); ++d) {
                 const TDateParts p = DecodeDate(*TryEncodeDate(y, m, d) + 0.75);
                 if (p.Year != y || p.Month != m || p.Day != d) {
-                    ADD_FAILURE() << y << "-" << m << "-" << d << " came back as " << p.Year
-                                  << "-" << p.Month << "-" << p.Day;
+                    ADD_FAILURE() << y << "-" << m << "-" << d << " came back as " << p.Year << "-"
+                                  << p.Month << "-" << p.Day;
                     ++failures;
                 }
             }
@@ -90,10 +90,10 @@ TEST(DecodeDate, ValuesOutsideTheCalendarGiveZeroParts) {
 }
 
 TEST(DayOfWeek, CountsFromSunday) {
-    EXPECT_EQ(DayOfWeek(0), 7);      // 30 Dec 1899, a Saturday
-    EXPECT_EQ(DayOfWeek(1), 1);      // Sunday
-    EXPECT_EQ(DayOfWeek(34644), 1);  // 6 Nov 1994, Sunday
-    EXPECT_EQ(DayOfWeek(36526), 7);  // 1 Jan 2000, Saturday
+    EXPECT_EQ(DayOfWeek(0), 7);        // 30 Dec 1899, a Saturday
+    EXPECT_EQ(DayOfWeek(1), 1);        // Sunday
+    EXPECT_EQ(DayOfWeek(34644), 1);    // 6 Nov 1994, Sunday
+    EXPECT_EQ(DayOfWeek(36526), 7);    // 1 Jan 2000, Saturday
     EXPECT_EQ(DayOfWeek(-693593), 2);  // 1 Jan 1, Monday
 }
 

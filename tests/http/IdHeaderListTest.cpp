@@ -36,15 +36,14 @@ TEST_P(LineNameValueTable, SplitsAtFirstColon) {
     EXPECT_EQ(list.LineValue(0), c.value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, LineNameValueTable,
-    ::testing::Values(LineCase{"Content-Length: 10", "CONTENT-LENGTH", "10"},
-                      LineCase{"Content-Length:10", "CONTENT-LENGTH", "10"},
-                      LineCase{"X:   spaced  \t", "X", "spaced"},
-                      LineCase{"A: b: c", "A", "b: c"},
-                      LineCase{"NoColon here ", "", "oColon here"},
-                      LineCase{":starts", "", "starts"}, LineCase{"X:", "X", ""},
-                      LineCase{"", "", ""}));
+INSTANTIATE_TEST_SUITE_P(Lines, LineNameValueTable,
+                         ::testing::Values(LineCase{"Content-Length: 10", "CONTENT-LENGTH", "10"},
+                                           LineCase{"Content-Length:10", "CONTENT-LENGTH", "10"},
+                                           LineCase{"X:   spaced  \t", "X", "spaced"},
+                                           LineCase{"A: b: c", "A", "b: c"},
+                                           LineCase{"NoColon here ", "", "oColon here"},
+                                           LineCase{":starts", "", "starts"},
+                                           LineCase{"X:", "X", ""}, LineCase{"", "", ""}));
 
 TEST(HeaderList, MatchCaseKeepsTheNameAsWrittenButLookupsStillIgnoreCase) {
     const TIdHeaderList list = ListOf({"Content-Type: a"}, {.MatchCase = true});
@@ -82,7 +81,8 @@ TEST(HeaderList, HeaderValueTakesTheFirstAndCollectValuesTakesAll) {
     list.CollectValues("set-cookie", nullptr);
 }
 
-// ---- AssignHeader --------------------------------------------------------------------------------
+// ---- AssignHeader
+// --------------------------------------------------------------------------------
 
 TEST(AssignHeader, ReplacesInPlaceWithItsContinuationsAndAppendsWhenAbsent) {
     TIdHeaderList list = ListOf({"A: 1", "cookie: old", " cont", "B: 2", "Cookie: later"});

@@ -163,8 +163,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ResolveCase{"", "x/", "x/"}, ResolveCase{"/a//b/", "c/", "/a/b/c/"},
                       ResolveCase{"/", "../x/", "/x/"}, ResolveCase{"/a/b/", "../../../x/", "/x/"},
                       ResolveCase{"/a/b", "c", "/a/b/c"}, ResolveCase{"/a/", "./b/", "/a/./b/"},
-                      ResolveCase{"/a/", "x/..", "/a"}, ResolveCase{"/a/b/", "/abs/../x", "/abs/../x"},
-                      ResolveCase{"/", "", "/"}, ResolveCase{"", "", ""}));
+                      ResolveCase{"/a/", "x/..", "/a"},
+                      ResolveCase{"/a/b/", "/abs/../x", "/abs/../x"}, ResolveCase{"/", "", "/"},
+                      ResolveCase{"", "", ""}));
 
 TEST(FindLast, SearchesRightToLeftIgnoringCase) {
     EXPECT_EQ(FindLast("/", "a/b/c", -1), 4u);
@@ -202,16 +203,16 @@ TEST_P(CutTokenTable, CutsAtFirstDelimiter) {
     EXPECT_EQ(source, c.rest);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tokens, CutTokenTable,
-    ::testing::Values(CutCase{"a:b:c", ":", true, true, "a", "b:c"},
-                      CutCase{"abc", ":", true, true, "abc", ""},
-                      CutCase{"abc", ":", false, true, "abc", "abc"},
-                      CutCase{"a:b", ":", false, true, "a", "a:b"},
-                      CutCase{"aXb", "x", true, true, "aXb", ""},
-                      CutCase{"aXb", "x", true, false, "a", "b"},
-                      CutCase{"a, b, c", ", ", true, true, "a", "b, c"},
-                      CutCase{":x", ":", true, true, "", "x"}, CutCase{"", ":", true, true, "", ""}));
+INSTANTIATE_TEST_SUITE_P(Tokens, CutTokenTable,
+                         ::testing::Values(CutCase{"a:b:c", ":", true, true, "a", "b:c"},
+                                           CutCase{"abc", ":", true, true, "abc", ""},
+                                           CutCase{"abc", ":", false, true, "abc", "abc"},
+                                           CutCase{"a:b", ":", false, true, "a", "a:b"},
+                                           CutCase{"aXb", "x", true, true, "aXb", ""},
+                                           CutCase{"aXb", "x", true, false, "a", "b"},
+                                           CutCase{"a, b, c", ", ", true, true, "a", "b, c"},
+                                           CutCase{":x", ":", true, true, "", "x"},
+                                           CutCase{"", ":", true, true, "", ""}));
 
 // ---- MergeRequestAddress ---------------------------------------------------------------------
 
@@ -270,34 +271,33 @@ TEST_P(MergeSequence, SetsTargetHostAndPort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Redirects, MergeSequence,
-    ::testing::Values(
-        MergeCase{"RelativeForms",
-                  {{"http://host/a/b/doc?x=1#frag", "/a/b/doc?x=1", "host", "80"},
-                   {"../other", "/a/other", "host", "80"},
-                   {"/abs/path/doc", "/abs/path/doc", "host", "80"},
-                   {"doc2", "/abs/path/doc2", "host", "80"},
-                   {"?q=2", "/abs/path/?q=2", "host", "80"},
-                   {"sub\\page", "/abs/path/sub/page", "host", "80"}}},
-        MergeCase{"PortCarriesOverOnlyForRelativeAddresses",
-                  {{"http://a:8080/x", "/x", "a:8080", "8080"},
-                   {"/y", "/y", "a:8080", "8080"},
-                   {"http://b/y", "/y", "b", "80"},
-                   {"http://b:80/z", "/z", "b", "80"},
-                   {"http://b:080/z", "/z", "b:080", "080"}}},
-        MergeCase{"HttpsGoesTo443AndRelativeContinuesWithHttp",
-                  {{"https://s/x", "/x", "s:443", "443"},
-                   {"HTTPS://s2/x", "/x", "s2:443", "443"},
-                   {"z", "/z", "s2", "80"},
-                   {"HTTP://t/y", "/y", "t", "80"}}},
-        MergeCase{"UnknownProtocol",
-                  {{"ftp://h/x", "", "", ""},
-                   {"ftp://h:21/x", "/x", "h:21", "21"},
-                   {"http://h:8000/x", "/x", "h:8000", "8000"},
-                   {"gopher://g/", "", "", ""}}},
-        MergeCase{"PortThatIsNotANumberIsReplaced",
-                  {{"http://h:abc/x", "/x", "h:abc", "abc"}, {"y", "/y", "h", "80"}}},
-        MergeCase{"UnsafeCharactersAreSentAsTheyAre",
-                  {{"http://h/a b/c d?e f", "/a b/c d?e f", "h", "80"}}}),
+    ::testing::Values(MergeCase{"RelativeForms",
+                                {{"http://host/a/b/doc?x=1#frag", "/a/b/doc?x=1", "host", "80"},
+                                 {"../other", "/a/other", "host", "80"},
+                                 {"/abs/path/doc", "/abs/path/doc", "host", "80"},
+                                 {"doc2", "/abs/path/doc2", "host", "80"},
+                                 {"?q=2", "/abs/path/?q=2", "host", "80"},
+                                 {"sub\\page", "/abs/path/sub/page", "host", "80"}}},
+                      MergeCase{"PortCarriesOverOnlyForRelativeAddresses",
+                                {{"http://a:8080/x", "/x", "a:8080", "8080"},
+                                 {"/y", "/y", "a:8080", "8080"},
+                                 {"http://b/y", "/y", "b", "80"},
+                                 {"http://b:80/z", "/z", "b", "80"},
+                                 {"http://b:080/z", "/z", "b:080", "080"}}},
+                      MergeCase{"HttpsGoesTo443AndRelativeContinuesWithHttp",
+                                {{"https://s/x", "/x", "s:443", "443"},
+                                 {"HTTPS://s2/x", "/x", "s2:443", "443"},
+                                 {"z", "/z", "s2", "80"},
+                                 {"HTTP://t/y", "/y", "t", "80"}}},
+                      MergeCase{"UnknownProtocol",
+                                {{"ftp://h/x", "", "", ""},
+                                 {"ftp://h:21/x", "/x", "h:21", "21"},
+                                 {"http://h:8000/x", "/x", "h:8000", "8000"},
+                                 {"gopher://g/", "", "", ""}}},
+                      MergeCase{"PortThatIsNotANumberIsReplaced",
+                                {{"http://h:abc/x", "/x", "h:abc", "abc"}, {"y", "/y", "h", "80"}}},
+                      MergeCase{"UnsafeCharactersAreSentAsTheyAre",
+                                {{"http://h/a b/c d?e f", "/a b/c d?e f", "h", "80"}}}),
     [](const ::testing::TestParamInfo<MergeCase>& info) { return std::string(info.param.name); });
 
 TEST(MergeRequestAddress, UnknownProtocolLeavesTheNewFieldsInPlace) {
