@@ -17,7 +17,7 @@ TIdHeaderList ListOf(const Lines& lines, TIdHeaderListSettings settings = {}) {
     return list;
 }
 
-// ---- LineName / LineValue ----------------------------------------------------------------------
+// ---- LineName / LineValue -----------------------------------------------------------------------
 
 struct LineCase {
     const char* line;
@@ -81,8 +81,7 @@ TEST(HeaderList, HeaderValueTakesTheFirstAndCollectValuesTakesAll) {
     list.CollectValues("set-cookie", nullptr);
 }
 
-// ---- AssignHeader
-// --------------------------------------------------------------------------------
+// ---- AssignHeader -------------------------------------------------------------------------------
 
 TEST(AssignHeader, ReplacesInPlaceWithItsContinuationsAndAppendsWhenAbsent) {
     TIdHeaderList list = ListOf({"A: 1", "cookie: old", " cont", "B: 2", "Cookie: later"});

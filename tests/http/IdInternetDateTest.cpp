@@ -29,7 +29,7 @@ TEST(NameIndex, MatchesWholeNamesInAnyCase) {
     EXPECT_EQ(MonthNameIndex(""), 0);
 }
 
-// ---- ParseInternetDate -----------------------------------------------------------------------
+// ---- ParseInternetDate --------------------------------------------------------------------------
 
 struct ParseCase {
     const char* text;
@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"   ", 0, 0, 0, 0, 0, 0, ""},
                       ParseCase{"Sun,", 0, 0, 0, 0, 0, 0, ""}));
 
-// ---- ParseZoneOffset / FormatZoneOffset ------------------------------------------------------
+// ---- ParseZoneOffset / FormatZoneOffset ---------------------------------------------------------
 
 TEST(ParseZoneOffset, ReadsOnlySignedFourDigitOffsets) {
     EXPECT_DOUBLE_EQ(ParseZoneOffset("+0200"), 2.0 / 24);
@@ -104,7 +104,7 @@ TEST(FormatZoneOffset, WritesSignHoursAndMinutes) {
     EXPECT_EQ(FormatZoneOffset(-(3.5 / 24), false), "-0330");
 }
 
-// ---- Zone-dependent operations, under several zones -------------------------------------------
+// ---- Zone-dependent operations, under several zones ---------------------------------------------
 
 struct Zone {
     const char* name;

@@ -11,7 +11,7 @@ using namespace tarnwick;
 
 namespace {
 
-// ---- ParseUri -------------------------------------------------------------------------------
+// ---- ParseUri -----------------------------------------------------------------------------------
 
 struct ParseCase {
     const char* text;
@@ -95,7 +95,7 @@ TEST(ParseUri, SourceTextHoldsNormalizedTextAndFieldsAreReplaced) {
     EXPECT_EQ(uri.Bookmark, "");
 }
 
-// ---- ComposeUri ------------------------------------------------------------------------------
+// ---- ComposeUri ---------------------------------------------------------------------------------
 
 TEST(ComposeUri, WritesOptionalPartsOnRequest) {
     const TIdURI uri("http://user:pw@host:8080/dir/doc.ext?a=1#top");
@@ -137,7 +137,7 @@ TEST(ComposeUriPlain, KeepsTheFullAddressInSourceText) {
     EXPECT_EQ(uri.SourceText, "http://u:p@h/x?y#z");
 }
 
-// ---- ResolvePath, FindLast, CutToken --------------------------------------------------------
+// ---- ResolvePath, FindLast, CutToken ------------------------------------------------------------
 
 struct ResolveCase {
     const char* base;
@@ -214,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(Tokens, CutTokenTable,
                                            CutCase{":x", ":", true, true, "", "x"},
                                            CutCase{"", ":", true, true, "", ""}));
 
-// ---- MergeRequestAddress ---------------------------------------------------------------------
+// ---- MergeRequestAddress ------------------------------------------------------------------------
 
 struct Request : TIdURIRequest {
     TIdHTTPMethod method = hmGet;
