@@ -44,9 +44,13 @@ bool AuthorizeServer(const TIdAuthorizationClient& client, TIdAuthorizationReque
     scheme.SetChallenges(wwwAuthenticate);
 
     bool handled = false;
+    bool asked = false;
     for (;;) {
         switch (scheme.Advance()) {
             case asAskApplication:
+                // A handler that accepts but leaves the scheme still asking would be asked forever.
+                if (asked) return false;
+                asked = true;
                 scheme.SetUsername(request.Username());
                 scheme.SetPassword(request.Password());
                 client.OnAuthorization(client.Sender, scheme, handled);
@@ -85,9 +89,12 @@ bool AuthorizeProxy(const TIdAuthorizationClient& client, TIdAuthorizationProxy&
     scheme.SetChallenges(proxyAuthenticate);
 
     bool handled = false;
+    bool asked = false;
     for (;;) {
         switch (scheme.Advance()) {
             case asAskApplication:
+                if (asked) return false;
+                asked = true;
                 scheme.SetUsername(proxy.ProxyUsername());
                 scheme.SetPassword(proxy.ProxyPassword());
                 client.OnAuthorization(client.Sender, scheme, handled);

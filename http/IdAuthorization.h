@@ -71,7 +71,9 @@ struct TIdAuthorizationClient {
 // without such a line or without an OnAuthorization handler. Otherwise gives the scheme the
 // request's credentials and the challenge lines, and follows its Advance: asAskApplication calls
 // OnAuthorization (declining unless Handled; when handled the request takes the scheme's
-// credentials and BasicAuthentication is set), asSend accepts, asFail declines.
+// credentials and BasicAuthentication is set), asSend accepts, asFail declines. The handler is
+// asked once per call: a scheme that still asks after an accepted answer (a handler that set
+// Handled but supplied no user name) declines instead of asking again without end.
 // Returns whether the request may be repeated with credentials.
 bool AuthorizeServer(const TIdAuthorizationClient& client, TIdAuthorizationRequest& request,
                      const TIdHeaderList& wwwAuthenticate);

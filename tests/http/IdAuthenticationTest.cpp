@@ -202,6 +202,18 @@ TEST_F(Authorize, UnhandledRequestDeclines) {
     EXPECT_FALSE(request_.basicAuthentication);
 }
 
+// A handler that says Handled but leaves the user name empty is asked once, not forever.
+TEST_F(Authorize, HandledWithoutAUserNameDeclinesAfterOneAsk) {
+    onAuthorization_ = [this](TComponent*, TIdAuthentication&, bool& handled) {
+        ++asked_;
+        handled = true;
+    };
+    EXPECT_FALSE(AuthorizeServer(Client(), request_, Challenges({"Basic realm=\"x\""})));
+    EXPECT_EQ(asked_, 1);
+    EXPECT_FALSE(AuthorizeProxy(Client(), proxy_, Challenges({"Basic realm=\"p\""})));
+    EXPECT_EQ(asked_, 2);
+}
+
 TEST_F(Authorize, SelectionHandlerMayChangeTheClassAndAnExistingSchemeIsKept) {
     onSelect_ = [](TComponent*, TIdAuthenticationClass& schemeClass, const TIdHeaderList& info) {
         EXPECT_EQ(schemeClass, TIdBasicAuthentication::Class());
