@@ -11,7 +11,9 @@
 
 namespace tarnwick {
 
-TIdAuthentication::TIdAuthentication() = default;
+// Credentials are never wrapped: a long password holding a comma or a blank must read back
+// byte for byte, not with a blank added where a wrap point was.
+TIdAuthentication::TIdAuthentication() : credentials_(TIdHeaderListSettings{.FoldOnWrite = false}) {}
 
 void TIdAuthentication::SetPassword(std::string_view password) {
     credentials_.AssignHeader("Password", password);

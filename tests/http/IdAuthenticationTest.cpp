@@ -4,6 +4,7 @@
 
 #include "http/IdAuthorization.h"
 #include "http/IdBasicAuthentication.h"
+#include "http/IdCoderMIME.h"
 #include "http/IdHTTPExceptions.h"
 
 using namespace tarnwick;
@@ -65,6 +66,11 @@ TEST(BasicAuthentication, LongCredentialsSurviveTheCredentialList) {
     basic.SetUsername("user");
     basic.SetPassword(token);
     EXPECT_EQ(basic.Password(), token);
+    // Wrap points (a comma, a blank) far into a long password must not gain a blank.
+    const std::string wrapped = std::string(70, 'p') + ",x  y" + std::string(70, 'q') + ",z";
+    basic.SetPassword(wrapped);
+    EXPECT_EQ(basic.Password(), wrapped);
+    EXPECT_EQ(basic.Answer(), "Basic " + TIdEncoderMIME().EncodeString("user:" + wrapped));
 }
 
 TEST(BasicAuthentication, AdvanceReadsTheBasicLineAndAsksWithoutAUser) {
