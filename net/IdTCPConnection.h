@@ -120,8 +120,9 @@ public:
     bool WriteBuffering() const noexcept { return write_buffer_ != nullptr; }
 
     // hsDisconnecting, CloseTransport, release of an owned handler, OnDisconnected, hsDisconnected.
-    // Safe from another thread while a read runs (see above).
-    void CloseConnection();
+    // Safe from another thread while a read runs (see above). Components built on a connection
+    // override it to end their own work on the user's close.
+    virtual void CloseConnection();
     // Closes the handler's socket without any event.
     void CloseTransport();
     // Empties the input buffer (no work report) and clears the closed flag: the start of a new
