@@ -9,7 +9,7 @@
 #include <iostream>
 #include <thread>
 
-#include "WorkLog.h"
+#include "support/WorkLog.h"
 #include "net/IdExceptions.h"
 #include "support/LoopbackPeer.h"
 #include "support/SaturatedListener.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "WorkLog.h"
+#include "support/WorkLog.h"
 #include "net/IdExceptions.h"
 #include "net/IdIOHandlerSocket.h"
 #include "net/IdTCPClient.h"
