@@ -109,7 +109,7 @@ public:
     //  - EIdConnClosedGracefully when the server closes before the whole body came (output keeps
     //    the bytes that came), or before the status line;
     //  - EIdException "Undefined situation" for a 2xx answer whose connection closed before the
-    //    body, or for a bad chunk size (see ParseChunkSize);
+    //    body; EIdException for a bad chunk size (see ParseChunkSize);
     //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address;
     //  - EIdUnknownProtocol for an address without port whose protocol has no default port;
     //  - EConvertError for a port that is not a number, or a bad "Content-Range";

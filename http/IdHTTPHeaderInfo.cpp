@@ -96,23 +96,6 @@ void TIdRequestHeaderInfo::ClearFields() {
     ClearRequestFields();
 }
 
-void TIdRequestHeaderInfo::ReadFromLines() {
-    TIdEntityHeaderInfo::ReadFromLines();
-    const TIdHeaderList& h = HeaderLines();
-    Accept = h.HeaderValue("Accept");
-    AcceptCharSet = h.HeaderValue("Accept-Charset");
-    AcceptEncoding = h.HeaderValue("Accept-Encoding");
-    AcceptLanguage = h.HeaderValue("Accept-Language");
-    Host = h.HeaderValue("Host");
-    From = h.HeaderValue("From");
-    Referer = h.HeaderValue("Referer");
-    UserAgent = h.HeaderValue("User-Agent");
-    std::string range = h.HeaderValue("Range");
-    CutToken(range, "=");
-    ContentRangeStart = TryStrToInt64(CutToken(range, "-")).value_or(0);
-    ContentRangeEnd = TryStrToInt64(range).value_or(0);
-}
-
 void TIdRequestHeaderInfo::WriteToLines() {
     TIdEntityHeaderInfo::WriteToLines();
     TIdHeaderList& h = HeaderLines();

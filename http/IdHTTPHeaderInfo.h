@@ -75,9 +75,6 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo, public TIdAuthorization
 public:
     TIdRequestHeaderInfo();
 
-    // The request fields and "Range" (a part that does not parse reads as 0); the server side
-    // of a request, which the client never calls.
-    void ReadFromLines() override;
     // The entity lines, then Proxy-Connection, Host, Accept, Accept-Charset, Accept-Encoding,
     // Accept-Language, From, Referer, User-Agent, If-Modified-Since, Range and Authorization.
     // Authorization is the answer of AuthScheme; without one, and with BasicAuthentication set,

@@ -150,18 +150,6 @@ TEST(RequestHeaderInfo, ClearFieldsRestoresDefaultsAndLeavesTheOthers) {
     EXPECT_EQ(r.Referer, "q");
 }
 
-TEST(RequestHeaderInfo, ReadsARequestHeadTheServerWay) {
-    TIdRequestHeaderInfo r;
-    for (const char* line : {"Host: h:81", "Accept: */*", "User-Agent: ua", "Range: bytes=5-x"})
-        r.HeaderLines().Add(line);
-    r.ReadFromLines();
-    EXPECT_EQ(r.Host, "h:81");
-    EXPECT_EQ(r.Accept, "*/*");
-    EXPECT_EQ(r.UserAgent, "ua");
-    EXPECT_EQ(r.ContentRangeStart, 5);
-    EXPECT_EQ(r.ContentRangeEnd, 0);  // what does not parse reads as 0
-}
-
 TEST(ResponseHeaderInfo, ReadsTheFieldsOfAnAnswer) {
     TIdResponseHeaderInfo r;
     Receive(r, {"Location: /next", "Server: nginx", "Proxy-Connection: close",
@@ -273,15 +261,4 @@ TEST(ResponseHeaderInfo, ExpiresAsSecondsCountsFromNow) {
     Receive(r, {"Expires: Sun, 06 Nov 1994 08:49:37 GMT"});
     EXPECT_LT(r.Expires, 45000.0);  // a date, in 1994
     EXPECT_GT(r.Expires, 34000.0);
-}
-
-TEST(ResponseHeaderInfo, ClearFieldsEmptiesTheAnswerFields) {
-    TIdResponseHeaderInfo r;
-    Receive(r, {"Location: x", "Server: y", "WWW-Authenticate: Basic", "Content-Type: a"});
-    r.ClearFields();
-    EXPECT_EQ(r.Location, "");
-    EXPECT_EQ(r.Server, "");
-    EXPECT_EQ(r.WWWAuthenticate.Count(), 0);
-    EXPECT_EQ(r.ContentType, "text/html");
-    EXPECT_EQ(r.HeaderLines().Count(), 0);
 }

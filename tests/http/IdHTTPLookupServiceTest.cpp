@@ -85,9 +85,3 @@ TEST_F(LookupServiceGetTest, CutConnectionFailsAndKeepsWhatCame) {
     EXPECT_THROW(http_.Get(MediaUrl("?close_after=50000"), out_), EIdConnClosedGracefully);
     EXPECT_TRUE(out_.DataString() == media_.substr(0, 50000)) << out_.Size();
 }
-
-TEST_F(LookupServiceGetTest, AllSwitchesTogether) {
-    http_.HandleRedirects = true;
-    http_.Get(MediaUrl("?redirects=2&chunked=1&rate=2000000"), out_);
-    EXPECT_TRUE(out_.DataString() == media_);
-}

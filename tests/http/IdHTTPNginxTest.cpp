@@ -136,21 +136,6 @@ TEST_F(NginxGetTest, RealNotFoundCarriesItsPage) {
     EXPECT_EQ(Connection(), first);
 }
 
-TEST_F(NginxGetTest, RealNotModifiedEndsAtOnce) {
-    nginx_.WriteFile("cached.bin", 5000);
-    http_.Request().CustomHeaders.Add("If-Modified-Since: Fri, 01 Jan 2100 00:00:00 GMT");
-    TIdMemoryStream out;
-    try {
-        http_.Get(Url("/cached.bin"), out);
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdHTTPProtocolException& e) {
-        EXPECT_EQ(e.StatusCode(), 304);
-    }
-    http_.Request().CustomHeaders.Clear();
-    http_.Get(Url("/cached.bin"), out);
-    EXPECT_EQ(out.Size(), 5000);
-}
-
 // Lengths and progress above 2 GiB are carried whole (a sparse file: nothing is stored).
 TEST_F(NginxGetTest, BodyAbove2GiBIsReadWhole) {
     const std::int64_t size = (std::int64_t{1} << 31) + 1048576 + 3;

@@ -233,24 +233,6 @@ TEST_F(ExchangeTest, EachReadIntoAStreamHasItsOwnWorkEvents) {
     EXPECT_EQ(log.Events(), (Events{"begin r 0", "work r 11", "end r"}));
 }
 
-TEST_F(ExchangeTest, LargeBodyReportsARunningTotalPerBlock) {
-    const std::string body = Pattern(100000);
-    Start([&](PeerConnection& c) {
-        ReadRequestHead(c);
-        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
-        c.SendInPieces(body, 32768);
-        c.WaitForClose();
-    });
-    WorkLog log(http_);
-    http_.Get(Url("/"), out_);
-    EXPECT_EQ(out_.DataString(), body);
-    const Events events = log.Events();
-    ASSERT_GE(events.size(), 3u);
-    EXPECT_EQ(events.front(), "begin r 100000");
-    EXPECT_EQ(events[events.size() - 2], "work r 100000");
-    EXPECT_EQ(events.back(), "end r");
-}
-
 // --- Split points --------------------------------------------------------------------------------
 
 TEST_F(ExchangeTest, AnAnswerArrivingOneByteAtATimeReadsTheSame) {

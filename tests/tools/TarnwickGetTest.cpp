@@ -97,17 +97,6 @@ TEST_F(TarnwickGetTool, RedirectWithoutFollowIsAFailure) {
     EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(TarnwickGetTool, MaxRedirectsBoundsTheChain) {
-    nginx_.WriteFile("media.bin", 10);
-    ToolRun run = RunTool({"--follow", "--max-redirects", "1", nginx_.BaseUrl() + "/moved",
-                           (dir_ / "out").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("status code: 302"), std::string::npos) << run.err;
-    run = RunTool({"--follow", "--max-redirects", "2", nginx_.BaseUrl() + "/moved",
-                   (dir_ / "out").string()});
-    EXPECT_EQ(run.status, 0) << run.err;
-}
-
 TEST_F(TarnwickGetTool, EventsArePrintedAsTheyHappen) {
     nginx_.WriteFile("media.bin", 1048576);
     const ToolRun run =
