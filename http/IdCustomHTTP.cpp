@@ -15,7 +15,9 @@ namespace {
 class TIdDiscardStream : public TIdStream {
 public:
     std::int64_t Position() const override { return position_; }
-    void SetPosition(std::int64_t position) override { position_ = std::max<std::int64_t>(0, position); }
+    void SetPosition(std::int64_t position) override {
+        position_ = std::max<std::int64_t>(0, position);
+    }
     std::int64_t Size() const override { return size_; }
     void SetSize(std::int64_t size) override {
         size_ = std::max<std::int64_t>(0, size);
@@ -36,9 +38,7 @@ private:
 class BodyDetour {
 public:
     BodyDetour(TIdCustomHTTP& client, TIdStream& stream, std::int32_t readTimeout)
-        : client_(client),
-          stream_(client.Response().BodyStream),
-          readTimeout_(client.ReadTimeout) {
+        : client_(client), stream_(client.Response().BodyStream), readTimeout_(client.ReadTimeout) {
         client.Response().BodyStream = &stream;
         client.ReadTimeout = readTimeout;
     }
@@ -133,11 +133,8 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, std::string_view addres
                     --redirectsSoFar_;
                     request.Target = std::string(address);
                     break;
-                case nsDone:
-                    done = true;
-                    break;
-                case nsUndefined:
-                    throw EIdException(RSHTTPUnknownResponseCode);
+                case nsDone: done = true; break;
+                case nsUndefined: throw EIdException(RSHTTPUnknownResponseCode);
             }
         }
         // A close by the user after the last byte came still ends the call as aborted.
@@ -308,8 +305,7 @@ void TIdCustomHTTP::RaiseProtocolError() {
         }
     }
     const TIdHTTPResponse& response = Response();
-    throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine,
-                                   body.DataString());
+    throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine, body.DataString());
 }
 
 bool TIdCustomHTTP::DoOnRedirect(std::string& dest, TIdHTTPMethod& method,

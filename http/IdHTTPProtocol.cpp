@@ -19,8 +19,7 @@ std::string ReadFramingLine(TIdTCPConnection& connection) {
 
 }  // namespace
 
-TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client)
-    : client_(client), response_(client) {}
+TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client) : client_(client), response_(client) {}
 
 void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
     request_.WriteToLines();
@@ -79,8 +78,8 @@ void TIdHTTPProtocol::StoreCookies() {
     TIdCookieManager* manager = client_.CookieManagerForAnswer();
     if (!manager) return;
     const std::string host = client_.URL().Host;
-    for (const auto& [name, kind] : {std::pair{"Set-cookie", ckRFC2109},
-                                     std::pair{"Set-cookie2", ckRFC2965}}) {
+    for (const auto& [name, kind] :
+         {std::pair{"Set-cookie", ckRFC2109}, std::pair{"Set-cookie2", ckRFC2965}}) {
         TIdHeaderList values;
         response_.HeaderLines().CollectValues(name, &values);
         for (const std::string& value : values.Lines()) manager->ReceiveCookie(value, host, kind);
@@ -91,17 +90,10 @@ void TIdHTTPProtocol::ReadBody() {
     TIdStream* stream = response_.BodyStream;
     if (!stream) return;
     switch (BodyFraming(request_.Method(), response_.StatusCode(), response_)) {
-        case bfNone:
-            return;
-        case bfLength:
-            ReadKnownLength(*stream, response_.ContentLength);
-            return;
-        case bfChunked:
-            ReadChunked(*stream);
-            return;
-        case bfUntilClose:
-            client_.ReadToStream(*stream, -1, true);
-            return;
+        case bfNone: return;
+        case bfLength: ReadKnownLength(*stream, response_.ContentLength); return;
+        case bfChunked: ReadChunked(*stream); return;
+        case bfUntilClose: client_.ReadToStream(*stream, -1, true); return;
     }
 }
 

@@ -49,7 +49,8 @@ TIdBodyFraming BodyFraming(TIdHTTPMethod method, std::int32_t statusCode,
 
 std::int64_t ParseChunkSize(std::string_view line) {
     const std::string trimmed = TrimLeft(line);
-    const std::string_view size = std::string_view(trimmed).substr(0, trimmed.find_first_of("; \t"));
+    const std::string_view size =
+        std::string_view(trimmed).substr(0, trimmed.find_first_of("; \t"));
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     std::int64_t value = 0;
     bool valid = !size.empty();
@@ -68,8 +69,7 @@ std::int64_t ParseChunkSize(std::string_view line) {
         value = value * 16 + digit;
     }
     if (!valid)
-        throw EIdException(
-            Format(RSHTTPChunkSizeInvalid, std::string(line.substr(0, 64)).c_str()));
+        throw EIdException(Format(RSHTTPChunkSizeInvalid, std::string(line.substr(0, 64)).c_str()));
     return value;
 }
 

@@ -74,8 +74,9 @@ TEST_F(ExchangeTest, Version10AsksForKeepAlive) {
     Serve({{Ok("x", "Connection: keep-alive\r\n")}});
     http_.ProtocolVersion = pv1_0;
     http_.Get(Url("/"), out_);
-    EXPECT_EQ(peer_->Received(0), "GET / HTTP/1.0\r\nConnection: keep-alive\r\n" +
-                                      DefaultHead("/").substr(std::string("GET / HTTP/1.1\r\n").size()));
+    EXPECT_EQ(peer_->Received(0),
+              "GET / HTTP/1.0\r\nConnection: keep-alive\r\n" +
+                  DefaultHead("/").substr(std::string("GET / HTTP/1.1\r\n").size()));
 }
 
 TEST_F(ExchangeTest, ContinueHeadIsSkippedAndTheCookiesOfBothAreStored) {
@@ -144,8 +145,8 @@ TEST_F(ExchangeTest, BadChunkSizeFailsTheGet) {
             http.Get(Url("/"), out);
             ADD_FAILURE() << "no exception";
         } catch (const EIdException& e) {
-            EXPECT_EQ(e.Message(), "Invalid chunk size \"" + size +
-                                       "\": not a hexadecimal number below 2^63.");
+            EXPECT_EQ(e.Message(),
+                      "Invalid chunk size \"" + size + "\": not a hexadecimal number below 2^63.");
         }
         EXPECT_EQ(out.DataString(), "hello");
     }
@@ -201,8 +202,8 @@ INSTANTIATE_TEST_SUITE_P(
         KeepCase{"At10NotByDefault", pv1_0, "HTTP/1.1 200 OK", "", false, pv1_1},
         KeepCase{"At10KeepAlive", pv1_0, "HTTP/1.0 200 OK", "Connection: Keep-Alive\r\n", true,
                  pv1_0},
-        KeepCase{"At10ProxyKeepAlive", pv1_0, "HTTP/1.0 200 OK",
-                 "Proxy-Connection: KEEP-ALIVE\r\n", true, pv1_0},
+        KeepCase{"At10ProxyKeepAlive", pv1_0, "HTTP/1.0 200 OK", "Proxy-Connection: KEEP-ALIVE\r\n",
+                 true, pv1_0},
         KeepCase{"At10Close", pv1_0, "HTTP/1.0 200 OK", "Connection: close\r\n", false, pv1_0}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -241,7 +242,7 @@ TEST_F(ExchangeTest, AnAnswerArrivingOneByteAtATimeReadsTheSame) {
         "HTTP/1.1 200 OK\r\nSet-Cookie: k=v; path=/\r\nX-Folded: one\r\n two\r\n"
         "Transfer-Encoding: chunked\r\n\r\n"
         "3;x=y\r\nabc\r\n10\r\n0123456789abcdef\r\n0\r\nTrailer: t\r\n\r\n";
-    Start([&](PeerConnection& c) {
+    Start([answer](PeerConnection& c) {
         ReadRequestHead(c);
         c.SendInPieces(answer, 1);
         c.WaitForClose();
@@ -253,13 +254,13 @@ TEST_F(ExchangeTest, AnAnswerArrivingOneByteAtATimeReadsTheSame) {
     EXPECT_TRUE(http_.IsConnected());
 }
 
-// --- Bodies cut short ------------------------------------------------------------------------------
+// --- Bodies cut short ----------------------------------------------------------------------------
 
 TEST_F(ExchangeTest, KnownLengthCutShortFailsAndKeepsEveryByteThatCame) {
     for (const std::size_t sent : {std::size_t(4), std::size_t(70000)}) {
         SCOPED_TRACE(sent);
         const std::string body = Pattern(sent);
-        Start([&](PeerConnection& c) {
+        Start([body](PeerConnection& c) {
             ReadRequestHead(c);
             c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
             c.SendInPieces(body, 30000);
@@ -272,7 +273,7 @@ TEST_F(ExchangeTest, KnownLengthCutShortFailsAndKeepsEveryByteThatCame) {
     }
 }
 
-// --- The user's abort ------------------------------------------------------------------------------
+// --- The user's abort ----------------------------------------------------------------------------
 
 namespace {
 
@@ -322,7 +323,7 @@ class AbortTest : public ::testing::TestWithParam<AbortAt> {};
 TEST_P(AbortTest, CloseConnectionFromAnotherThreadEndsTheGet) {
     const AbortAt at = GetParam();
     const std::string answer = AbortAnswer(at);
-    LoopbackPeer peer([&](PeerConnection& c) {
+    LoopbackPeer peer([answer](PeerConnection& c) {
         ReadRequestHead(c);
         c.Send(answer);
         c.WaitForClose();

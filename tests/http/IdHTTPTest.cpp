@@ -105,7 +105,7 @@ TEST_F(GetTest, HostAndPortSettingsServeARelativeAddress) {
     EXPECT_EQ(RequestLines(peer)[0], "GET /relative/doc HTTP/1.1");
 }
 
-// --- Answers without a body to deliver ------------------------------------------------------------
+// --- Answers without a body to deliver -----------------------------------------------------------
 
 TEST_F(GetTest, NoContentEndsWithoutReadingABody) {
     LoopbackPeer& peer = Serve({{"HTTP/1.1 204 No Content\r\n\r\n"}, {Ok("next")}});
@@ -154,7 +154,7 @@ TEST_F(GetTest, SuccessWhoseConnectionClosedBeforeTheBodyIsAnUndefinedSituation)
     EXPECT_FALSE(http_.IsConnected());
 }
 
-// --- Errors ----------------------------------------------------------------------------------------
+// --- Errors --------------------------------------------------------------------------------------
 
 TEST_F(GetTest, ErrorBodyBecomesResponseBodyAndNeverReachesTheOutput) {
     LoopbackPeer& peer =
@@ -224,7 +224,7 @@ TEST_F(GetTest, ContentRangeThatDoesNotParseFailsTheGet) {
     }
 }
 
-// --- Redirects -------------------------------------------------------------------------------------
+// --- Redirects -----------------------------------------------------------------------------------
 
 TEST_F(GetTest, RedirectNotFollowedIsAProtocolErrorAndWritesNothing) {
     peers_.push_back(std::make_unique<LoopbackPeer>(ServeChains()));
@@ -268,9 +268,10 @@ TEST_F(GetTest, RedirectLimit) {
 }
 
 TEST_F(GetTest, SuccessWithALocationIsARedirect) {
-    LoopbackPeer& peer = Serve({{"HTTP/1.1 200 OK\r\nLocation: /next\r\nContent-Length: 4\r\n\r\nnope"},
-                                {Ok("final")},
-                                {"HTTP/1.1 200 OK\r\nLocation: /next\r\nContent-Length: 4\r\n\r\nnope"}});
+    LoopbackPeer& peer =
+        Serve({{"HTTP/1.1 200 OK\r\nLocation: /next\r\nContent-Length: 4\r\n\r\nnope"},
+               {Ok("final")},
+               {"HTTP/1.1 200 OK\r\nLocation: /next\r\nContent-Length: 4\r\n\r\nnope"}});
     http_.HandleRedirects = true;
     http_.Get(Url(peer, "/first"), out_);
     EXPECT_EQ(out_.DataString(), "final");
@@ -308,8 +309,7 @@ TEST_P(RedirectTargetTest, ResolvesAgainstTheCurrentAddressOnTheSameConnection) 
     auto location = std::make_shared<std::string>(c.location);
     peers_.push_back(std::make_unique<LoopbackPeer>([location](PeerConnection& conn) {
         ReadRequestHead(conn);
-        conn.Send("HTTP/1.1 301 Moved\r\nLocation: " + *location +
-                  "\r\nContent-Length: 0\r\n\r\n");
+        conn.Send("HTTP/1.1 301 Moved\r\nLocation: " + *location + "\r\nContent-Length: 0\r\n\r\n");
         ReadRequestHead(conn);
         conn.Send(Ok("there"));
         conn.WaitForClose();
@@ -326,12 +326,12 @@ TEST_P(RedirectTargetTest, ResolvesAgainstTheCurrentAddressOnTheSameConnection) 
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, RedirectTargetTest,
-    ::testing::Values(
-        TargetCase{"Document", "next", "GET /a/b/next HTTP/1.1"},
-        TargetCase{"Parent", "../up?q=1", "GET /a/up?q=1 HTTP/1.1"},
-        TargetCase{"AbsolutePath", "/abs/x", "GET /abs/x HTTP/1.1"},
-        TargetCase{"OnlyParameters", "?page=2", "GET /a/b/?page=2 HTTP/1.1"},
-        TargetCase{"AbsoluteAddress", "http://127.0.0.1:PORT/full/y", "GET /full/y HTTP/1.1"}),
+    ::testing::Values(TargetCase{"Document", "next", "GET /a/b/next HTTP/1.1"},
+                      TargetCase{"Parent", "../up?q=1", "GET /a/up?q=1 HTTP/1.1"},
+                      TargetCase{"AbsolutePath", "/abs/x", "GET /abs/x HTTP/1.1"},
+                      TargetCase{"OnlyParameters", "?page=2", "GET /a/b/?page=2 HTTP/1.1"},
+                      TargetCase{"AbsoluteAddress", "http://127.0.0.1:PORT/full/y",
+                                 "GET /full/y HTTP/1.1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(GetTest, RedirectToAnotherHostConnectsThere) {
@@ -373,9 +373,10 @@ TEST_F(GetTest, CookiesOfARedirectGoWithTheNextRequest) {
 }
 
 TEST_F(GetTest, RedirectHandlerDecidesAndMayChangeTheTarget) {
-    LoopbackPeer& peer = Serve({{"HTTP/1.1 302 Found\r\nLocation: /planned\r\nContent-Length: 0\r\n\r\n"},
-                                {Ok("chosen")},
-                                {"HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n"}});
+    LoopbackPeer& peer =
+        Serve({{"HTTP/1.1 302 Found\r\nLocation: /planned\r\nContent-Length: 0\r\n\r\n"},
+               {Ok("chosen")},
+               {"HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n"}});
     http_.OnRedirect = [](TIdCustomHTTP&, std::string& dest, std::int32_t, bool& handled,
                           TIdHTTPMethod&) {
         dest = "/chosen";
@@ -394,7 +395,7 @@ TEST_F(GetTest, RedirectHandlerDecidesAndMayChangeTheTarget) {
     EXPECT_EQ(http_.Response().Location, "/chosen");
 }
 
-// --- Authorization ---------------------------------------------------------------------------------
+// --- Authorization -------------------------------------------------------------------------------
 
 TEST_F(GetTest, ChallengeWithoutHandlerIsAProtocolError) {
     LoopbackPeer& peer =
@@ -439,7 +440,9 @@ TEST_F(GetTest, ChallengeAnsweredByTheHandlerIsRetriedWithCredentials) {
 
 TEST_F(GetTest, ChallengesStopAfterAuthRetries) {
     LoopbackPeer& peer = Serve(std::vector<Answer>(
-        5, Answer{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\nContent-Length: 0\r\n\r\n"}));
+        5,
+        Answer{
+            "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic\r\nContent-Length: 0\r\n\r\n"}));
     http_.HTTPOptions.insert(hoInProcessAuth);
     http_.OnAuthorization = [](TComponent*, TIdAuthentication& scheme, bool& handled) {
         scheme.SetUsername("user");
@@ -481,7 +484,7 @@ TEST_F(GetTest, ProxyCredentialsNeverGoToAServer) {
     EXPECT_EQ(peer.Received(0).find("Proxy-Authorization"), std::string::npos);
 }
 
-// --- Kept connections ------------------------------------------------------------------------------
+// --- Kept connections ----------------------------------------------------------------------------
 
 namespace {
 
@@ -493,25 +496,28 @@ class IdleCloseTest : public GetTest, public ::testing::WithParamInterface<bool>
 // request, which then goes out on a new connection.
 TEST_P(IdleCloseTest, NextGetConnectsAgain) {
     const bool reset = GetParam();
-    Event go, gone;
-    peers_.push_back(std::make_unique<LoopbackPeer>([&](PeerConnection& c) {
+    // Shared with the scripts, which may still run when the test body ends.
+    struct Signals {
+        Event go, gone;
+    };
+    auto signals = std::make_shared<Signals>();
+    peers_.push_back(std::make_unique<LoopbackPeer>([reset, signals](PeerConnection& c) {
         ReadRequestHead(c);
         c.Send(Ok("one"));
-        if (go.Wait()) {
-            // A reset needs unread bytes or lingering off; the close of an idle socket with
-            // nothing unread is a FIN otherwise.
+        if (signals->go.Wait()) {
+            // SO_LINGER 0 makes the close a reset.
             if (reset)
                 c.Reset();
             else
                 c.Close();
         }
-        gone.Set();
+        signals->gone.Set();
     }));
     LoopbackPeer& first = *peers_[0];
     http_.Get(Url(first), out_);
     EXPECT_TRUE(http_.IsConnected());
-    go.Set();
-    ASSERT_TRUE(gone.Wait());
+    signals->go.Set();
+    ASSERT_TRUE(signals->gone.Wait());
     TIdMemoryStream out;
     // The same port: a second connection is accepted by the same peer, which answers it too.
     http_.Get(Url(first), out);

@@ -76,9 +76,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
 }
 
 const char* StatusName(TIdStatus status) {
-    static const char* const names[] = {"hsResolving",     "hsConnecting", "hsConnected",
+    static const char* const names[] = {"hsResolving",     "hsConnecting",   "hsConnected",
                                         "hsDisconnecting", "hsDisconnected", "hsStatusText",
-                                        "ftpTransfer",     "ftpReady",     "ftpAborted"};
+                                        "ftpTransfer",     "ftpReady",       "ftpAborted"};
     return names[status];
 }
 
@@ -143,8 +143,8 @@ public:
             throw EIdStreamError("The output file name is too long: " + outFile);
         const int fd = ::mkstemp(pattern.data());
         if (fd < 0)
-            throw EIdStreamError(Format(msg::kFileOpenFailed, pattern.c_str(),
-                                        std::strerror(errno)));
+            throw EIdStreamError(
+                Format(msg::kFileOpenFailed, pattern.c_str(), std::strerror(errno)));
         // The permissions a plainly created file would get.
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -154,7 +154,8 @@ public:
         std::memcpy(gPartPath, path_.c_str(), path_.size() + 1);
         struct sigaction action {};
         action.sa_handler = RemovePartAndExit;
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) ::sigaction(signal, &action, nullptr);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            ::sigaction(signal, &action, nullptr);
     }
     ~PartFile() {
         if (!kept_) ::unlink(path_.c_str());
@@ -167,8 +168,8 @@ public:
     // Gives the file its final name.
     void Keep(const std::string& outFile) {
         if (::rename(path_.c_str(), outFile.c_str()) != 0)
-            throw EIdStreamError(Format(msg::kFileWriteFailed, outFile.c_str(),
-                                        std::strerror(errno)));
+            throw EIdStreamError(
+                Format(msg::kFileWriteFailed, outFile.c_str(), std::strerror(errno)));
         kept_ = true;
     }
 
