@@ -20,9 +20,6 @@ namespace tarnwick {
 
 class TIdCookieManager;
 
-// Where a store reads the current local date-time.
-using TIdClock = std::function<TDateTime()>;
-
 // Names mapped to records, in the order added; lookups ignore case. Refers to the records, does
 // not own them.
 class TIdCookieList {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 
 namespace tarnwick {
@@ -54,5 +55,9 @@ std::optional<TDateTime> LocalDateTime(std::time_t time, int milliSecond = 0) no
 // The current local date-time. The one place that reads the clock; code that compares with
 // "now" takes it as an argument or through a clock so that tests can fix it.
 TDateTime Now();
+
+// Where code that compares with "now" reads the current local date-time (a cookie store, a
+// response's relative Expires); tests put a fixed clock in.
+using TIdClock = std::function<TDateTime()>;
 
 }  // namespace tarnwick

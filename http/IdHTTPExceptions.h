@@ -2,7 +2,12 @@
 
 // The exceptions of the HTTP layer. Each carries one of the fixed texts of IdHTTPMessages.h.
 
+#include <cstdint>
+#include <string>
+
 #include "core/Exception.h"
+#include "http/IdHTTPMessages.h"
+#include "net/IdExceptions.h"
 
 namespace tarnwick {
 
@@ -28,6 +33,29 @@ public:
 class EIdAlreadyRegisteredAuthenticationMethod : public EIdException {
 public:
     using EIdException::EIdException;
+};
+
+// An address that needs a secure transport ("https"), which this client does not have.
+class EIdIOHandlerPropInvalid : public EIdException {
+public:
+    EIdIOHandlerPropInvalid() : EIdException(RSIOHandlerPropInvalid) {}
+};
+
+// A server answered with an error status, or a redirect that was not followed. The message is the
+// server's status line, StatusCode its code (-1 for a status line that cannot be read), and
+// ResponseBody the body of that answer.
+class EIdHTTPProtocolException : public EIdProtocolReplyError {
+public:
+    EIdHTTPProtocolException(std::int32_t statusCode, std::string statusLine,
+                             std::string responseBody)
+        : EIdProtocolReplyError(statusCode, std::move(statusLine)),
+          responseBody_(std::move(responseBody)) {}
+
+    std::int32_t StatusCode() const noexcept { return ReplyErrorCode(); }
+    const std::string& ResponseBody() const noexcept { return responseBody_; }
+
+private:
+    std::string responseBody_;
 };
 
 }  // namespace tarnwick

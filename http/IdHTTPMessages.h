@@ -16,6 +16,16 @@ inline constexpr const char* RSFailedTimeZoneInfo =
 inline constexpr const char* RSAlreadyRegisteredAuthenticationMethod =
     "This authentication method is already registered with class name %s.";
 
+// The request and response exchange
+inline constexpr const char* RSHTTPChunkStarted = "Chunk Started";
+// %s: the size line as received (its first 64 bytes)
+inline constexpr const char* RSHTTPChunkSizeInvalid =
+    "Invalid chunk size \"%s\": not a hexadecimal number below 2^63.";
+inline constexpr const char* RSHTTPUnknownResponseCode = "Undefined situation";
+inline constexpr const char* RSHTTPMethodRequiresVersion =
+    "This request method is supported in HTTP 1.1";
+inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";
+
 // Base64
 inline constexpr const char* RSUnevenSizeInEncode = "Uneven size in Encode.";
 inline constexpr const char* RSUnevenSizeInDecodeToStream = "Uneven size in DecodeToStream.";

@@ -27,6 +27,11 @@ public:
     virtual bool WaitReadable(int timeout) = 0;
     // One receive / send: a count, 0 when the peer has closed, -1 on failure.
     virtual int ReceiveInto(void* buffer, int length) = 0;
+    // What ReceiveReady gives when nothing has arrived yet.
+    static constexpr int kNothingReady = -2;
+    // One receive of what has already arrived, without waiting: as ReceiveInto, or kNothingReady.
+    // A handler that cannot tell gives kNothingReady, and the caller waits.
+    virtual int ReceiveReady(void* /*buffer*/, int /*length*/) { return kNothingReady; }
     virtual int SendFrom(const void* buffer, int length) = 0;
 };
 

@@ -82,6 +82,14 @@ int TIdIOHandlerSocket::ReceiveInto(void* buffer, int length) {
     return n;
 }
 
+int TIdIOHandlerSocket::ReceiveReady(void* buffer, int length) {
+    if (!HandlerConnected()) throw EIdClosedSocket();
+    const int n = socket_->ReceiveReady(buffer, length);
+    if (n < 0 && GStack().LastSocketError() == Id_WSAEWOULDBLOCK) return kNothingReady;
+    if (n <= 0 && !HandlerConnected()) throw EIdClosedSocket();
+    return n;
+}
+
 int TIdIOHandlerSocket::SendFrom(const void* buffer, int length) {
     if (!HandlerConnected()) throw EIdClosedSocket();
     const int n = socket_->Send(buffer, length);

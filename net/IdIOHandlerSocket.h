@@ -58,6 +58,8 @@ public:
     bool WaitReadable(int timeout) override;
     // Raise EIdClosedSocket "Disconnected." when the socket is closed, before the call or under it.
     int ReceiveInto(void* buffer, int length) override;
+    // As ReceiveInto, without waiting.
+    int ReceiveReady(void* buffer, int length) override;
     int SendFrom(const void* buffer, int length) override;
 
 private:

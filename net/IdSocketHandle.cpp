@@ -1,5 +1,7 @@
 #include "net/IdSocketHandle.h"
 
+#include <sys/socket.h>
+
 #include "net/IdExceptions.h"
 
 namespace tarnwick {
@@ -123,6 +125,11 @@ bool TIdSocketHandle::WaitReadable(int timeout) {
 int TIdSocketHandle::Receive(void* buffer, int length) {
     Use use(*this);
     return GStack().SocketRecv(use.Fd(), buffer, length, 0);
+}
+
+int TIdSocketHandle::ReceiveReady(void* buffer, int length) {
+    Use use(*this);
+    return GStack().SocketRecv(use.Fd(), buffer, length, MSG_DONTWAIT);
 }
 
 int TIdSocketHandle::Send(const void* buffer, int length) {

@@ -53,6 +53,9 @@ public:
     // One receive / send with flags 0: a count, 0 when the peer has closed, -1 on failure (also
     // when there is no socket). A send may take fewer bytes than given.
     int Receive(void* buffer, int length);
+    // A receive that does not wait: as Receive, and -1 with LastSocketError 10035 when nothing
+    // has arrived.
+    int ReceiveReady(void* buffer, int length);
     int Send(const void* buffer, int length);
     // Sets an integer socket option; a failure raises EIdSocketError.
     void SetOption(int level, int name, int value);

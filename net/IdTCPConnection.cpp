@@ -66,31 +66,47 @@ int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool ra
     }
     int n;
     do {
-        if (auto handler = Handler()) {
-            bool readable;
-            try {
-                readable = handler->WaitReadable(timeout);
-            } catch (const EIdConnClosedGracefully&) {
-                // The socket went between the test above and the wait: a close by the user
-                // fails like one that came during the wait.
-                if (disconnect_requested_.load()) RaiseDisconnected();
-                throw;
-            }
-            if (!readable) {
-                if (raise_on_timeout) throw EIdReadTimeout();
-                return -1;
-            }
-        }
+        // Receives end where a block of RecvBufferSize buffered bytes ends, so a body read block
+        // by block leaves the input buffer empty after each block instead of a remainder to move.
+        const int block = std::max(RecvBufferSize, 1);
+        const int size =
+            block - static_cast<int>(input_buffer_.Size() % static_cast<std::size_t>(block));
+        // The receive lands in place at the end of the input buffer: no copy in between.
         char* received = nullptr;
-        if (auto handler = Handler()) {
-            // The receive lands in place at the end of the input buffer: no copy in between.
-            const int size = std::max(RecvBufferSize, 1);
-            received = input_buffer_.AppendSpace(static_cast<std::size_t>(size));
-            n = handler->ReceiveInto(received, size);
-        } else {
-            if (raise_if_closed) throw EIdNotConnected();
-            n = 0;
+        n = TIdIOHandler::kNothingReady;
+        if (last_receive_full_) {
+            // A receive that filled its space says more is waiting: take it without a wait.
+            if (auto handler = Handler()) {
+                received = input_buffer_.AppendSpace(static_cast<std::size_t>(size));
+                n = handler->ReceiveReady(received, size);
+            }
         }
+        if (n == TIdIOHandler::kNothingReady) {
+            if (auto handler = Handler()) {
+                bool readable;
+                try {
+                    readable = handler->WaitReadable(timeout);
+                } catch (const EIdConnClosedGracefully&) {
+                    // The socket went between the test above and the wait: a close by the user
+                    // fails like one that came during the wait.
+                    if (disconnect_requested_.load()) RaiseDisconnected();
+                    throw;
+                }
+                if (!readable) {
+                    last_receive_full_ = false;
+                    if (raise_on_timeout) throw EIdReadTimeout();
+                    return -1;
+                }
+            }
+            if (auto handler = Handler()) {
+                received = input_buffer_.AppendSpace(static_cast<std::size_t>(size));
+                n = handler->ReceiveInto(received, size);
+            } else {
+                if (raise_if_closed) throw EIdNotConnected();
+                n = 0;
+            }
+        }
+        last_receive_full_ = n == size;
         closed_gracefully_.store(n == 0);
         if (n != 0 && GStack().CheckSocketResult(n, {Id_WSAESHUTDOWN, Id_WSAECONNABORTED})) {
             const std::int32_t code = GStack().LastSocketError();
@@ -386,6 +402,7 @@ void TIdTCPConnection::CloseConnection() {
 
 void TIdTCPConnection::ResetInput() {
     input_buffer_.Clear();
+    last_receive_full_ = false;
     closed_gracefully_.store(false);
     disconnect_requested_.store(false);
 }

@@ -58,8 +58,11 @@ public:
     void SetIOHandler(TIdIOHandler* handler);
 
     // One wait (timeout in ms: -1 the default, that is ReadTimeout or no limit; -2 no limit; 0 a
-    // poll) and at most one receive, appended to the input buffer. Returns the count appended, 0
-    // when the connection was found closed without an exception, -1 after a wait that timed out.
+    // poll) and at most one receive, appended to the input buffer; right after a receive that
+    // filled its space, bytes that have already arrived are taken without the wait. A receive
+    // takes at most RecvBufferSize bytes, ending where a block of that size of buffered bytes
+    // ends. Returns the count appended, 0 when the connection was found closed without an
+    // exception, -1 after a wait that timed out.
     // Raises EIdNotConnected / EIdConnClosedGracefully when closed and raise_if_closed,
     // EIdReadTimeout on a timeout when raise_on_timeout, EIdSocketError for a failed receive.
     int FillInputBuffer(bool raise_if_closed, int timeout, bool raise_on_timeout);
@@ -120,8 +123,9 @@ public:
     bool WriteBuffering() const noexcept { return write_buffer_ != nullptr; }
 
     // hsDisconnecting, CloseTransport, release of an owned handler, OnDisconnected, hsDisconnected.
-    // Safe from another thread while a read runs (see above).
-    void CloseConnection();
+    // Safe from another thread while a read runs (see above). Components built on a connection
+    // override it to end their own work on the user's close.
+    virtual void CloseConnection();
     // Closes the handler's socket without any event.
     void CloseTransport();
     // Empties the input buffer (no work report) and clears the closed flag: the start of a new
@@ -151,6 +155,7 @@ private:
     std::int32_t write_threshold_ = 0;
     bool line_split_ = false;
     bool line_timed_out_ = false;
+    bool last_receive_full_ = false;  // the last receive filled the space it was given
 
     mutable std::mutex handler_mutex_;  // guards the two fields below
     std::shared_ptr<TIdIOHandler> handler_;

@@ -7,7 +7,7 @@
 
 #include "net/IdExceptions.h"
 #include "net/IdStack.h"
-#include "WorkLog.h"
+#include "support/WorkLog.h"
 
 using namespace tarnwick;
 

@@ -9,11 +9,11 @@
 #include <iostream>
 #include <thread>
 
-#include "WorkLog.h"
 #include "net/IdExceptions.h"
 #include "support/LoopbackPeer.h"
 #include "support/SaturatedListener.h"
 #include "support/ThreadProbe.h"
+#include "support/WorkLog.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "WorkLog.h"
 #include "net/IdExceptions.h"
 #include "net/IdIOHandlerSocket.h"
 #include "net/IdTCPClient.h"
 #include "support/LoopbackPeer.h"
 #include "support/ThreadProbe.h"
+#include "support/WorkLog.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;

@@ -1,0 +1,337 @@
+#include "http/IdCustomHTTP.h"
+
+#include <algorithm>
+
+#include "core/StrUtils.h"
+#include "http/IdHTTPExceptions.h"
+#include "http/IdHTTPMessages.h"
+#include "net/IdExceptions.h"
+
+namespace tarnwick {
+
+namespace {
+
+// A body that is read only to be dropped: it keeps a position and a size, and no bytes.
+class TIdDiscardStream : public TIdStream {
+public:
+    std::int64_t Position() const override { return position_; }
+    void SetPosition(std::int64_t position) override {
+        position_ = std::max<std::int64_t>(0, position);
+    }
+    std::int64_t Size() const override { return size_; }
+    void SetSize(std::int64_t size) override {
+        size_ = std::max<std::int64_t>(0, size);
+        position_ = std::min(position_, size_);
+    }
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    void Write(const void*, std::int64_t count) override {
+        position_ += std::max<std::int64_t>(0, count);
+        size_ = std::max(size_, position_);
+    }
+
+private:
+    std::int64_t position_ = 0;
+    std::int64_t size_ = 0;
+};
+
+// Sends the answer's body to another stream under another read time-out while it lives.
+class BodyDetour {
+public:
+    BodyDetour(TIdCustomHTTP& client, TIdStream& stream, std::int32_t readTimeout)
+        : client_(client), stream_(client.Response().BodyStream), readTimeout_(client.ReadTimeout) {
+        client.Response().BodyStream = &stream;
+        client.ReadTimeout = readTimeout;
+    }
+    ~BodyDetour() {
+        client_.Response().BodyStream = stream_;
+        client_.ReadTimeout = readTimeout_;
+    }
+    BodyDetour(const BodyDetour&) = delete;
+    BodyDetour& operator=(const BodyDetour&) = delete;
+
+private:
+    TIdCustomHTTP& client_;
+    TIdStream* stream_;
+    std::int32_t readTimeout_;
+};
+
+bool HasBody(TIdHTTPMethod method) { return method == hmPost || method == hmPut; }
+
+}  // namespace
+
+TIdCustomHTTP::TIdCustomHTTP(TComponent* owner) : TIdTCPClient(owner), protocol_(*this) {
+    SetPort(80);
+}
+
+TIdCustomHTTP::~TIdCustomHTTP() = default;
+
+void TIdCustomHTTP::SetHost(std::string host) {
+    url_.Host = host;
+    Host = std::move(host);
+}
+
+void TIdCustomHTTP::SetPort(std::int32_t port) {
+    Port = port;
+    url_.Port = std::to_string(port);
+}
+
+void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
+    if (manager == cookieManager_) return;
+    cookieManager_ = manager;
+    ownCookieManager_.reset();
+}
+
+TIdCookieManager* TIdCustomHTTP::CookieManagerForAnswer() {
+    if (!cookieManager_ && AllowCookies) {
+        ownCookieManager_ = std::make_unique<TIdCookieManager>(this);
+        cookieManager_ = ownCookieManager_.get();
+    }
+    return cookieManager_;
+}
+
+void TIdCustomHTTP::Get(std::string_view address, TIdStream& output) {
+    PerformRequest(hmGet, address, nullptr, &output);
+}
+
+void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, std::string_view address,
+                                   TIdStream* source, TIdStream* output) {
+    aborted_.store(false);
+    const std::int64_t start = output ? output->Position() : 0;
+    // Each call has the whole redirect allowance, also after a call that failed.
+    redirectsSoFar_ = 0;
+    authAttempts_ = 0;
+    proxyAuthAttempts_ = 0;
+
+    TIdHTTPRequest& request = Request();
+    TIdHTTPResponse& response = Response();
+    request.Target = std::string(address);
+    request.SetMethod(method);
+    request.SourceStream = source;
+    response.BodyStream = output;
+    // The caller's streams are not kept beyond the call.
+    const auto release = [&] {
+        request.SourceStream = nullptr;
+        response.BodyStream = nullptr;
+    };
+
+    try {
+        for (bool done = false; !done;) {
+            ++redirectsSoFar_;
+            ResolveTarget();
+            StartExchange();
+            protocol_.ReadAnswerHead();
+            switch (DecideNextStep()) {
+                case nsFollow:
+                    if (output) {
+                        output->SetPosition(start);
+                        output->SetSize(start);
+                    }
+                    authAttempts_ = 0;
+                    proxyAuthAttempts_ = 0;
+                    break;
+                case nsRetryAuth:
+                    --redirectsSoFar_;
+                    request.Target = std::string(address);
+                    break;
+                case nsDone: done = true; break;
+                case nsUndefined: throw EIdException(RSHTTPUnknownResponseCode);
+            }
+        }
+        // A close by the user after the last byte came still ends the call as aborted.
+        CheckAborted();
+    } catch (...) {
+        release();
+        try {
+            if (!response.KeepConnection()) Disconnect();
+        } catch (...) {
+            // The request's own failure is the one to report.
+        }
+        throw;
+    }
+    release();
+    if (!response.KeepConnection()) Disconnect();
+    redirectsSoFar_ = 0;
+}
+
+void TIdCustomHTTP::ResolveTarget() {
+    TIdHTTPRequest& request = Request();
+    MergeRequestAddress(url_, std::string(request.Target), request);
+    const TIdHTTPMethod method = request.Method();
+    if ((method == hmOptions || method == hmTrace || method == hmPut || method == hmDelete) &&
+        ProtocolVersion != pv1_1)
+        throw EIdException(RSHTTPMethodRequiresVersion);
+    if (HasBody(method))
+        request.ContentLength = request.SourceStream ? request.SourceStream->Size() : 0;
+    else
+        request.ContentLength = -1;
+}
+
+void TIdCustomHTTP::StartExchange() {
+    TIdHTTPRequest& request = Request();
+    request.Route = ChooseEndpoint();
+    if (request.Route == 2) request.Target = url_.ComposeUriPlain();
+    if (ProtocolVersion == pv1_0 && request.Connection.empty()) {
+        // A value set here stays for the client's later requests.
+        if (request.Route == 0) request.Connection = "keep-alive";
+        if (request.Route == 2) request.ProxyConnection = "keep-alive";
+    }
+    EnsureConnected();
+    protocol_.SendRequestHead(&url_);
+    if (HasBody(request.Method()) && request.SourceStream)
+        WriteFromStream(*request.SourceStream, true, false, 0);
+}
+
+std::int32_t TIdCustomHTTP::ChooseEndpoint() {
+    if (ProxyParams.ProxyServer().empty()) {
+        const std::int32_t port = StrToInt(url_.Port);
+        if (!SameText(Host, url_.Host) || Port != port) {
+            if (IsConnected()) Disconnect();
+            SetHost(url_.Host);
+            SetPort(port);
+        }
+        if (SameText(url_.Protocol, "HTTPS")) throw EIdIOHandlerPropInvalid();
+        return 0;
+    }
+    if (!SameText(Host, ProxyParams.ProxyServer()) || Port != ProxyParams.ProxyPort()) {
+        if (IsConnected()) Disconnect();
+        // Straight into the connection's fields: the current address stays the server's.
+        Host = ProxyParams.ProxyServer();
+        Port = ProxyParams.ProxyPort();
+    }
+    // A secure address through the proxy needs a tunnel and a secure transport.
+    if (SameText(url_.Protocol, "HTTPS")) throw EIdIOHandlerPropInvalid();
+    return 2;
+}
+
+void TIdCustomHTTP::EnsureConnected() {
+    if (!Response().KeepConnection()) Disconnect();
+    try {
+        ProbeClosed(false);
+    } catch (const EIdSocketError&) {
+        // A kept connection the server reset while it was idle: start afresh.
+        Disconnect();
+    }
+    CheckAborted();
+    if (!IsConnected()) {
+        OpenConnection(ReadTimeout);
+        // The user's close may have come before the connect began: it must not be lost.
+        CheckAborted();
+    }
+}
+
+TIdHTTPNextStep TIdCustomHTTP::DecideNextStep() {
+    TIdHTTPRequest& request = Request();
+    TIdHTTPResponse& response = Response();
+    const std::int32_t code = response.StatusCode();
+    const std::int32_t kind = code / 100;
+
+    if ((kind == 3 && code != 304) || !response.Location.empty()) {
+        std::string location = response.Location;
+        TIdHTTPMethod method = request.Method();
+        TIdHTTPNextStep next = nsDone;
+        if (!HandleRedirects) {
+            // The caller may take the redirect over; the call then ends without a body.
+            if (!DoOnRedirect(location, method, redirectsSoFar_)) RaiseProtocolError();
+            response.Location = location;
+        } else if (redirectsSoFar_ < RedirectMaximum) {
+            if (!DoOnRedirect(location, method, redirectsSoFar_)) RaiseProtocolError();
+            request.Target = location;
+            request.SetMethod(method);
+            next = nsFollow;
+        } else {
+            // The limit is reached: this answer is the failure to report.
+            RaiseProtocolError();
+        }
+        if (IsConnected()) DrainBody();
+        return next;
+    }
+
+    TIdHTTPNextStep next = nsUndefined;
+    bool drain = false;
+    if (kind != 2) {
+        next = nsFollow;
+        if (code == 401) {
+            const TIdAuthorizationClient client{this, authAttempts_, OnSelectAuthorization,
+                                                OnAuthorization};
+            if (authAttempts_ >= AuthRetries ||
+                !AuthorizeServer(client, request, response.WWWAuthenticate)) {
+                if (TIdAuthentication* scheme = request.AuthScheme()) scheme->Restart();
+                RaiseProtocolError();
+            }
+            drain = HTTPOptions.count(hoInProcessAuth) > 0;
+        } else if (code == 407) {
+            const TIdAuthorizationClient client{this, proxyAuthAttempts_,
+                                                OnSelectProxyAuthorization, OnProxyAuthorization};
+            if (proxyAuthAttempts_ >= AuthRetries ||
+                !AuthorizeProxy(client, ProxyParams, response.ProxyAuthenticate)) {
+                if (TIdAuthentication* scheme = ProxyParams.Authentication()) scheme->Restart();
+                RaiseProtocolError();
+            }
+            drain = HTTPOptions.count(hoInProcessAuth) > 0;
+        } else {
+            RaiseProtocolError();
+        }
+    }
+    if (!IsConnected()) return next;
+    if (drain) {
+        DrainBody();
+        return nsRetryAuth;
+    }
+    if (code != 204) protocol_.ReadBody();
+    return nsDone;
+}
+
+void TIdCustomHTTP::DrainBody() {
+    TIdDiscardStream sink;
+    const BodyDetour detour(*this, sink, 4000);
+    try {
+        protocol_.ReadBody();
+    } catch (...) {
+        if (aborted_.load()) throw;
+        // Unread body bytes would be taken for the next answer: this connection is done.
+        Disconnect();
+    }
+}
+
+void TIdCustomHTTP::RaiseProtocolError() {
+    TIdMemoryStream body;
+    {
+        const BodyDetour detour(*this, body, 2000);
+        try {
+            protocol_.ReadBody();
+        } catch (const EIdConnClosedGracefully&) {
+            // An error body cut short: the error is still the answer to report.
+            if (aborted_.load()) throw;
+        }
+    }
+    const TIdHTTPResponse& response = Response();
+    throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine, body.DataString());
+}
+
+bool TIdCustomHTTP::DoOnRedirect(std::string& dest, TIdHTTPMethod& method,
+                                 std::int32_t numRedirect) {
+    bool handled = HandleRedirects;
+    if (OnRedirect) OnRedirect(*this, dest, numRedirect, handled, method);
+    return handled;
+}
+
+void TIdCustomHTTP::Disconnect() {
+    if (IOHandler()) TIdTCPClient::CloseConnection();
+    TIdHTTPRequest& request = Request();
+    if (const TIdAuthentication* scheme = request.AuthScheme();
+        scheme && scheme->Step() >= scheme->StepCount())
+        request.SetAuthScheme(nullptr);
+    if (TIdAuthentication* scheme = ProxyParams.Authentication()) scheme->Restart();
+}
+
+void TIdCustomHTTP::CloseConnection() {
+    // First, so a request on another thread that the close wakes knows it was the user's.
+    aborted_.store(true);
+    TIdTCPClient::CloseConnection();
+}
+
+void TIdCustomHTTP::CheckAborted() const {
+    if (aborted_.load()) throw EIdNotConnected();
+}
+
+}  // namespace tarnwick

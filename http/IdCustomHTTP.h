@@ -1,0 +1,174 @@
+#pragma once
+
+// The HTTP client: Get (and the other methods through PerformRequest) over its own connection,
+// following redirects, answering authentication challenges, keeping cookies, and reusing the
+// connection while the server allows it.
+//
+// Where the connection is after a call: open only when the last answer allowed keep-alive, so a
+// later Get on the same client to the same host and port reuses it.
+//
+// Threads: one thread runs a request at a time. CloseConnection may come from another thread
+// while a request runs (the user's abort): the request then ends promptly with EIdNotConnected,
+// EIdClosedSocket or EIdReadTimeout, never with success and never by connecting again. A
+// CloseConnection before a request starts does not carry into it.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "http/IdAuthorization.h"
+#include "http/IdCookieManager.h"
+#include "http/IdHTTPHeaderInfo.h"
+#include "http/IdHTTPMethod.h"
+#include "http/IdHTTPProtocol.h"
+#include "http/IdHTTPRequest.h"
+#include "http/IdHTTPResponse.h"
+#include "http/IdProxyConnectionInfo.h"
+#include "http/IdURI.h"
+#include "net/IdStream.h"
+#include "net/IdTCPClient.h"
+
+namespace tarnwick {
+
+enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
+using TIdHTTPOptions = std::set<TIdHTTPOption>;
+
+class TIdCustomHTTP;
+
+// Called before a redirect is followed (or, with HandleRedirects off, instead of failing): dest
+// and VMethod may be changed, Handled decides; NumRedirect is the count of requests so far.
+using TIdHTTPOnRedirectEvent =
+    std::function<void(TIdCustomHTTP& Sender, std::string& dest, std::int32_t NumRedirect,
+                       bool& Handled, TIdHTTPMethod& VMethod)>;
+
+// What to do after an answer.
+enum TIdHTTPNextStep {
+    nsFollow,     // send again to the request's target (a redirect, or authorization on a new
+                  // connection)
+    nsDone,       // finished
+    nsUndefined,  // a success answer without a connection to read its body from
+    nsRetryAuth,  // send again, with credentials, to the address the call was given
+};
+
+class TIdCustomHTTP : public TIdTCPClient {
+public:
+    explicit TIdCustomHTTP(TComponent* owner = nullptr);
+    ~TIdCustomHTTP() override;
+
+    // Settings; change them only between requests.
+    bool HandleRedirects = false;
+    // Bound on the requests of one call that may be followed by a redirect.
+    std::int32_t RedirectMaximum = 15;
+    // Bound on authorization attempts per call, for the server and for the proxy each.
+    std::int32_t AuthRetries = 3;
+    // Lets the client make a cookie store of its own at the first answer when it has none.
+    bool AllowCookies = true;
+    // The version of the request line; also decides the keep-alive default.
+    TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
+    // Only hoInProcessAuth is read: after an accepted 401/407 the answer's body is drained and
+    // the request repeated on the same connection.
+    TIdHTTPOptions HTTPOptions{hoForceEncodeParams};
+    TIdProxyConnectionInfo ProxyParams;
+    TIdHTTPOnRedirectEvent OnRedirect;
+    TIdOnSelectAuthorization OnSelectAuthorization;
+    TIdOnSelectAuthorization OnSelectProxyAuthorization;
+    TIdOnAuthorization OnAuthorization;
+    TIdOnAuthorization OnProxyAuthorization;
+
+    // The host and port of the connection; setting them also sets the current address's, so a
+    // relative address can be fetched from there.
+    void SetHost(std::string host);
+    void SetPort(std::int32_t port);
+
+    // The cookie store: one installed here (not owned; it must outlive the client or be
+    // uninstalled first) or one the client made itself (owned, freed when replaced).
+    TIdCookieManager* CookieManager() const noexcept { return cookieManager_; }
+    void SetCookieManager(TIdCookieManager* manager);
+
+    TIdHTTPRequest& Request() noexcept { return protocol_.Request(); }
+    TIdHTTPResponse& Response() noexcept { return protocol_.Response(); }
+    // The current address: where the last request went, against which the next one resolves.
+    TIdURI& URL() noexcept { return url_; }
+
+    std::int32_t RedirectsSoFar() const noexcept { return redirectsSoFar_; }
+    std::int32_t AuthAttempts() const noexcept { return authAttempts_; }
+    std::int32_t ProxyAuthAttempts() const noexcept { return proxyAuthAttempts_; }
+
+    // Fetches address into output, from output's position on: only the final answer's body gets
+    // there (a redirect's or error's never does; what an exchange wrote is cut off again when a
+    // redirect is followed). Throws:
+    //  - EIdHTTPProtocolException (message the status line, StatusCode, ResponseBody) for an
+    //    answer that is not 2xx and neither a redirect that is followed nor an accepted
+    //    authorization: errors, 304, 1xx, -1 for an unreadable status line, a redirect with
+    //    HandleRedirects off (unless OnRedirect handles it), the redirect that reaches
+    //    RedirectMaximum with HandleRedirects on, a 401/407 declined or after AuthRetries;
+    //  - EIdConnClosedGracefully when the server closes before the whole body came (output keeps
+    //    the bytes that came), or before the status line;
+    //  - EIdException "Undefined situation" for a 2xx answer whose connection closed before the
+    //    body; EIdException for a bad chunk size (see ParseChunkSize);
+    //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address;
+    //  - EIdUnknownProtocol for an address without port whose protocol has no default port;
+    //  - EConvertError for a port that is not a number, or a bad "Content-Range";
+    //  - what the connection throws: resolving, connecting, sending, reading, the user's abort.
+    void Get(std::string_view address, TIdStream& output);
+
+    // The request loop of every method: source is the body of POST and PUT, output receives the
+    // final body (none: no body is read). Throws as Get, and EIdException
+    // "This request method is supported in HTTP 1.1" for OPTIONS, TRACE, PUT and DELETE at 1.0.
+    void PerformRequest(TIdHTTPMethod method, std::string_view address, TIdStream* source,
+                        TIdStream* output);
+
+    // The user's abort: closes the connection, and a request running on another thread ends with
+    // an exception (see above).
+    void CloseConnection() override;
+
+protected:
+    // Merges the request's target into the current address.
+    void ResolveTarget();
+    // Chooses the route, connects (or reuses the connection) and sends the request.
+    void StartExchange();
+    // Sets Host and Port for the current address (disconnecting when they change) and returns
+    // the route: 0 direct, 2 through the proxy. Throws EIdIOHandlerPropInvalid for "https".
+    std::int32_t ChooseEndpoint();
+    // Closes a connection the last answer did not allow to keep, notices a close by the peer,
+    // and connects when not connected.
+    void EnsureConnected();
+    // Decides on the answer just read: follows, retries with credentials, reads the body, or
+    // raises the protocol error.
+    TIdHTTPNextStep DecideNextStep();
+    // Reads the body of the answer and drops it (read time-out 4000 ms); failures are swallowed,
+    // except the user's abort.
+    void DrainBody();
+    // Reads the error answer's body (read time-out 2000 ms) and throws EIdHTTPProtocolException
+    // with it, or the failure of that read.
+    [[noreturn]] void RaiseProtocolError();
+    // OnRedirect's decision on dest; HandleRedirects when there is no handler.
+    bool DoOnRedirect(std::string& dest, TIdHTTPMethod& method, std::int32_t numRedirect);
+
+    // The client's own disconnect (not an abort): closes the connection when it has a handler
+    // and drops an authentication scheme that has reached its last step.
+    void Disconnect();
+
+private:
+    friend class TIdHTTPProtocol;
+
+    // Throws when the user closed the connection during this request.
+    void CheckAborted() const;
+    // The cookie store for an answer: the installed one, or one made now when AllowCookies.
+    TIdCookieManager* CookieManagerForAnswer();
+
+    TIdURI url_;  // first: the request's address merging reads it from the start
+    TIdHTTPProtocol protocol_;
+    std::int32_t redirectsSoFar_ = 0;
+    std::int32_t authAttempts_ = 0;
+    std::int32_t proxyAuthAttempts_ = 0;
+    TIdCookieManager* cookieManager_ = nullptr;
+    std::unique_ptr<TIdCookieManager> ownCookieManager_;
+    std::atomic<bool> aborted_{false};
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,176 @@
+#include "http/IdHTTPHeaderInfo.h"
+
+#include "core/StrUtils.h"
+#include "http/IdBasicAuthentication.h"
+#include "http/IdInternetDate.h"
+#include "http/IdURI.h"
+
+namespace tarnwick {
+
+namespace {
+
+TIdHeaderListSettings HeaderLineSettings() {
+    TIdHeaderListSettings settings;
+    settings.FoldWidth = 1024;
+    return settings;
+}
+
+// Field headers are written only when they hold something: an empty value must not remove a
+// custom header of the same name.
+void Put(TIdHeaderList& lines, std::string_view name, std::string_view value) {
+    if (!value.empty()) lines.AssignHeader(name, value);
+}
+
+}  // namespace
+
+const char* ProtocolVersionText(TIdHTTPProtocolVersion version) noexcept {
+    return version == pv1_0 ? "1.0" : "1.1";
+}
+
+// --- Entity ------------------------------------------------------------------------------------
+
+TIdEntityHeaderInfo::TIdEntityHeaderInfo() : headerLines_(HeaderLineSettings()) {
+    ClearEntityFields();
+}
+
+void TIdEntityHeaderInfo::ClearEntityFields() {
+    Connection.clear();
+    ContentVersion.clear();
+    ContentEncoding.clear();
+    ContentLanguage.clear();
+    ContentType = "text/html";
+    ContentLength = -1;
+    ContentRangeStart = 0;
+    ContentRangeEnd = 0;
+    Date = 0;
+    Expires = 0;
+    LastModified = 0;
+    headerLines_.Clear();
+}
+
+void TIdEntityHeaderInfo::ClearFields() { ClearEntityFields(); }
+
+void TIdEntityHeaderInfo::ReadFromLines() {
+    const TIdHeaderList& h = headerLines_;
+    Connection = h.HeaderValue("Connection");
+    ContentVersion = h.HeaderValue("Content-Version");
+    ContentEncoding = h.HeaderValue("Content-Encoding");
+    ContentLanguage = h.HeaderValue("Content-Language");
+    ContentType = h.HeaderValue("Content-Type");
+    const auto length = TryStrToInt64(Trim(h.HeaderValue("Content-Length")));
+    ContentLength = length && *length >= 0 ? *length : -1;
+    Date = InternetDateToLocal(h.HeaderValue("Date"));
+    LastModified = InternetDateToLocal(h.HeaderValue("Last-Modified"));
+    Pragma = h.HeaderValue("Pragma");
+}
+
+void TIdEntityHeaderInfo::WriteToLines() {
+    TIdHeaderList& h = headerLines_;
+    h.Clear();
+    Put(h, "Connection", Connection);
+    Put(h, "Content-Version", ContentVersion);
+    Put(h, "Content-Encoding", ContentEncoding);
+    Put(h, "Content-Language", ContentLanguage);
+    Put(h, "Content-Type", ContentType);
+    if (ContentLength >= 0) Put(h, "Content-Length", std::to_string(ContentLength));
+    Put(h, "Cache-control", CacheControl);
+    if (Date > 0) Put(h, "Date", FormatInternetDate(Date));
+    if (Expires > 0) Put(h, "Expires", FormatInternetDate(Expires));
+    Put(h, "Pragma", Pragma);
+    if (CustomHeaders.Count() > 0) h.SetText(h.Text() + CustomHeaders.Text());
+}
+
+// --- Request -----------------------------------------------------------------------------------
+
+TIdRequestHeaderInfo::TIdRequestHeaderInfo() { ClearRequestFields(); }
+
+void TIdRequestHeaderInfo::ClearRequestFields() {
+    Accept = "text/html, */*";
+    AcceptCharSet.clear();
+    UserAgent = "Mozilla/3.0 (compatible; Tarnwick)";
+    basicAuthentication_ = false;
+}
+
+void TIdRequestHeaderInfo::ClearFields() {
+    TIdEntityHeaderInfo::ClearFields();
+    ClearRequestFields();
+}
+
+void TIdRequestHeaderInfo::WriteToLines() {
+    TIdEntityHeaderInfo::WriteToLines();
+    TIdHeaderList& h = HeaderLines();
+    Put(h, "Proxy-Connection", ProxyConnection);
+    Put(h, "Host", Host);
+    Put(h, "Accept", Accept);
+    Put(h, "Accept-Charset", AcceptCharSet);
+    Put(h, "Accept-Encoding", AcceptEncoding);
+    Put(h, "Accept-Language", AcceptLanguage);
+    Put(h, "From", From);
+    Put(h, "Referer", Referer);
+    Put(h, "User-Agent", UserAgent);
+    if (LastModified > 0) Put(h, "If-Modified-Since", FormatInternetDate(LastModified));
+    if (ContentRangeStart != 0 || ContentRangeEnd != 0) {
+        std::string range = "bytes=" + std::to_string(ContentRangeStart) + "-";
+        if (ContentRangeEnd != 0) range += std::to_string(ContentRangeEnd);
+        Put(h, "Range", range);
+    }
+    if (authScheme_) {
+        Put(h, "Authorization", authScheme_->Answer());
+    } else if (basicAuthentication_) {
+        auto basic = std::make_unique<TIdBasicAuthentication>();
+        basic->SetUsername(username_);
+        basic->SetPassword(password_);
+        authScheme_ = std::move(basic);
+        Put(h, "Authorization", authScheme_->Answer());
+    }
+}
+
+// --- Response ----------------------------------------------------------------------------------
+
+TIdResponseHeaderInfo::TIdResponseHeaderInfo() : Clock([] { return Now(); }) {
+    ClearResponseFields();
+}
+
+void TIdResponseHeaderInfo::ClearResponseFields() {
+    Location.clear();
+    Server.clear();
+    WWWAuthenticate.Clear();
+    ProxyAuthenticate.Clear();
+}
+
+void TIdResponseHeaderInfo::ClearFields() {
+    TIdEntityHeaderInfo::ClearFields();
+    ClearResponseFields();
+}
+
+void TIdResponseHeaderInfo::ReadFromLines() {
+    const TIdHeaderList& h = HeaderLines();
+    Location = h.HeaderValue("Location");
+    Server = h.HeaderValue("Server");
+    ProxyConnection = h.HeaderValue("Proxy-Connection");
+
+    // "bytes 0-99/200": the unit goes, then the numbers before "-" and before "/". An answer
+    // without the header must not keep the range of the answer before it.
+    ContentRangeStart = 0;
+    ContentRangeEnd = 0;
+    if (std::string range = h.HeaderValue("Content-Range"); !range.empty()) {
+        CutToken(range, " ");
+        ContentRangeStart = StrToInt64(CutToken(range, "-"));
+        ContentRangeEnd = StrToInt64(CutToken(range, "/"));
+    }
+
+    WWWAuthenticate.Clear();
+    h.CollectValues("WWW-Authenticate", &WWWAuthenticate);
+    ProxyAuthenticate.Clear();
+    h.CollectValues("Proxy-Authenticate", &ProxyAuthenticate);
+
+    TIdEntityHeaderInfo::ReadFromLines();
+
+    const std::string expires = h.HeaderValue("Expires");
+    if (const auto seconds = TryStrToInt(expires); seconds && *seconds != -1)
+        Expires = Clock() + *seconds * kOneSecond;
+    else
+        Expires = InternetDateToLocal(expires);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,131 @@
+#include "http/IdHTTPProtocol.h"
+
+#include <algorithm>
+
+#include "http/IdCustomHTTP.h"
+#include "http/IdHTTPMessages.h"
+#include "net/IdExceptions.h"
+
+namespace tarnwick {
+
+namespace {
+
+// A line of the answer's framing. A close by the peer in the middle of one is no line.
+std::string ReadFramingLine(TIdTCPConnection& connection) {
+    std::string line = connection.ReadLine();
+    if (connection.LineTimedOut()) throw EIdConnClosedGracefully();
+    return line;
+}
+
+}  // namespace
+
+TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client) : client_(client), response_(client) {}
+
+void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
+    request_.WriteToLines();
+    TIdHeaderList& lines = request_.HeaderLines();
+    if (const std::string proxy = client_.ProxyParams.AuthorizationHeader(); !proxy.empty())
+        lines.AssignHeader("Proxy-Authorization", proxy);
+    if (address && client_.CookieManager()) {
+        // No secure transport exists, so secure cookies never go out.
+        const std::string cookies = client_.CookieManager()->BuildCookieHeader(*address, false);
+        if (!cookies.empty()) lines.AssignHeader("Cookie", cookies);
+    }
+
+    std::string head = MethodWord(request_.Method());
+    head += request_.Target;
+    head += " HTTP/";
+    head += ProtocolVersionText(client_.ProtocolVersion);
+    head += "\r\n";
+    for (const std::string& line : lines.Lines()) {
+        if (line.empty()) continue;
+        head += line;
+        head += "\r\n";
+    }
+    head += "\r\n";
+    // The whole head leaves in one piece.
+    client_.WriteText(head);
+}
+
+void TIdHTTPProtocol::ReadAnswerHead() {
+    do {
+        response_.StatusLine = ReadFramingLine(client_);
+        ReadResponseHeaders();
+        StoreCookies();
+    } while (response_.StatusCode() == 100);
+}
+
+void TIdHTTPProtocol::ReadResponseHeaders() {
+    TIdHeaderList& lines = response_.HeaderLines();
+    lines.Clear();
+    try {
+        for (;;) {
+            std::string line = client_.ReadLine();
+            if (line.empty()) {
+                // A close after part of a line also ends the block.
+                if (client_.LineTimedOut()) client_.Disconnect();
+                break;
+            }
+            lines.Add(std::move(line));
+        }
+    } catch (const EIdConnClosedGracefully&) {
+        client_.Disconnect();
+    }
+    response_.ReadFromLines();
+}
+
+void TIdHTTPProtocol::StoreCookies() {
+    TIdCookieManager* manager = client_.CookieManagerForAnswer();
+    if (!manager) return;
+    const std::string host = client_.URL().Host;
+    for (const auto& [name, kind] :
+         {std::pair{"Set-cookie", ckRFC2109}, std::pair{"Set-cookie2", ckRFC2965}}) {
+        TIdHeaderList values;
+        response_.HeaderLines().CollectValues(name, &values);
+        for (const std::string& value : values.Lines()) manager->ReceiveCookie(value, host, kind);
+    }
+}
+
+void TIdHTTPProtocol::ReadBody() {
+    TIdStream* stream = response_.BodyStream;
+    if (!stream) return;
+    switch (BodyFraming(request_.Method(), response_.StatusCode(), response_)) {
+        case bfNone: return;
+        case bfLength: ReadKnownLength(*stream, response_.ContentLength); return;
+        case bfChunked: ReadChunked(*stream); return;
+        case bfUntilClose: client_.ReadToStream(*stream, -1, true); return;
+    }
+}
+
+void TIdHTTPProtocol::ReadKnownLength(TIdStream& stream, std::int64_t count) {
+    const std::int64_t start = stream.Position();
+    try {
+        client_.ReadToStream(stream, count, false);
+    } catch (const EIdConnClosedGracefully&) {
+        // The read stops at its last full block; what came after it is body too.
+        TIdManagedBuffer& input = client_.InputBuffer();
+        const std::int64_t missing = count - (stream.Position() - start);
+        const auto tail = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(missing, 0, static_cast<std::int64_t>(input.Size())));
+        if (tail > 0) {
+            stream.Write(input.Memory(), static_cast<std::int64_t>(tail));
+            input.Remove(tail);
+        }
+        throw;
+    }
+}
+
+void TIdHTTPProtocol::ReadChunked(TIdStream& stream) {
+    client_.ReportStatus(hsStatusText, RSHTTPChunkStarted);
+    for (;;) {
+        const std::int64_t size = ParseChunkSize(ReadFramingLine(client_));
+        if (size == 0) break;
+        ReadKnownLength(stream, size);
+        ReadFramingLine(client_);  // the line end after the data
+    }
+    // Trailer fields up to the empty line, so a kept connection starts clean at the next answer.
+    while (!ReadFramingLine(client_).empty()) {
+    }
+}
+
+}  // namespace tarnwick

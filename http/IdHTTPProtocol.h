@@ -1,0 +1,64 @@
+#pragma once
+
+// One HTTP/1.x exchange on the client's connection: writing the request head, reading the answer
+// head (and handing its cookies to the client's store), and reading a body into the response's
+// stream. Owns the client's request and response.
+
+#include <cstdint>
+
+#include "http/IdHTTPRequest.h"
+#include "http/IdHTTPResponse.h"
+#include "http/IdURI.h"
+#include "net/IdStream.h"
+
+namespace tarnwick {
+
+class TIdCustomHTTP;
+
+class TIdHTTPProtocol {
+public:
+    explicit TIdHTTPProtocol(TIdCustomHTTP& client);
+    TIdHTTPProtocol(const TIdHTTPProtocol&) = delete;
+    TIdHTTPProtocol& operator=(const TIdHTTPProtocol&) = delete;
+
+    TIdHTTPRequest& Request() noexcept { return request_; }
+    TIdHTTPResponse& Response() noexcept { return response_; }
+
+    // Builds the request's header lines, adds "Proxy-Authorization" (through a proxy, when set
+    // up) and, for an address, the "Cookie" line the client's store has for it; then sends the
+    // request line (method, Target, " HTTP/" and the client's version), the non-empty header lines
+    // and an empty line, in one piece. Throws what the connection throws.
+    void SendRequestHead(const TIdURI* address);
+
+    // Reads the status line and the header block, again while the code is 100, handing the
+    // "Set-cookie" and "Set-cookie2" values of every block to the client's store (made first when
+    // the client has none and AllowCookies is set). A close by the peer before or inside the
+    // status line throws EIdConnClosedGracefully; other failures of the connection pass through.
+    void ReadAnswerHead();
+
+    // Reads header lines up to the empty line into the response's HeaderLines and fills its
+    // fields. A close by the peer ends the block with the lines read so far (the client then
+    // disconnects). Throws EConvertError for a bad "Content-Range" (see ReadFromLines).
+    void ReadResponseHeaders();
+
+    // Reads the body of the last answer into the response's BodyStream (nothing without one), as
+    // BodyFraming says. Each read into the stream fires its own work events: one set for a body
+    // of known length (begin with the length), one per chunk (begin with the chunk's size), one
+    // for a body until close (begin with 0). A chunked body reports the status text
+    // "Chunk Started" first. A close by the peer before a body of known length or a chunk is
+    // complete throws EIdConnClosedGracefully, with every byte that came written to the stream;
+    // a bad chunk size throws EIdException (see ParseChunkSize). Other failures pass through.
+    void ReadBody();
+
+private:
+    void StoreCookies();
+    // Reads count body bytes; on a close by the peer the bytes that came are kept.
+    void ReadKnownLength(TIdStream& stream, std::int64_t count);
+    void ReadChunked(TIdStream& stream);
+
+    TIdCustomHTTP& client_;
+    TIdHTTPRequest request_;
+    TIdHTTPResponse response_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,142 @@
+// The tarnwick-get tool as a black box, against a real nginx and a scripted server.
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/LoopbackPeer.h"
+#include "support/NginxServer.h"
+
+using tarnwick::testing::ChildProcess;
+using tarnwick::testing::LoopbackPeer;
+using tarnwick::testing::NginxServer;
+using tarnwick::testing::PeerConnection;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunTool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{TARNWICK_GET_TOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess tool(argv);
+    ToolRun run;
+    run.status = tool.Wait(std::chrono::seconds(60)).value_or(-1);
+    run.out = tool.Output();
+    run.err = tool.ErrorOutput();
+    return run;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class TarnwickGetTool : public ::testing::Test {
+protected:
+    TarnwickGetTool() : nginx_("    location = /moved { return 302 /media.bin; }\n") {
+        char pattern[] = "/tmp/tarnwick-get-tool-XXXXXX";
+        if (::mkdtemp(pattern)) dir_ = pattern;
+    }
+    ~TarnwickGetTool() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    // The names in the output folder: no temporary file may be left behind.
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    NginxServer nginx_;
+    std::filesystem::path dir_;
+};
+
+}  // namespace
+
+TEST_F(TarnwickGetTool, FollowDownloadsByteIdentical) {
+    const auto served = nginx_.WriteFile("media.bin", 5 * 1024 * 1024 + 3);
+    const auto saved = dir_ / "video.flv";
+    const ToolRun run = RunTool({"--follow", nginx_.BaseUrl() + "/moved", saved.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(ReadFile(saved) == ReadFile(served)) << "the saved file differs";
+    EXPECT_EQ(Files(), std::vector<std::string>{"video.flv"});
+}
+
+TEST_F(TarnwickGetTool, NotFoundExitsWith1AndLeavesAnEarlierFileAlone) {
+    const auto saved = dir_ / "video.flv";
+    std::ofstream(saved) << "earlier";
+    const ToolRun run = RunTool({nginx_.BaseUrl() + "/missing", saved.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "EIdHTTPProtocolException: HTTP/1.1 404 Not Found\nstatus code: 404\n");
+    EXPECT_EQ(ReadFile(saved), "earlier");
+    EXPECT_EQ(Files(), std::vector<std::string>{"video.flv"});
+}
+
+TEST_F(TarnwickGetTool, RedirectWithoutFollowIsAFailure) {
+    nginx_.WriteFile("media.bin", 10);
+    const ToolRun run = RunTool({nginx_.BaseUrl() + "/moved", (dir_ / "out").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "EIdHTTPProtocolException: HTTP/1.1 302 Moved Temporarily\nstatus code: 302\n");
+    EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(TarnwickGetTool, EventsArePrintedAsTheyHappen) {
+    nginx_.WriteFile("media.bin", 1048576);
+    const ToolRun run =
+        RunTool({"--events", nginx_.BaseUrl() + "/media.bin", (dir_ / "out").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < run.out.size();) {
+        const std::size_t end = run.out.find('\n', at);
+        lines.push_back(run.out.substr(at, end - at));
+        at = end + 1;
+    }
+    ASSERT_GE(lines.size(), 6u) << run.out;
+    EXPECT_EQ(lines[0], "status hsConnecting Connecting to 127.0.0.1.");
+    EXPECT_EQ(lines[1], "status hsConnected Connected.");
+    EXPECT_EQ(lines[2], "begin read 1048576");
+    EXPECT_TRUE(lines[3].starts_with("work read ")) << lines[3];
+    EXPECT_EQ(lines[lines.size() - 2], "work read 1048576");
+    EXPECT_EQ(lines.back(), "end read");
+}
+
+TEST_F(TarnwickGetTool, BodyCutShortIsAFailureWithoutAFile) {
+    LoopbackPeer peer([](PeerConnection& c) {
+        c.ReceiveUntil("\r\n\r\n");
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly this");
+    });
+    const ToolRun run = RunTool(
+        {"http://127.0.0.1:" + peer.PortText() + "/", (dir_ / "out").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "EIdConnClosedGracefully: Connection Closed Gracefully.\n");
+    EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(TarnwickGetTool, WrongCommandLineExitsWithUsage) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"http://x/"}, {"--bogus", "http://x/", "out"},
+             {"--max-redirects", "many", "http://x/", "out"}, {"a", "b", "c"}}) {
+        const ToolRun run = RunTool(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.err.starts_with(
+            "usage: tarnwick-get [--follow] [--max-redirects N] [--events] URL OUTFILE\n"))
+            << run.err;
+    }
+}
