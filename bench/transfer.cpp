@@ -9,7 +9,7 @@
 //       "<mode> <bytes> <seconds> <MiB/s> <baseline KiB> <peak KiB>"
 //
 // Memory is the process's peak resident size (VmHWM) before and after the transfer, so each mode
-// runs in a process of its own. scripts/bench-transfer runs the whole comparison.
+// runs in a process of its own. bench/bench-transfer runs the whole comparison.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
