@@ -136,4 +136,16 @@ std::optional<int> ChildProcess::Terminate(std::chrono::milliseconds limit) {
     return Wait(limit);
 }
 
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      std::chrono::milliseconds limit) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess child(argv);
+    ProgramRun run;
+    run.status = child.Wait(limit).value_or(-1);
+    run.out = child.Output();
+    run.err = child.ErrorOutput();
+    return run;
+}
+
 }  // namespace tarnwick::testing

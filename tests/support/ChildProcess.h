@@ -51,4 +51,15 @@ private:
     std::optional<int> status_;
 };
 
+// A program run to its end: exit status (-1 when it did not end within the limit), output, error.
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs program with args to its end (or the limit) and collects what it printed.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      std::chrono::milliseconds limit = std::chrono::seconds(60));
+
 }  // namespace tarnwick::testing

@@ -14,29 +14,15 @@
 #include "support/LoopbackPeer.h"
 #include "support/NginxServer.h"
 
-using tarnwick::testing::ChildProcess;
+using tarnwick::testing::ProgramRun;
+using tarnwick::testing::RunProgram;
 using tarnwick::testing::LoopbackPeer;
 using tarnwick::testing::NginxServer;
 using tarnwick::testing::PeerConnection;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun RunTool(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{TARNWICK_GET_TOOL};
-    argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess tool(argv);
-    ToolRun run;
-    run.status = tool.Wait(std::chrono::seconds(60)).value_or(-1);
-    run.out = tool.Output();
-    run.err = tool.ErrorOutput();
-    return run;
-}
+ProgramRun RunTool(const std::vector<std::string>& args) { return RunProgram(TARNWICK_GET_TOOL, args); }
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -70,7 +56,7 @@ protected:
 TEST_F(TarnwickGetTool, FollowDownloadsByteIdentical) {
     const auto served = nginx_.WriteFile("media.bin", 5 * 1024 * 1024 + 3);
     const auto saved = dir_ / "video.flv";
-    const ToolRun run = RunTool({"--follow", nginx_.BaseUrl() + "/moved", saved.string()});
+    const ProgramRun run = RunTool({"--follow", nginx_.BaseUrl() + "/moved", saved.string()});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
@@ -81,7 +67,7 @@ TEST_F(TarnwickGetTool, FollowDownloadsByteIdentical) {
 TEST_F(TarnwickGetTool, NotFoundExitsWith1AndLeavesAnEarlierFileAlone) {
     const auto saved = dir_ / "video.flv";
     std::ofstream(saved) << "earlier";
-    const ToolRun run = RunTool({nginx_.BaseUrl() + "/missing", saved.string()});
+    const ProgramRun run = RunTool({nginx_.BaseUrl() + "/missing", saved.string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "EIdHTTPProtocolException: HTTP/1.1 404 Not Found\nstatus code: 404\n");
     EXPECT_EQ(ReadFile(saved), "earlier");
@@ -90,7 +76,7 @@ TEST_F(TarnwickGetTool, NotFoundExitsWith1AndLeavesAnEarlierFileAlone) {
 
 TEST_F(TarnwickGetTool, RedirectWithoutFollowIsAFailure) {
     nginx_.WriteFile("media.bin", 10);
-    const ToolRun run = RunTool({nginx_.BaseUrl() + "/moved", (dir_ / "out").string()});
+    const ProgramRun run = RunTool({nginx_.BaseUrl() + "/moved", (dir_ / "out").string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
               "EIdHTTPProtocolException: HTTP/1.1 302 Moved Temporarily\nstatus code: 302\n");
@@ -99,7 +85,7 @@ TEST_F(TarnwickGetTool, RedirectWithoutFollowIsAFailure) {
 
 TEST_F(TarnwickGetTool, EventsArePrintedAsTheyHappen) {
     nginx_.WriteFile("media.bin", 1048576);
-    const ToolRun run =
+    const ProgramRun run =
         RunTool({"--events", nginx_.BaseUrl() + "/media.bin", (dir_ / "out").string()});
     EXPECT_EQ(run.status, 0) << run.err;
     std::vector<std::string> lines;
@@ -122,7 +108,7 @@ TEST_F(TarnwickGetTool, BodyCutShortIsAFailureWithoutAFile) {
         c.ReceiveUntil("\r\n\r\n");
         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nonly this");
     });
-    const ToolRun run = RunTool(
+    const ProgramRun run = RunTool(
         {"http://127.0.0.1:" + peer.PortText() + "/", (dir_ / "out").string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "EIdConnClosedGracefully: Connection Closed Gracefully.\n");
@@ -133,7 +119,7 @@ TEST_F(TarnwickGetTool, WrongCommandLineExitsWithUsage) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"http://x/"}, {"--bogus", "http://x/", "out"},
              {"--max-redirects", "many", "http://x/", "out"}, {"a", "b", "c"}}) {
-        const ToolRun run = RunTool(args);
+        const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(run.err.starts_with(
             "usage: tarnwick-get [--follow] [--max-redirects N] [--events] URL OUTFILE\n"))

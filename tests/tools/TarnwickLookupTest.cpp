@@ -10,28 +10,14 @@
 #include "support/RefusingPort.h"
 
 using tarnwick::testing::CatalogueEntry;
-using tarnwick::testing::ChildProcess;
+using tarnwick::testing::ProgramRun;
+using tarnwick::testing::RunProgram;
 using tarnwick::testing::LookupService;
 using tarnwick::testing::RefusingPort;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun RunTool(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{TARNWICK_LOOKUP_TOOL};
-    argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess tool(argv);
-    ToolRun run;
-    run.status = tool.Wait().value_or(-1);
-    run.out = tool.Output();
-    run.err = tool.ErrorOutput();
-    return run;
-}
+ProgramRun RunTool(const std::vector<std::string>& args) { return RunProgram(TARNWICK_LOOKUP_TOOL, args); }
 
 }  // namespace
 
@@ -46,7 +32,7 @@ TEST(TarnwickLookupTool, PrintsTheRecordThenEachEntry) {
     e.fileext = "mp4";
     e.media = "media";
     LookupService service({e});
-    const ToolRun run = RunTool({"127.0.0.1", service.PortText(), "4", "1", e.address});
+    const ProgramRun run = RunTool({"127.0.0.1", service.PortText(), "4", "1", e.address});
     const std::string url = service.BaseUrl() + "/media/0.mp4";
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
@@ -57,7 +43,7 @@ TEST(TarnwickLookupTool, PrintsTheRecordThenEachEntry) {
 
 TEST(TarnwickLookupTool, FailedLookupsPrintTheErrorRecord) {
     LookupService service({});
-    ToolRun run = RunTool({"127.0.0.1", service.PortText(), "1", "0", "http://unknown/"});
+    ProgramRun run = RunTool({"127.0.0.1", service.PortText(), "1", "0", "http://unknown/"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "error=1\nerror=1\n");
 
@@ -70,7 +56,7 @@ TEST(TarnwickLookupTool, FailedLookupsPrintTheErrorRecord) {
 TEST(TarnwickLookupTool, WrongCommandLineExitsWithUsage) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"127.0.0.1", "80", "1", "0"}, {"127.0.0.1", "80", "1", "0", "a", "b"}}) {
-        const ToolRun run = RunTool(args);
+        const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err.rfind("usage: tarnwick-lookup HOST PORT SITE HD ADDRESS\n", 0), 0u)
