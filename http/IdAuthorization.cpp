@@ -22,6 +22,35 @@ std::unique_ptr<TIdAuthentication> CreateScheme(const TIdAuthorizationClient& cl
     return schemeClass != nullptr ? schemeClass->Create() : nullptr;
 }
 
+// Follows the scheme's steps: asks the application (giving the scheme the stored credentials
+// first, taking its answer back after) when the scheme asks, accepts on asSend, declines on
+// asFail or an unhandled ask. The application is asked once: a scheme that still asks after an
+// accepted answer (Handled without a user name) would otherwise be asked without end.
+template <class GiveCredentials, class TakeAnswer>
+bool FollowScheme(const TIdAuthorizationClient& client, TIdAuthentication& scheme,
+                  GiveCredentials giveCredentials, TakeAnswer takeAnswer) {
+    bool asked = false;
+    for (;;) {
+        switch (scheme.Advance()) {
+            case asAskApplication: {
+                if (asked) return false;
+                asked = true;
+                giveCredentials();
+                bool handled = false;
+                client.OnAuthorization(client.Sender, scheme, handled);
+                if (!handled) return false;
+                takeAnswer();
+                break;
+            }
+            case asSend:
+                return true;
+            case asFail:
+            default:
+                return false;
+        }
+    }
+}
+
 }  // namespace
 
 bool AuthorizeServer(const TIdAuthorizationClient& client, TIdAuthorizationRequest& request,
@@ -43,29 +72,14 @@ bool AuthorizeServer(const TIdAuthorizationClient& client, TIdAuthorizationReque
     scheme.Credentials().AssignHeader("Authorization", scheme.Answer());
     scheme.SetChallenges(wwwAuthenticate);
 
-    bool handled = false;
-    bool asked = false;
-    for (;;) {
-        switch (scheme.Advance()) {
-            case asAskApplication:
-                // A handler that accepts but leaves the scheme still asking would be asked forever.
-                if (asked) return false;
-                asked = true;
-                scheme.SetUsername(request.Username());
-                scheme.SetPassword(request.Password());
-                client.OnAuthorization(client.Sender, scheme, handled);
-                if (!handled) return false;
-                request.SetBasicAuthentication(true);
-                request.SetUsername(scheme.Username());
-                request.SetPassword(scheme.Password());
-                break;
-            case asSend:
-                return true;
-            case asFail:
-            default:
-                return false;
-        }
-    }
+    return FollowScheme(client, scheme, [&] {
+        scheme.SetUsername(request.Username());
+        scheme.SetPassword(request.Password());
+    }, [&] {
+        request.SetBasicAuthentication(true);
+        request.SetUsername(scheme.Username());
+        request.SetPassword(scheme.Password());
+    });
 }
 
 bool AuthorizeProxy(const TIdAuthorizationClient& client, TIdAuthorizationProxy& proxy,
@@ -88,27 +102,13 @@ bool AuthorizeProxy(const TIdAuthorizationClient& client, TIdAuthorizationProxy&
     scheme.SetPassword(proxy.ProxyPassword());
     scheme.SetChallenges(proxyAuthenticate);
 
-    bool handled = false;
-    bool asked = false;
-    for (;;) {
-        switch (scheme.Advance()) {
-            case asAskApplication:
-                if (asked) return false;
-                asked = true;
-                scheme.SetUsername(proxy.ProxyUsername());
-                scheme.SetPassword(proxy.ProxyPassword());
-                client.OnAuthorization(client.Sender, scheme, handled);
-                if (!handled) return false;
-                proxy.SetProxyUsername(scheme.Username());
-                proxy.SetProxyPassword(scheme.Password());
-                break;
-            case asSend:
-                return true;
-            case asFail:
-            default:
-                return false;
-        }
-    }
+    return FollowScheme(client, scheme, [&] {
+        scheme.SetUsername(proxy.ProxyUsername());
+        scheme.SetPassword(proxy.ProxyPassword());
+    }, [&] {
+        proxy.SetProxyUsername(scheme.Username());
+        proxy.SetProxyPassword(scheme.Password());
+    });
 }
 
 }  // namespace tarnwick
