@@ -230,7 +230,12 @@ void TIdTCPConnection::PresizeStream(TIdStream& stream, std::int64_t size) {
 
 void TIdTCPConnection::ReadToStream(TIdStream& stream, std::int64_t count, bool until_closed) {
     if (count == -1 && !until_closed) count = ReadInt32(true);
-    if (count >= 0) PresizeStream(stream, stream.Position() + count);
+    if (count >= 0) {
+        // An end past the largest size must not wrap around and cut the stream at its start.
+        constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+        const std::int64_t position = stream.Position();
+        PresizeStream(stream, count > kLargest - position ? kLargest : position + count);
+    }
     std::int64_t remaining =
         until_closed ? std::numeric_limits<std::int64_t>::max() : std::max<std::int64_t>(count, 0);
     StartWork(wmRead, until_closed ? 0 : count);

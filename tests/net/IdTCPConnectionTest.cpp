@@ -263,6 +263,18 @@ TEST_F(ConnectionTest, CountZeroCopiesNothing) {
     EXPECT_EQ(client_.InputBuffer().Size(), 4u);
 }
 
+// A count that cannot be added to the stream's position (a chunk size near 2^63 after an earlier
+// chunk) must not wrap around and cut away what the stream already holds.
+TEST_F(ConnectionTest, CountBeyondTheLargestSizeKeepsWhatTheStreamHeld) {
+    Start([](PeerConnection& peer) { peer.Send("xyz"); });
+    TIdMemoryStream stream;
+    stream.Write("A", 1);
+    EXPECT_THROW(client_.ReadToStream(stream, std::numeric_limits<std::int64_t>::max(), false),
+                 EIdConnClosedGracefully);
+    EXPECT_EQ(stream.DataString(), "A");
+    EXPECT_EQ(stream.Position(), 1);
+}
+
 TEST_F(ConnectionTest, CountPrefixedBodyAndInt32) {
     Start([](PeerConnection& peer) {
         peer.Send(std::string("\x00\x00\x00\x05hello\x12\x34\x56\x78", 13));
