@@ -127,12 +127,13 @@ int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool ra
 
 void TIdTCPConnection::CheckClosed(bool raise_if_closed, bool ignore_buffer) {
     bool closed = false;
-    const bool by_user = disconnect_requested_.load();
+    // Whether the user closed is read only after the state it explains: CloseConnection records
+    // it before it closes, so a close seen here is never mistaken for the peer's.
     auto handler = Handler();
     if (closed_gracefully_.load() || !handler) {
         if (handler) {
             // A close by the user fires its own events on its own thread.
-            if (!by_user && handler->HandlerConnected()) {
+            if (handler->HandlerConnected() && !disconnect_requested_.load()) {
                 CloseTransport();
                 ReportStatus(hsDisconnected);
                 SignalDisconnected();
@@ -143,7 +144,7 @@ void TIdTCPConnection::CheckClosed(bool raise_if_closed, bool ignore_buffer) {
         closed = !handler->HandlerConnected();
     }
     if (!closed || !raise_if_closed) return;
-    if (by_user) RaiseDisconnected();
+    if (disconnect_requested_.load()) RaiseDisconnected();
     if (input_buffer_.Size() == 0 || ignore_buffer) throw EIdConnClosedGracefully();
 }
 
@@ -229,7 +230,12 @@ void TIdTCPConnection::PresizeStream(TIdStream& stream, std::int64_t size) {
 
 void TIdTCPConnection::ReadToStream(TIdStream& stream, std::int64_t count, bool until_closed) {
     if (count == -1 && !until_closed) count = ReadInt32(true);
-    if (count >= 0) PresizeStream(stream, stream.Position() + count);
+    if (count >= 0) {
+        // An end past the largest size must not wrap around and cut the stream at its start.
+        constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+        const std::int64_t position = stream.Position();
+        PresizeStream(stream, count > kLargest - position ? kLargest : position + count);
+    }
     std::int64_t remaining =
         until_closed ? std::numeric_limits<std::int64_t>::max() : std::max<std::int64_t>(count, 0);
     StartWork(wmRead, until_closed ? 0 : count);

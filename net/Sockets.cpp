@@ -277,28 +277,38 @@ std::int32_t TCustomIpClient::SendLine(std::string_view text, std::string_view l
 
 std::string TCustomIpClient::ReceiveLine(std::string_view separator) {
     std::string result;
-    // Bytes already taken from the socket that may begin a separator completed by the next block.
+    // Bytes already taken from the socket that may begin a separator completed by the next block,
+    // and how many of the first of them came after a zero byte in their own block: those are cut
+    // from the line with the rest of that block.
     std::string pending;
+    std::size_t cut = 0;
+    // Appends the bytes of block before end that belong to the line.
+    const auto take = [&](std::string_view block, std::size_t end) {
+        const std::size_t from = std::min(cut, end);
+        AppendText(result, block.substr(from, end - from));
+    };
     char buffer[512];
     for (;;) {
         const std::int32_t peeked = PeekData(buffer, 511);
         if (peeked <= 0) {
-            AppendText(result, pending);
+            take(pending, pending.size());
             return result;
         }
-        std::string block = pending + std::string(buffer, static_cast<std::size_t>(peeked));
+        const std::string block = pending + std::string(buffer, static_cast<std::size_t>(peeked));
         const std::size_t at = separator.empty() ? 0 : block.find(separator);
         if (at != std::string::npos) {
             // Take exactly the rest of the line and its separator; what follows stays queued.
             ReceiveData(buffer, static_cast<std::int32_t>(at + separator.size() - pending.size()));
-            AppendText(result, std::string_view(block).substr(0, at));
+            take(block, at);
             return result;
         }
         // A receive that fails after a good peek would leave the bytes queued for ever.
         if (ReceiveData(buffer, peeked) <= 0) return result;
-        const std::size_t keep = PartialSeparatorAtEnd(block, separator);
-        AppendText(result, std::string_view(block).substr(0, block.size() - keep));
-        pending = block.substr(block.size() - keep);
+        const std::size_t end = block.size() - PartialSeparatorAtEnd(block, separator);
+        take(block, end);
+        const bool zero = block.find('\0', pending.size()) != std::string::npos;
+        cut = zero ? block.size() - end : cut - std::min(cut, end);
+        pending = block.substr(end);
     }
 }
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/IdExceptions.h"
@@ -260,6 +263,18 @@ TEST_F(ConnectionTest, CountZeroCopiesNothing) {
     EXPECT_EQ(client_.InputBuffer().Size(), 4u);
 }
 
+// A count that cannot be added to the stream's position (a chunk size near 2^63 after an earlier
+// chunk) must not wrap around and cut away what the stream already holds.
+TEST_F(ConnectionTest, CountBeyondTheLargestSizeKeepsWhatTheStreamHeld) {
+    Start([](PeerConnection& peer) { peer.Send("xyz"); });
+    TIdMemoryStream stream;
+    stream.Write("A", 1);
+    EXPECT_THROW(client_.ReadToStream(stream, std::numeric_limits<std::int64_t>::max(), false),
+                 EIdConnClosedGracefully);
+    EXPECT_EQ(stream.DataString(), "A");
+    EXPECT_EQ(stream.Position(), 1);
+}
+
 TEST_F(ConnectionTest, CountPrefixedBodyAndInt32) {
     Start([](PeerConnection& peer) {
         peer.Send(std::string("\x00\x00\x00\x05hello\x12\x34\x56\x78", 13));
@@ -339,4 +354,43 @@ TEST_F(ConnectionTest, WriteBufferingSendsAtTheEndOrAtTheThreshold) {
     EXPECT_EQ(handler.sends, 3);
     ASSERT_TRUE(peer_->WaitForScripts(1));
     EXPECT_EQ(peer_->Received(), "GET / HTTP/1.1\r\n\r\nabcd");
+}
+
+// --- The user's close ---------------------------------------------------------------------------
+
+namespace {
+
+// A socket handler that lets the test act at the moment the connection asks whether its socket
+// is still open: the hook runs once, inside that question, before the answer is given.
+class ConnectedTestHook : public TIdIOHandlerSocket {
+public:
+    bool HandlerConnected() override {
+        if (hook) std::exchange(hook, nullptr)();
+        return TIdIOHandlerSocket::HandlerConnected();
+    }
+    std::function<void()> hook;
+};
+
+}  // namespace
+
+// The user's close lands while the reader is looking at the socket: the reader must not take it
+// for the peer's close, whatever it had seen of the connection a moment before.
+TEST_F(ConnectionTest, UserCloseDuringTheClosedTestIsNoGracefulClose) {
+    auto& handler = UseHandler(std::make_unique<ConnectedTestHook>());
+    Start([](PeerConnection& peer) { peer.WaitForClose(); });
+    std::vector<std::string> status;
+    client_.OnStatus = [&](TIdComponent&, TIdStatus, const std::string& text) {
+        status.push_back(text);
+    };
+    handler.hook = [this] { std::thread([this] { client_.CloseConnection(); }).join(); };
+    char four[4];
+    try {
+        client_.ReadExact(four, 4);
+        FAIL() << "read on a connection the user closed";
+    } catch (const EIdClosedSocket& e) {
+        EXPECT_EQ(e.Message(), "Disconnected.");
+    } catch (const std::exception& e) {
+        FAIL() << "wrong failure: " << e.what();
+    }
+    EXPECT_EQ(status, (std::vector<std::string>{"Disconnecting.", "Disconnected."}));
 }

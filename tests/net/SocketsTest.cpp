@@ -295,6 +295,12 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"ZeroByteInAnEarlierBlock",
                  std::string("ab\0", 3) + std::string(600, 'c') + "\r\nnext\r\n", "\r\n",
                  {"ab" + std::string(600 - 508, 'c'), "next"}},
+        // The CR that ends the first block follows the zero byte: it is cut with the rest.
+        LineCase{"CrAtTheBlockEdgeAfterAZeroByte",
+                 std::string("ab\0", 3) + std::string(507, 'c') + "\rX\r\n", "\r\n", {"abX"}},
+        LineCase{"SeparatorAtTheBlockEdgeAfterAZeroByte",
+                 std::string("ab\0", 3) + std::string(507, 'c') + "\r\nnext\r\n", "\r\n",
+                 {"ab", "next"}},
         LineCase{"ClosedInsideALine", "partial", "\r\n", {"partial"}},
         LineCase{"ClosedAfterTheCr", "partial\r", "\r\n", {"partial\r"}},
         LineCase{"OtherSeparator", "a|b||c||", "||", {"a|b", "c"}},
