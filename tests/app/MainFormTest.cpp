@@ -1,4 +1,6 @@
+#include <QAccessible>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -9,6 +11,7 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <filesystem>
 #include <fstream>
@@ -29,6 +32,21 @@ const QString Idle = QString::fromUtf8("Please enter a video URL and press the Â
 QImage Picture(const QLabel& label) { return label.pixmap().toImage(); }
 
 QColor Background(const QWidget& widget) { return widget.palette().color(QPalette::Window); }
+
+// The text of the hint that pops up over widget, as the user reads it.
+QString ShownHint(QWidget& widget) {
+    const QPoint inside(2, 2);
+    QHelpEvent request(QEvent::ToolTip, inside, widget.mapToGlobal(inside));
+    QApplication::sendEvent(&widget, &request);
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->objectName() != "qtooltip_label" || !window->isVisible()) continue;
+        QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(window);
+        const QString text = shown ? shown->text(QAccessible::Name) : QString();
+        QToolTip::hideText();
+        return text;
+    }
+    return {};
+}
 
 const char* const ValuePanels[] = {"AuthorPanel", "TitlePanel", "LengthPanel", "SizePanel"};
 
@@ -325,6 +343,16 @@ TEST_F(MainForm, FolderNameThatLooksLikeMarkupIsShownAsItIs) {
     EXPECT_EQ(panel.text(), home_.path() + "/<b>clips</b>");
     EXPECT_EQ(panel.textFormat(), Qt::PlainText);
     EXPECT_EQ(panel.toolTip(), panel.text());
+}
+
+TEST_F(MainForm, FolderHintThatLooksLikeMarkupPopsUpAsItIs) {
+    ShowForm();
+    for (const QString name : {"/<b>clips</b>", "/a &lt; b", "/<i>x", "/<b>two  blanks</b>", "/5 < 6 > 4"}) {
+        log_.nextFolder = home_.path() + name;
+        Click("ChangeButton");
+        auto& panel = Find<QLabel>("Panel22");
+        EXPECT_EQ(ShownHint(panel).toStdString(), panel.text().toStdString());
+    }
 }
 
 // ---- the Download button ----
