@@ -396,7 +396,9 @@ void TMainForm::FolderChoice() {
 }
 
 void TMainForm::OpenSaveDirectory() {
-    desktop_->OpenUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(settings_.saveDirectory))));
+    // Made from the bytes themselves: a folder name that is not UTF-8 would not survive a QString.
+    const QByteArray path = QByteArray::fromStdString(settings_.saveDirectory).toPercentEncoding("/");
+    desktop_->OpenUrl(QUrl::fromEncoded("file://" + path));
 }
 
 void TMainForm::ExampleAddressClick() {

@@ -304,6 +304,20 @@ TEST_F(MainForm, OpenDirectoryShowsTheSaveDirectoryInTheFileManager) {
     EXPECT_EQ(log_.opened[0].toLocalFile(), QString::fromStdString(Home() + "/My Web Videos"));
 }
 
+TEST_F(MainForm, OpenDirectoryNamesASaveDirectoryThatIsNotUtf8ByteForByte) {
+    const std::string latin1Home = Home() + "/caf\xE9 #1%";
+    ASSERT_TRUE(CreateDirectories(latin1Home));
+    form_ = MakeForm(latin1Home);
+    ShowForm();
+    Click("SpeedButton3");
+    ASSERT_EQ(log_.opened.size(), 1u);
+    const QUrl& opened = log_.opened[0];
+    EXPECT_TRUE(opened.isLocalFile());
+    EXPECT_EQ(QByteArray::fromPercentEncoding(opened.path(QUrl::FullyEncoded).toLatin1()).toStdString(),
+              form_->Settings().saveDirectory)
+        << opened.toEncoded().toStdString();
+}
+
 TEST_F(MainForm, FolderChoiceStartsAtTheDesktopAndTakesTheChosenFolder) {
     ShowForm();
     ASSERT_TRUE(CreateDirectories(Home() + "/Desktop"));
