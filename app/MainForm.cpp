@@ -289,6 +289,8 @@ void TMainForm::BuildAddressBand() {
     SetBackground(buttonPanel, White);
     downloadButton_ = Child<QPushButton>(buttonPanel, "DownloadButton", QRect(6, 6, 74, 24), Text(Download));
     downloadButton_->setCursor(Qt::PointingHandCursor);
+    // Enter presses the focused button as Space does; Qt gives buttons outside dialogs Space only.
+    downloadButton_->setAutoDefault(true);
 }
 
 void TMainForm::BuildFolderBand() {

@@ -407,6 +407,16 @@ TEST_F(MainForm, EnterInTheAddressFieldPressesDownload) {
     EXPECT_EQ(log_.messages.size(), 1u);
 }
 
+TEST_F(MainForm, EnterOrSpaceOnTheFocusedDownloadButtonPressesIt) {
+    ShowForm();
+    auto& button = Find<QPushButton>("DownloadButton");
+    QSignalSpy pressed(&button, &QPushButton::clicked);
+    button.setFocus(Qt::TabFocusReason);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) QTest::keyClick(&button, key);
+    EXPECT_EQ(pressed.count(), 3);
+    EXPECT_EQ(log_.messages.size(), 3u);
+}
+
 TEST_F(MainForm, AddressFieldHasTheFocusAtStart) {
     ShowForm();
     form_->activateWindow();
