@@ -41,9 +41,7 @@ QString ShownHint(QWidget& widget) {
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window->objectName() != "qtooltip_label" || !window->isVisible()) continue;
         QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(window);
-        const QString text = shown ? shown->text(QAccessible::Name) : QString();
-        QToolTip::hideText();
-        return text;
+        return shown ? shown->text(QAccessible::Name) : QString();
     }
     return {};
 }
@@ -367,6 +365,9 @@ TEST_F(MainForm, FolderHintThatLooksLikeMarkupPopsUpAsItIs) {
         auto& panel = Find<QLabel>("Panel22");
         EXPECT_EQ(ShownHint(panel).toStdString(), panel.text().toStdString());
     }
+    // The hint must be gone before its window is.
+    QToolTip::hideText();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
 }
 
 // ---- the Download button ----
