@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFrame>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -14,7 +15,9 @@
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
 
 #include <utility>
@@ -106,6 +109,22 @@ QToolButton* PictureButton(QWidget* parent, const char* name, int x, const char*
     button->setCursor(Qt::PointingHandCursor);
     return button;
 }
+
+// Pops up the hint of the widget it watches as plain text, as its panel shows it: a folder name
+// may look like markup (the tool tip would otherwise read "<b>" as bold and "&lt;" as "<").
+class TPlainTextHint : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (event->type() != QEvent::ToolTip || !widget || widget->toolTip().isEmpty()) return false;
+        QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(),
+                           Qt::convertFromPlainText(widget->toolTip(), Qt::WhiteSpacePre), widget);
+        return true;
+    }
+};
 
 // Site list items: a fixed height of 16 pixels, drawn as plain text.
 class TFixedHeightDelegate : public QStyledItemDelegate {
@@ -270,6 +289,8 @@ void TMainForm::BuildAddressBand() {
     SetBackground(buttonPanel, White);
     downloadButton_ = Child<QPushButton>(buttonPanel, "DownloadButton", QRect(6, 6, 74, 24), Text(Download));
     downloadButton_->setCursor(Qt::PointingHandCursor);
+    // Enter presses the focused button as Space does; Qt gives buttons outside dialogs Space only.
+    downloadButton_->setAutoDefault(true);
 }
 
 void TMainForm::BuildFolderBand() {
@@ -282,6 +303,7 @@ void TMainForm::BuildFolderBand() {
 
     panel22_ = Panel(band, "Panel22", QRect(88, 6, 457, 25), QString(), Qt::AlignLeft);
     SetBackground(panel22_, White);
+    panel22_->installEventFilter(new TPlainTextHint(panel22_));
 }
 
 void TMainForm::BuildStatusBand() {
@@ -376,7 +398,9 @@ void TMainForm::FolderChoice() {
 }
 
 void TMainForm::OpenSaveDirectory() {
-    desktop_->OpenUrl(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(settings_.saveDirectory))));
+    // Made from the bytes themselves: a folder name that is not UTF-8 would not survive a QString.
+    const QByteArray path = QByteArray::fromStdString(settings_.saveDirectory).toPercentEncoding("/");
+    desktop_->OpenUrl(QUrl::fromEncoded("file://" + path));
 }
 
 void TMainForm::ExampleAddressClick() {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -61,6 +62,13 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(home_.isValid());
         form_ = MakeForm(home_.path().toStdString());
+    }
+
+    void TearDown() override {
+        form_.reset();
+        // QTemporaryDir cannot remove names that are not UTF-8, and some tests make them.
+        std::error_code ignored;
+        std::filesystem::remove_all(Home(), ignored);
     }
 
     std::unique_ptr<TMainForm> MakeForm(const std::string& home) {

@@ -1,4 +1,6 @@
+#include <QAccessible>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -9,6 +11,7 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <filesystem>
 #include <fstream>
@@ -29,6 +32,19 @@ const QString Idle = QString::fromUtf8("Please enter a video URL and press the Â
 QImage Picture(const QLabel& label) { return label.pixmap().toImage(); }
 
 QColor Background(const QWidget& widget) { return widget.palette().color(QPalette::Window); }
+
+// The text of the hint that pops up over widget, as the user reads it.
+QString ShownHint(QWidget& widget) {
+    const QPoint inside(2, 2);
+    QHelpEvent request(QEvent::ToolTip, inside, widget.mapToGlobal(inside));
+    QApplication::sendEvent(&widget, &request);
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->objectName() != "qtooltip_label" || !window->isVisible()) continue;
+        QAccessibleInterface* shown = QAccessible::queryAccessibleInterface(window);
+        return shown ? shown->text(QAccessible::Name) : QString();
+    }
+    return {};
+}
 
 const char* const ValuePanels[] = {"AuthorPanel", "TitlePanel", "LengthPanel", "SizePanel"};
 
@@ -286,6 +302,20 @@ TEST_F(MainForm, OpenDirectoryShowsTheSaveDirectoryInTheFileManager) {
     EXPECT_EQ(log_.opened[0].toLocalFile(), QString::fromStdString(Home() + "/My Web Videos"));
 }
 
+TEST_F(MainForm, OpenDirectoryNamesASaveDirectoryThatIsNotUtf8ByteForByte) {
+    const std::string latin1Home = Home() + "/caf\xE9 #1%";
+    ASSERT_TRUE(CreateDirectories(latin1Home));
+    form_ = MakeForm(latin1Home);
+    ShowForm();
+    Click("SpeedButton3");
+    ASSERT_EQ(log_.opened.size(), 1u);
+    const QUrl& opened = log_.opened[0];
+    EXPECT_TRUE(opened.isLocalFile());
+    EXPECT_EQ(QByteArray::fromPercentEncoding(opened.path(QUrl::FullyEncoded).toLatin1()).toStdString(),
+              form_->Settings().saveDirectory)
+        << opened.toEncoded().toStdString();
+}
+
 TEST_F(MainForm, FolderChoiceStartsAtTheDesktopAndTakesTheChosenFolder) {
     ShowForm();
     ASSERT_TRUE(CreateDirectories(Home() + "/Desktop"));
@@ -327,6 +357,19 @@ TEST_F(MainForm, FolderNameThatLooksLikeMarkupIsShownAsItIs) {
     EXPECT_EQ(panel.toolTip(), panel.text());
 }
 
+TEST_F(MainForm, FolderHintThatLooksLikeMarkupPopsUpAsItIs) {
+    ShowForm();
+    for (const QString name : {"/<b>clips</b>", "/a &lt; b", "/<i>x", "/<b>two  blanks</b>", "/5 < 6 > 4"}) {
+        log_.nextFolder = home_.path() + name;
+        Click("ChangeButton");
+        auto& panel = Find<QLabel>("Panel22");
+        EXPECT_EQ(ShownHint(panel).toStdString(), panel.text().toStdString());
+    }
+    // The hint must be gone before its window is.
+    QToolTip::hideText();
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+}
+
 // ---- the Download button ----
 
 TEST_F(MainForm, DownloadWithEmptyAddressAsksForOneInAMessageBox) {
@@ -363,6 +406,16 @@ TEST_F(MainForm, EnterInTheAddressFieldPressesDownload) {
     QTest::keyClick(&address, Qt::Key_Enter);
     EXPECT_EQ(pressed.count(), 2);
     EXPECT_EQ(log_.messages.size(), 1u);
+}
+
+TEST_F(MainForm, EnterOrSpaceOnTheFocusedDownloadButtonPressesIt) {
+    ShowForm();
+    auto& button = Find<QPushButton>("DownloadButton");
+    QSignalSpy pressed(&button, &QPushButton::clicked);
+    button.setFocus(Qt::TabFocusReason);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) QTest::keyClick(&button, key);
+    EXPECT_EQ(pressed.count(), 3);
+    EXPECT_EQ(log_.messages.size(), 3u);
 }
 
 TEST_F(MainForm, AddressFieldHasTheFocusAtStart) {
