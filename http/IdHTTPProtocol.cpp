@@ -86,15 +86,17 @@ void TIdHTTPProtocol::StoreCookies() {
     }
 }
 
-void TIdHTTPProtocol::ReadBody() {
+bool TIdHTTPProtocol::ReadBody() {
+    const TIdBodyFraming framing = BodyFraming(request_.Method(), response_.StatusCode(), response_);
     TIdStream* stream = response_.BodyStream;
-    if (!stream) return;
-    switch (BodyFraming(request_.Method(), response_.StatusCode(), response_)) {
-        case bfNone: return;
-        case bfLength: ReadKnownLength(*stream, response_.ContentLength); return;
-        case bfChunked: ReadChunked(*stream); return;
-        case bfUntilClose: client_.ReadToStream(*stream, -1, true); return;
+    if (!stream) return framing == bfNone;
+    switch (framing) {
+        case bfNone: break;
+        case bfLength: ReadKnownLength(*stream, response_.ContentLength); break;
+        case bfChunked: ReadChunked(*stream); break;
+        case bfUntilClose: client_.ReadToStream(*stream, -1, true); break;
     }
+    return true;
 }
 
 void TIdHTTPProtocol::ReadKnownLength(TIdStream& stream, std::int64_t count) {

@@ -48,7 +48,9 @@ public:
     // "Chunk Started" first. A close by the peer before a body of known length or a chunk is
     // complete throws EIdConnClosedGracefully, with every byte that came written to the stream;
     // a bad chunk size throws EIdException (see ParseChunkSize). Other failures pass through.
-    void ReadBody();
+    // Returns false when the answer has a body and there is no stream to read it into: the body
+    // is then still on the connection.
+    bool ReadBody();
 
 private:
     void StoreCookies();

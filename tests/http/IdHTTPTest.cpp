@@ -527,3 +527,50 @@ TEST_P(IdleCloseTest, NextGetConnectsAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Closes, IdleCloseTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Reset" : "Close"; });
+
+// --- An answer that fails half-read --------------------------------------------------------------
+
+namespace {
+
+struct HalfReadCase {
+    const char* name;
+    const char* answer;  // its unread rest looks like a whole answer of its own
+};
+
+void PrintTo(const HalfReadCase& c, std::ostream* out) { *out << c.name; }
+
+class HalfReadAnswerTest : public GetTest, public ::testing::WithParamInterface<HalfReadCase> {};
+
+}  // namespace
+
+// When a call fails before the answer's body was read to its end, the rest of that body is still
+// on the connection. The next call on the same client must not take it for its own answer.
+TEST_P(HalfReadAnswerTest, NextGetNeverReadsTheRestOfIt) {
+    const std::string smuggled = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nsmuggled";
+    LoopbackPeer& peer = Serve({{GetParam().answer + smuggled}, {Ok("fresh")}, {Ok("fresh")}});
+    EXPECT_ANY_THROW(http_.Get(Url(peer), out_));
+    TIdMemoryStream out;
+    http_.Get(Url(peer), out);
+    EXPECT_EQ(out.DataString(), "fresh");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, HalfReadAnswerTest,
+    ::testing::Values(
+        HalfReadCase{"ContentRangeThatDoesNotParse",
+                     "HTTP/1.1 206 Partial\r\nContent-Range: bytes x-y/z\r\n"
+                     "Content-Length: 47\r\n\r\n"},
+        HalfReadCase{"BadChunkSize",
+                     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"},
+        HalfReadCase{"BadChunkSizeInAnErrorBody",
+                     "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Without an output stream no body is read; the connection then cannot carry the next answer.
+TEST_F(GetTest, BodyLeftUnreadWithoutAnOutputIsNeverReadAsTheNextAnswer) {
+    const std::string smuggled = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nsmuggled";
+    LoopbackPeer& peer = Serve({{Ok(smuggled)}, {Ok("fresh")}, {Ok("fresh")}});
+    http_.PerformRequest(hmGet, Url(peer), nullptr, nullptr);
+    http_.Get(Url(peer), out_);
+    EXPECT_EQ(out_.DataString(), "fresh");
+}
