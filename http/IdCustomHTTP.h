@@ -112,6 +112,8 @@ public:
     //    the bytes that came), or before the status line;
     //  - EIdException "Undefined situation" for a 2xx answer whose connection closed before the
     //    body; EIdException for a bad chunk size (see ParseChunkSize);
+    //  - EIdException "The request target holds a line break." (or the same for a header value)
+    //    for a request whose head would carry a CR or LF inside a line, before any of it is sent;
     //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address;
     //  - EIdUnknownProtocol for an address without port whose protocol has no default port;
     //  - EConvertError for a port that is not a number, or a bad "Content-Range";

@@ -25,6 +25,10 @@ inline constexpr const char* RSHTTPUnknownResponseCode = "Undefined situation";
 inline constexpr const char* RSHTTPMethodRequiresVersion =
     "This request method is supported in HTTP 1.1";
 inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";
+// A request whose head would carry a CR or LF inside a line (%s: the header's name)
+inline constexpr const char* RSHTTPTargetLineBreak = "The request target holds a line break.";
+inline constexpr const char* RSHTTPHeaderLineBreak =
+    "The value of the request header \"%s\" holds a line break.";
 
 // Base64
 inline constexpr const char* RSUnevenSizeInEncode = "Uneven size in Encode.";

@@ -22,14 +22,16 @@ std::string ReadFramingLine(TIdTCPConnection& connection) {
 TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client) : client_(client), response_(client) {}
 
 void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
+    if (request_.Target.find_first_of("\r\n") != std::string::npos)
+        throw EIdException(RSHTTPTargetLineBreak);
     request_.WriteToLines();
     TIdHeaderList& lines = request_.HeaderLines();
     if (const std::string proxy = client_.ProxyParams.AuthorizationHeader(); !proxy.empty())
-        lines.AssignHeader("Proxy-Authorization", proxy);
+        AssignRequestHeader(lines, "Proxy-Authorization", proxy);
     if (address && client_.CookieManager()) {
         // No secure transport exists, so secure cookies never go out.
         const std::string cookies = client_.CookieManager()->BuildCookieHeader(*address, false);
-        if (!cookies.empty()) lines.AssignHeader("Cookie", cookies);
+        if (!cookies.empty()) AssignRequestHeader(lines, "Cookie", cookies);
     }
 
     std::string head = MethodWord(request_.Method());

@@ -27,7 +27,9 @@ public:
     // Builds the request's header lines, adds "Proxy-Authorization" (through a proxy, when set
     // up) and, for an address, the "Cookie" line the client's store has for it; then sends the
     // request line (method, Target, " HTTP/" and the client's version), the non-empty header lines
-    // and an empty line, in one piece. Throws what the connection throws.
+    // and an empty line, in one piece. Throws what the connection throws; nothing is sent when
+    // the target or a header value holds a CR or LF: EIdException
+    // "The request target holds a line break." or as AssignRequestHeader.
     void SendRequestHead(const TIdURI* address);
 
     // Reads the status line and the header block, again while the code is 100, handing the

@@ -574,3 +574,59 @@ TEST_F(GetTest, BodyLeftUnreadWithoutAnOutputIsNeverReadAsTheNextAnswer) {
     http_.Get(Url(peer), out_);
     EXPECT_EQ(out_.DataString(), "fresh");
 }
+
+// --- Line breaks in what the client writes -------------------------------------------------------
+
+namespace {
+
+struct LineBreakCase {
+    const char* name;
+    const char* path;        // the address's path
+    const char* location;    // a redirect's Location, when not empty
+    const char* userAgent;   // the request's UserAgent, when not empty
+    const char* message;
+};
+
+void PrintTo(const LineBreakCase& c, std::ostream* out) { *out << c.name; }
+
+class LineBreakTest : public GetTest, public ::testing::WithParamInterface<LineBreakCase> {};
+
+}  // namespace
+
+// A line break inside the request line or a header value would let whoever chose that text add
+// header lines of their own (or a second request). Such a request is never sent.
+TEST_P(LineBreakTest, RequestIsRefusedAndNothingOfItGoesOut) {
+    const LineBreakCase c = GetParam();
+    std::vector<Answer> answers;
+    if (*c.location)
+        answers.push_back({"HTTP/1.1 302 Found\r\nLocation: " + std::string(c.location) +
+                           "\r\nContent-Length: 0\r\n\r\n"});
+    LoopbackPeer& peer = Serve(answers);
+    if (*c.userAgent) http_.Request().UserAgent = c.userAgent;
+    http_.HandleRedirects = true;
+    try {
+        http_.Get(Url(peer, c.path), out_);
+        ADD_FAILURE() << "no exception";
+    } catch (const EIdHTTPProtocolException& e) {
+        ADD_FAILURE() << e.what();
+    } catch (const EIdException& e) {
+        EXPECT_EQ(e.Message(), c.message);
+    }
+    EXPECT_EQ(RequestLines(peer).size(), *c.location ? 1u : 0u) << peer.Received(0);
+    EXPECT_EQ(peer.Received(0).find("Injected"), std::string::npos) << peer.Received(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, LineBreakTest,
+    ::testing::Values(
+        LineBreakCase{"AddressWithCRLF", "/a\r\nX-Injected: 1", "", "",
+                      "The request target holds a line break."},
+        LineBreakCase{"AddressWithLF", "/a\nX-Injected: 1", "", "",
+                      "The request target holds a line break."},
+        LineBreakCase{"RedirectWithBareCR", "/", "/next\rX-Injected: 1", "",
+                      "The request target holds a line break."},
+        LineBreakCase{"FieldWithCRLF", "/", "", "agent\r\nX-Injected: 1",
+                      "The value of the request header \"User-Agent\" holds a line break."},
+        LineBreakCase{"FieldWithCRLFAndBlank", "/", "", "agent\r\n X-Injected: 1",
+                      "The value of the request header \"User-Agent\" holds a line break."}),
+    [](const auto& info) { return std::string(info.param.name); });
