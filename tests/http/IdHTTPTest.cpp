@@ -372,6 +372,25 @@ TEST_F(GetTest, CookiesOfARedirectGoWithTheNextRequest) {
     EXPECT_NE(received.find("\r\nCookie: s=1\r\n", second), std::string::npos) << received;
 }
 
+// A cookie that could only be sent back with a line break inside the Cookie line is not kept, so
+// it neither reaches the next request nor stops it.
+TEST_F(GetTest, CookieWithALineBreakIsNotKept) {
+    LoopbackPeer& peer =
+        Serve({{"HTTP/1.1 302 Found\r\nSet-Cookie: s=1\rX-Injected: 1; path=/\r\n"
+                "Set-Cookie: t\r=2; path=/\r\nSet-Cookie: u=3; path=/\r\nLocation: /next\r\n"
+                "Content-Length: 0\r\n\r\n"},
+               {Ok("ok")}});
+    http_.HandleRedirects = true;
+    http_.Get(Url(peer), out_);
+    EXPECT_EQ(out_.DataString(), "ok");
+    const std::vector<std::string> lines = RequestLines(peer);
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string received = peer.Received(0);
+    EXPECT_NE(received.find("\r\nCookie: u=3\r\n", received.find("GET /next ")),
+              std::string::npos)
+        << received;
+}
+
 TEST_F(GetTest, RedirectHandlerDecidesAndMayChangeTheTarget) {
     LoopbackPeer& peer =
         Serve({{"HTTP/1.1 302 Found\r\nLocation: /planned\r\nContent-Length: 0\r\n\r\n"},
