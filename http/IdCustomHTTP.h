@@ -111,7 +111,8 @@ public:
     //  - EIdConnClosedGracefully when the server closes before the whole body came (output keeps
     //    the bytes that came), or before the status line;
     //  - EIdException "Undefined situation" for a 2xx answer whose connection closed before the
-    //    body; EIdException for a bad chunk size (see ParseChunkSize);
+    //    body; EIdException for a bad chunk size (see ParseChunkSize) or a body that would end
+    //    beyond output position 2^63-1;
     //  - EIdException "The request target holds a line break." (or the same for a header value)
     //    for a request whose head would carry a CR or LF inside a line, before any of it is sent;
     //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address;

@@ -21,6 +21,8 @@ inline constexpr const char* RSHTTPChunkStarted = "Chunk Started";
 // %s: the size line as received (its first 64 bytes)
 inline constexpr const char* RSHTTPChunkSizeInvalid =
     "Invalid chunk size \"%s\": not a hexadecimal number below 2^63.";
+// A body of known length (or a chunk) that would end beyond the last stream position, 2^63-1
+inline constexpr const char* RSHTTPBodyTooLarge = "The body does not fit in the output stream.";
 inline constexpr const char* RSHTTPUnknownResponseCode = "Undefined situation";
 inline constexpr const char* RSHTTPMethodRequiresVersion =
     "This request method is supported in HTTP 1.1";

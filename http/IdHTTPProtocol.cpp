@@ -1,6 +1,7 @@
 #include "http/IdHTTPProtocol.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "http/IdCustomHTTP.h"
 #include "http/IdHTTPMessages.h"
@@ -103,6 +104,9 @@ bool TIdHTTPProtocol::ReadBody() {
 
 void TIdHTTPProtocol::ReadKnownLength(TIdStream& stream, std::int64_t count) {
     const std::int64_t start = stream.Position();
+    // Sizing the stream for a body that ends beyond the last position would cut it instead.
+    if (count > std::numeric_limits<std::int64_t>::max() - start)
+        throw EIdException(RSHTTPBodyTooLarge);
     try {
         client_.ReadToStream(stream, count, false);
     } catch (const EIdConnClosedGracefully&) {

@@ -49,7 +49,9 @@ public:
     // for a body until close (begin with 0). A chunked body reports the status text
     // "Chunk Started" first. A close by the peer before a body of known length or a chunk is
     // complete throws EIdConnClosedGracefully, with every byte that came written to the stream;
-    // a bad chunk size throws EIdException (see ParseChunkSize). Other failures pass through.
+    // a bad chunk size throws EIdException (see ParseChunkSize), and so does a body of known
+    // length or a chunk that would end beyond stream position 2^63-1 ("The body does not fit in
+    // the output stream.", before any of it is read). Other failures pass through.
     // Returns false when the answer has a body and there is no stream to read it into: the body
     // is then still on the connection.
     bool ReadBody();
