@@ -330,6 +330,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"Parent", "../up?q=1", "GET /a/up?q=1 HTTP/1.1"},
                       TargetCase{"AbsolutePath", "/abs/x", "GET /abs/x HTTP/1.1"},
                       TargetCase{"OnlyParameters", "?page=2", "GET /a/b/?page=2 HTTP/1.1"},
+                      TargetCase{"AddressInTheParameters", "/login?next=http://127.0.0.1:1/x",
+                                 "GET /login?next=http://127.0.0.1:1/x HTTP/1.1"},
                       TargetCase{"AbsoluteAddress", "http://127.0.0.1:PORT/full/y",
                                  "GET /full/y HTTP/1.1"}),
     [](const auto& info) { return std::string(info.param.name); });
