@@ -141,10 +141,11 @@ std::string ParentDomainOf(std::string_view s) {
 
 bool TIdNetscapeCookie::DomainAccepted(std::string_view responseHost) const {
     if (IsIPv4Literal(responseHost)) return Domain == responseHost;
-    if (IsPlainHostName(responseHost)) {
-        if (IsPlainHostName(Domain)) return Domain == responseHost;
-        return Domain == ParentDomainOf(responseHost);
-    }
+    if (IsPlainHostName(responseHost) && IsPlainHostName(Domain)) return Domain == responseHost;
+    // A parent of one label (".com") is a whole top-level domain: a cookie for it would go to
+    // every site there.
+    if (Domain.find('.', 1) == std::string::npos) return false;
+    if (IsPlainHostName(responseHost)) return Domain == ParentDomainOf(responseHost);
     return SameText(Domain, ParentDomainOf(responseHost));
 }
 

@@ -56,7 +56,8 @@ public:
     //  - an IPv4 literal host only for exactly that literal;
     //  - a host name for a Domain without leading dot equal to it (letter case counts), or for a
     //    Domain equal to the host's parent from its first dot (".example.com" from
-    //    "www.example.com", not from "a.www.example.com" nor from "example.com");
+    //    "www.example.com", not from "a.www.example.com" nor from "example.com") that holds a
+    //    dot after its first byte (".com" is refused from "example.com");
     //  - a host that starts with "." for the parent ignoring case.
     virtual bool DomainAccepted(std::string_view responseHost) const;
 

@@ -31,7 +31,13 @@ void TIdCookieManager::ReceiveCookie(std::string_view cookieText, std::string_vi
         kind == ckRFC2965 ? cookies_->Add<TIdCookieRFC2965>() : cookies_->Add<TIdCookieRFC2109>();
     cookie.ParseCookieText(cookieText);
     if (cookie.Domain.empty()) cookie.Domain = std::string(responseHost);
-    if (!cookie.DomainAccepted(responseHost)) {
+    // A line break could only go back to a server inside the Cookie line, which a request never
+    // carries.
+    const auto hasLineBreak = [](const std::string& s) {
+        return s.find_first_of("\r\n") != std::string::npos;
+    };
+    if (hasLineBreak(cookie.Name) || hasLineBreak(cookie.Value) ||
+        !cookie.DomainAccepted(responseHost)) {
         cookies_->Extract(cookie);
         return;
     }

@@ -34,7 +34,8 @@ public:
 
     // One header value from a response of responseHost; kind is ckRFC2965 for "Set-cookie2",
     // ckRFC2109 otherwise. A cookie without a domain takes responseHost; a cookie whose domain
-    // responseHost may not set, or that OnNewCookie refuses, is dropped; any other is stored.
+    // responseHost may not set, whose name or value holds a CR or LF, or that OnNewCookie
+    // refuses, is dropped; any other is stored.
     // Throws EConvertError for a "Set-cookie2" Port list entry that is not a number (the record
     // then stays in the collection, never stored or sent).
     void ReceiveCookie(std::string_view cookieText, std::string_view responseHost,

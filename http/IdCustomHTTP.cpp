@@ -142,14 +142,14 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, std::string_view addres
     } catch (...) {
         release();
         try {
-            if (!response.KeepConnection()) Disconnect();
+            if (answerPending_ || !response.KeepConnection()) Disconnect();
         } catch (...) {
             // The request's own failure is the one to report.
         }
         throw;
     }
     release();
-    if (!response.KeepConnection()) Disconnect();
+    if (answerPending_ || !response.KeepConnection()) Disconnect();
     redirectsSoFar_ = 0;
 }
 
@@ -176,6 +176,7 @@ void TIdCustomHTTP::StartExchange() {
         if (request.Route == 2) request.ProxyConnection = "keep-alive";
     }
     EnsureConnected();
+    answerPending_ = true;
     protocol_.SendRequestHead(&url_);
     if (HasBody(request.Method()) && request.SourceStream)
         WriteFromStream(*request.SourceStream, true, false, 0);
@@ -243,6 +244,7 @@ TIdHTTPNextStep TIdCustomHTTP::DecideNextStep() {
             RaiseProtocolError();
         }
         if (IsConnected()) DrainBody();
+        answerPending_ = false;
         return next;
     }
 
@@ -275,9 +277,10 @@ TIdHTTPNextStep TIdCustomHTTP::DecideNextStep() {
     if (!IsConnected()) return next;
     if (drain) {
         DrainBody();
+        answerPending_ = false;
         return nsRetryAuth;
     }
-    if (code != 204) protocol_.ReadBody();
+    if (code == 204 || protocol_.ReadBody()) answerPending_ = false;
     return nsDone;
 }
 
@@ -299,6 +302,7 @@ void TIdCustomHTTP::RaiseProtocolError() {
         const BodyDetour detour(*this, body, 2000);
         try {
             protocol_.ReadBody();
+            answerPending_ = false;
         } catch (const EIdConnClosedGracefully&) {
             // An error body cut short: the error is still the answer to report.
             if (aborted_.load()) throw;
@@ -317,6 +321,7 @@ bool TIdCustomHTTP::DoOnRedirect(std::string& dest, TIdHTTPMethod& method,
 
 void TIdCustomHTTP::Disconnect() {
     if (IOHandler()) TIdTCPClient::CloseConnection();
+    answerPending_ = false;
     TIdHTTPRequest& request = Request();
     if (const TIdAuthentication* scheme = request.AuthScheme();
         scheme && scheme->Step() >= scheme->StepCount())

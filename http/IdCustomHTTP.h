@@ -4,8 +4,10 @@
 // following redirects, answering authentication challenges, keeping cookies, and reusing the
 // connection while the server allows it.
 //
-// Where the connection is after a call: open only when the last answer allowed keep-alive, so a
-// later Get on the same client to the same host and port reuses it.
+// Where the connection is after a call: open only when the last answer allowed keep-alive and was
+// read to its end (a call that failed in the middle of an answer, or left a body unread for want
+// of an output stream, closes it), so a later Get on the same client to the same host and port
+// reuses it.
 //
 // Threads: one thread runs a request at a time. CloseConnection may come from another thread
 // while a request runs (the user's abort): the request then ends promptly with EIdNotConnected,
@@ -109,7 +111,10 @@ public:
     //  - EIdConnClosedGracefully when the server closes before the whole body came (output keeps
     //    the bytes that came), or before the status line;
     //  - EIdException "Undefined situation" for a 2xx answer whose connection closed before the
-    //    body; EIdException for a bad chunk size (see ParseChunkSize);
+    //    body; EIdException for a bad chunk size (see ParseChunkSize) or a body that would end
+    //    beyond output position 2^63-1;
+    //  - EIdException "The request target holds a line break." (or the same for a header value)
+    //    for a request whose head would carry a CR or LF inside a line, before any of it is sent;
     //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address;
     //  - EIdUnknownProtocol for an address without port whose protocol has no default port;
     //  - EConvertError for a port that is not a number, or a bad "Content-Range";
@@ -169,6 +174,9 @@ private:
     TIdCookieManager* cookieManager_ = nullptr;
     std::unique_ptr<TIdCookieManager> ownCookieManager_;
     std::atomic<bool> aborted_{false};
+    // A request went out and its answer has not been read to its end: what is left of it on the
+    // connection would be taken for the next answer, so the connection must not be kept.
+    bool answerPending_ = false;
 };
 
 }  // namespace tarnwick

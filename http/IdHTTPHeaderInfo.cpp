@@ -1,7 +1,9 @@
 #include "http/IdHTTPHeaderInfo.h"
 
+#include "core/Exception.h"
 #include "core/StrUtils.h"
 #include "http/IdBasicAuthentication.h"
+#include "http/IdHTTPMessages.h"
 #include "http/IdInternetDate.h"
 #include "http/IdURI.h"
 
@@ -18,10 +20,17 @@ TIdHeaderListSettings HeaderLineSettings() {
 // Field headers are written only when they hold something: an empty value must not remove a
 // custom header of the same name.
 void Put(TIdHeaderList& lines, std::string_view name, std::string_view value) {
-    if (!value.empty()) lines.AssignHeader(name, value);
+    if (!value.empty()) AssignRequestHeader(lines, name, value);
 }
 
 }  // namespace
+
+void AssignRequestHeader(TIdHeaderList& lines, std::string_view name, std::string_view value) {
+    // A line break would end the line early and pass the rest off as lines of its own.
+    if (value.find_first_of("\r\n") != std::string_view::npos)
+        throw EIdException(Format(RSHTTPHeaderLineBreak, std::string(name).c_str()));
+    lines.AssignHeader(name, value);
+}
 
 const char* ProtocolVersionText(TIdHTTPProtocolVersion version) noexcept {
     return version == pv1_0 ? "1.0" : "1.1";

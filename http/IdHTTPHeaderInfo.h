@@ -19,6 +19,10 @@ namespace tarnwick {
 
 enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 
+// AssignHeader of a request header that goes on the wire. Throws EIdException
+// "The value of the request header "<name>" holds a line break." when value holds a CR or LF.
+void AssignRequestHeader(TIdHeaderList& lines, std::string_view name, std::string_view value);
+
 // "1.0" or "1.1".
 const char* ProtocolVersionText(TIdHTTPProtocolVersion version) noexcept;
 
@@ -34,7 +38,9 @@ public:
     // come out as the internet date reader gives them.
     virtual void ReadFromLines();
     // Rebuilds HeaderLines from the fields (Connection, the Content-* fields, Cache-control, Date,
-    // Expires, Pragma, then CustomHeaders), skipping empty ones.
+    // Expires, Pragma, then CustomHeaders), skipping empty ones. Throws EIdException
+    // "The value of the request header "<name>" holds a line break." for a field holding a CR or
+    // LF, which would otherwise end its line early and pass its rest off as lines of its own.
     virtual void WriteToLines();
     // Back to the defaults: ContentType "text/html", ContentLength -1, the ranges and dates 0,
     // the Connection and Content-* texts empty, HeaderLines emptied. CacheControl, Pragma and
@@ -78,7 +84,8 @@ public:
     // The entity lines, then Proxy-Connection, Host, Accept, Accept-Charset, Accept-Encoding,
     // Accept-Language, From, Referer, User-Agent, If-Modified-Since, Range and Authorization.
     // Authorization is the answer of AuthScheme; without one, and with BasicAuthentication set,
-    // a Basic scheme is made from Username and Password and kept as AuthScheme.
+    // a Basic scheme is made from Username and Password and kept as AuthScheme. Throws as the
+    // entity's for a value holding a line break.
     void WriteToLines() override;
     // The entity defaults, Accept "text/html, */*", AcceptCharSet empty, UserAgent
     // "Mozilla/3.0 (compatible; Tarnwick)", BasicAuthentication false.

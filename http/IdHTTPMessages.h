@@ -21,10 +21,16 @@ inline constexpr const char* RSHTTPChunkStarted = "Chunk Started";
 // %s: the size line as received (its first 64 bytes)
 inline constexpr const char* RSHTTPChunkSizeInvalid =
     "Invalid chunk size \"%s\": not a hexadecimal number below 2^63.";
+// A body of known length (or a chunk) that would end beyond the last stream position, 2^63-1
+inline constexpr const char* RSHTTPBodyTooLarge = "The body does not fit in the output stream.";
 inline constexpr const char* RSHTTPUnknownResponseCode = "Undefined situation";
 inline constexpr const char* RSHTTPMethodRequiresVersion =
     "This request method is supported in HTTP 1.1";
 inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";
+// A request whose head would carry a CR or LF inside a line (%s: the header's name)
+inline constexpr const char* RSHTTPTargetLineBreak = "The request target holds a line break.";
+inline constexpr const char* RSHTTPHeaderLineBreak =
+    "The value of the request header \"%s\" holds a line break.";
 
 // Base64
 inline constexpr const char* RSUnevenSizeInEncode = "Uneven size in Encode.";

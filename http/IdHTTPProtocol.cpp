@@ -1,6 +1,7 @@
 #include "http/IdHTTPProtocol.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "http/IdCustomHTTP.h"
 #include "http/IdHTTPMessages.h"
@@ -22,14 +23,16 @@ std::string ReadFramingLine(TIdTCPConnection& connection) {
 TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client) : client_(client), response_(client) {}
 
 void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
+    if (request_.Target.find_first_of("\r\n") != std::string::npos)
+        throw EIdException(RSHTTPTargetLineBreak);
     request_.WriteToLines();
     TIdHeaderList& lines = request_.HeaderLines();
     if (const std::string proxy = client_.ProxyParams.AuthorizationHeader(); !proxy.empty())
-        lines.AssignHeader("Proxy-Authorization", proxy);
+        AssignRequestHeader(lines, "Proxy-Authorization", proxy);
     if (address && client_.CookieManager()) {
         // No secure transport exists, so secure cookies never go out.
         const std::string cookies = client_.CookieManager()->BuildCookieHeader(*address, false);
-        if (!cookies.empty()) lines.AssignHeader("Cookie", cookies);
+        if (!cookies.empty()) AssignRequestHeader(lines, "Cookie", cookies);
     }
 
     std::string head = MethodWord(request_.Method());
@@ -86,19 +89,24 @@ void TIdHTTPProtocol::StoreCookies() {
     }
 }
 
-void TIdHTTPProtocol::ReadBody() {
+bool TIdHTTPProtocol::ReadBody() {
+    const TIdBodyFraming framing = BodyFraming(request_.Method(), response_.StatusCode(), response_);
     TIdStream* stream = response_.BodyStream;
-    if (!stream) return;
-    switch (BodyFraming(request_.Method(), response_.StatusCode(), response_)) {
-        case bfNone: return;
-        case bfLength: ReadKnownLength(*stream, response_.ContentLength); return;
-        case bfChunked: ReadChunked(*stream); return;
-        case bfUntilClose: client_.ReadToStream(*stream, -1, true); return;
+    if (!stream) return framing == bfNone;
+    switch (framing) {
+        case bfNone: break;
+        case bfLength: ReadKnownLength(*stream, response_.ContentLength); break;
+        case bfChunked: ReadChunked(*stream); break;
+        case bfUntilClose: client_.ReadToStream(*stream, -1, true); break;
     }
+    return true;
 }
 
 void TIdHTTPProtocol::ReadKnownLength(TIdStream& stream, std::int64_t count) {
     const std::int64_t start = stream.Position();
+    // Sizing the stream for a body that ends beyond the last position would cut it instead.
+    if (count > std::numeric_limits<std::int64_t>::max() - start)
+        throw EIdException(RSHTTPBodyTooLarge);
     try {
         client_.ReadToStream(stream, count, false);
     } catch (const EIdConnClosedGracefully&) {

@@ -27,7 +27,9 @@ public:
     // Builds the request's header lines, adds "Proxy-Authorization" (through a proxy, when set
     // up) and, for an address, the "Cookie" line the client's store has for it; then sends the
     // request line (method, Target, " HTTP/" and the client's version), the non-empty header lines
-    // and an empty line, in one piece. Throws what the connection throws.
+    // and an empty line, in one piece. Throws what the connection throws; nothing is sent when
+    // the target or a header value holds a CR or LF: EIdException
+    // "The request target holds a line break." or as AssignRequestHeader.
     void SendRequestHead(const TIdURI* address);
 
     // Reads the status line and the header block, again while the code is 100, handing the
@@ -47,8 +49,12 @@ public:
     // for a body until close (begin with 0). A chunked body reports the status text
     // "Chunk Started" first. A close by the peer before a body of known length or a chunk is
     // complete throws EIdConnClosedGracefully, with every byte that came written to the stream;
-    // a bad chunk size throws EIdException (see ParseChunkSize). Other failures pass through.
-    void ReadBody();
+    // a bad chunk size throws EIdException (see ParseChunkSize), and so does a body of known
+    // length or a chunk that would end beyond stream position 2^63-1 ("The body does not fit in
+    // the output stream.", before any of it is read). Other failures pass through.
+    // Returns false when the answer has a body and there is no stream to read it into: the body
+    // is then still on the connection.
+    bool ReadBody();
 
 private:
     void StoreCookies();

@@ -59,8 +59,10 @@ void TIdURI::ParseUri(std::string_view text) {
     Params.clear();
     Bookmark.clear();
 
+    // A "://" after a "/", "?" or "#" is part of a path or parameters ('/login?next=http://x/'),
+    // not the end of a protocol.
     const auto p = w.find("://");
-    if (p != std::string::npos && p > 0) {
+    if (p != std::string::npos && p > 0 && w.find_first_of("/?#") > p) {
         Protocol = w.substr(0, p);
         w.erase(0, p + 3);
         // Without a "/" the whole rest is the authority, so a "?" or "#" straight after the host

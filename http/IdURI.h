@@ -30,6 +30,8 @@ constexpr bool HasField(TIdURIOptionalFields set, TIdURIOptionalFields field) no
 }
 
 // An address split into ten text fields. All fields are empty after construction without text.
+// An address is absolute when it holds "://" with a protocol before it, that is with text before
+// it holding no "/", "?" or "#"; any other is relative (no protocol, host or port).
 //
 // For 'proto://user:pw@host:8080/dir/sub/file.ext?a=1#top':
 //   Protocol "proto", UserName "user", Password "pw", Host "host", Port "8080",

@@ -52,6 +52,12 @@ TEST_F(CookieStore, CookieWithoutDomainTakesTheHostAndGoesToAnyPathThere) {
     EXPECT_EQ(HeaderFor("http://other.example/"), "");
 }
 
+TEST_F(CookieStore, CookieForATopLevelDomainIsRefused) {
+    manager_.ReceiveCookie("tld=1; path=/; domain=.com", "example.com", ckRFC2109);
+    EXPECT_EQ(StoredCount(), 0);
+    EXPECT_EQ(HeaderFor("http://other.com/"), "");
+}
+
 struct MatchCase {
     const char* host;
     bool sent;

@@ -179,7 +179,12 @@ INSTANTIATE_TEST_SUITE_P(Hosts, DomainAcceptedTable,
                                            DomainCase{"10.0.0.1", ".0.0.1", false},
                                            DomainCase{"10.0.0.1", "10.0.0.01", false},
                                            DomainCase{".example.com", ".EXAMPLE.COM", true},
-                                           DomainCase{".example.com", ".com", false}));
+                                           DomainCase{".example.com", ".com", false},
+                                           // a parent of a single label is a whole top-level
+                                           // domain, not a site
+                                           DomainCase{"example.com", ".com", false},
+                                           DomainCase{"example.COM", ".COM", false},
+                                           DomainCase{".com", ".com", false}));
 
 TEST(DomainHelpers, RecogniseIPv4LiteralsAndParents) {
     EXPECT_TRUE(IsIPv4Literal("1.2.3.4"));

@@ -152,6 +152,28 @@ TEST_F(ExchangeTest, BadChunkSizeFailsTheGet) {
     }
 }
 
+// Positions in the output stream end at 2^63-1: a body that would pass that end fails before it
+// is read, and what the stream held before stays.
+TEST_F(ExchangeTest, BodyBeyondTheLastStreamPositionFailsAndKeepsWhatCame) {
+    for (const std::string& answer :
+         {std::string(kChunkedHead) + "5\r\nhello\r\n7fffffffffffffff\r\nmore",
+          std::string("HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\nmore")}) {
+        SCOPED_TRACE(answer);
+        Serve({{answer, true}});
+        TIdHTTP http;
+        TIdMemoryStream out;
+        out.Write("abcd", 4);
+        try {
+            http.Get(Url("/"), out);
+            ADD_FAILURE() << "no exception";
+        } catch (const EIdException& e) {
+            EXPECT_EQ(e.Message(), "The body does not fit in the output stream.");
+        }
+        EXPECT_EQ(out.DataString().substr(0, 4), "abcd");
+        EXPECT_LE(out.Size(), 9);
+    }
+}
+
 TEST_F(ExchangeTest, CloseInsideAChunkFailsAndKeepsWhatCame) {
     Serve({{std::string(kChunkedHead) + "5\r\nhello\r\na\r\n01234", true}});
     EXPECT_THROW(http_.Get(Url("/"), out_), EIdConnClosedGracefully);

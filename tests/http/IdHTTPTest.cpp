@@ -330,6 +330,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"Parent", "../up?q=1", "GET /a/up?q=1 HTTP/1.1"},
                       TargetCase{"AbsolutePath", "/abs/x", "GET /abs/x HTTP/1.1"},
                       TargetCase{"OnlyParameters", "?page=2", "GET /a/b/?page=2 HTTP/1.1"},
+                      TargetCase{"AddressInTheParameters", "/login?next=http://127.0.0.1:1/x",
+                                 "GET /login?next=http://127.0.0.1:1/x HTTP/1.1"},
                       TargetCase{"AbsoluteAddress", "http://127.0.0.1:PORT/full/y",
                                  "GET /full/y HTTP/1.1"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -370,6 +372,25 @@ TEST_F(GetTest, CookiesOfARedirectGoWithTheNextRequest) {
     const std::size_t second = received.find("GET /next ");
     ASSERT_NE(second, std::string::npos);
     EXPECT_NE(received.find("\r\nCookie: s=1\r\n", second), std::string::npos) << received;
+}
+
+// A cookie that could only be sent back with a line break inside the Cookie line is not kept, so
+// it neither reaches the next request nor stops it.
+TEST_F(GetTest, CookieWithALineBreakIsNotKept) {
+    LoopbackPeer& peer =
+        Serve({{"HTTP/1.1 302 Found\r\nSet-Cookie: s=1\rX-Injected: 1; path=/\r\n"
+                "Set-Cookie: t\r=2; path=/\r\nSet-Cookie: u=3; path=/\r\nLocation: /next\r\n"
+                "Content-Length: 0\r\n\r\n"},
+               {Ok("ok")}});
+    http_.HandleRedirects = true;
+    http_.Get(Url(peer), out_);
+    EXPECT_EQ(out_.DataString(), "ok");
+    const std::vector<std::string> lines = RequestLines(peer);
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string received = peer.Received(0);
+    EXPECT_NE(received.find("\r\nCookie: u=3\r\n", received.find("GET /next ")),
+              std::string::npos)
+        << received;
 }
 
 TEST_F(GetTest, RedirectHandlerDecidesAndMayChangeTheTarget) {
@@ -527,3 +548,106 @@ TEST_P(IdleCloseTest, NextGetConnectsAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Closes, IdleCloseTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Reset" : "Close"; });
+
+// --- An answer that fails half-read --------------------------------------------------------------
+
+namespace {
+
+struct HalfReadCase {
+    const char* name;
+    const char* answer;  // its unread rest looks like a whole answer of its own
+};
+
+void PrintTo(const HalfReadCase& c, std::ostream* out) { *out << c.name; }
+
+class HalfReadAnswerTest : public GetTest, public ::testing::WithParamInterface<HalfReadCase> {};
+
+}  // namespace
+
+// When a call fails before the answer's body was read to its end, the rest of that body is still
+// on the connection. The next call on the same client must not take it for its own answer.
+TEST_P(HalfReadAnswerTest, NextGetNeverReadsTheRestOfIt) {
+    const std::string smuggled = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nsmuggled";
+    LoopbackPeer& peer = Serve({{GetParam().answer + smuggled}, {Ok("fresh")}, {Ok("fresh")}});
+    EXPECT_ANY_THROW(http_.Get(Url(peer), out_));
+    TIdMemoryStream out;
+    http_.Get(Url(peer), out);
+    EXPECT_EQ(out.DataString(), "fresh");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, HalfReadAnswerTest,
+    ::testing::Values(
+        HalfReadCase{"ContentRangeThatDoesNotParse",
+                     "HTTP/1.1 206 Partial\r\nContent-Range: bytes x-y/z\r\n"
+                     "Content-Length: 47\r\n\r\n"},
+        HalfReadCase{"BadChunkSize",
+                     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"},
+        HalfReadCase{"BadChunkSizeInAnErrorBody",
+                     "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Without an output stream no body is read; the connection then cannot carry the next answer.
+TEST_F(GetTest, BodyLeftUnreadWithoutAnOutputIsNeverReadAsTheNextAnswer) {
+    const std::string smuggled = "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nsmuggled";
+    LoopbackPeer& peer = Serve({{Ok(smuggled)}, {Ok("fresh")}, {Ok("fresh")}});
+    http_.PerformRequest(hmGet, Url(peer), nullptr, nullptr);
+    http_.Get(Url(peer), out_);
+    EXPECT_EQ(out_.DataString(), "fresh");
+}
+
+// --- Line breaks in what the client writes -------------------------------------------------------
+
+namespace {
+
+struct LineBreakCase {
+    const char* name;
+    const char* path;        // the address's path
+    const char* location;    // a redirect's Location, when not empty
+    const char* userAgent;   // the request's UserAgent, when not empty
+    const char* message;
+};
+
+void PrintTo(const LineBreakCase& c, std::ostream* out) { *out << c.name; }
+
+class LineBreakTest : public GetTest, public ::testing::WithParamInterface<LineBreakCase> {};
+
+}  // namespace
+
+// A line break inside the request line or a header value would let whoever chose that text add
+// header lines of their own (or a second request). Such a request is never sent.
+TEST_P(LineBreakTest, RequestIsRefusedAndNothingOfItGoesOut) {
+    const LineBreakCase c = GetParam();
+    std::vector<Answer> answers;
+    if (*c.location)
+        answers.push_back({"HTTP/1.1 302 Found\r\nLocation: " + std::string(c.location) +
+                           "\r\nContent-Length: 0\r\n\r\n"});
+    LoopbackPeer& peer = Serve(answers);
+    if (*c.userAgent) http_.Request().UserAgent = c.userAgent;
+    http_.HandleRedirects = true;
+    try {
+        http_.Get(Url(peer, c.path), out_);
+        ADD_FAILURE() << "no exception";
+    } catch (const EIdHTTPProtocolException& e) {
+        ADD_FAILURE() << e.what();
+    } catch (const EIdException& e) {
+        EXPECT_EQ(e.Message(), c.message);
+    }
+    EXPECT_EQ(RequestLines(peer).size(), *c.location ? 1u : 0u) << peer.Received(0);
+    EXPECT_EQ(peer.Received(0).find("Injected"), std::string::npos) << peer.Received(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, LineBreakTest,
+    ::testing::Values(
+        LineBreakCase{"AddressWithCRLF", "/a\r\nX-Injected: 1", "", "",
+                      "The request target holds a line break."},
+        LineBreakCase{"AddressWithLF", "/a\nX-Injected: 1", "", "",
+                      "The request target holds a line break."},
+        LineBreakCase{"RedirectWithBareCR", "/", "/next\rX-Injected: 1", "",
+                      "The request target holds a line break."},
+        LineBreakCase{"FieldWithCRLF", "/", "", "agent\r\nX-Injected: 1",
+                      "The value of the request header \"User-Agent\" holds a line break."},
+        LineBreakCase{"FieldWithCRLFAndBlank", "/", "", "agent\r\n X-Injected: 1",
+                      "The value of the request header \"User-Agent\" holds a line break."}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -79,6 +79,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"../doc", "", "", "", "", "", "../", "doc", "", ""},
         ParseCase{"/other/doc", "", "", "", "", "", "/other/", "doc", "", ""},
         ParseCase{"://host/x", "", "", "", "", "", "://host/", "x", "", ""},
+        // A "://" after a "/", "?" or "#" belongs to the path or parameters, not to a protocol.
+        ParseCase{"/login?next=http://evil:81/x", "", "", "", "", "", "/", "login",
+                  "?next=http://evil:81/x", ""},
+        ParseCase{"?to=http://evil/", "", "", "", "", "", "", "", "?to=http://evil/", ""},
+        ParseCase{"go/http://evil/x", "", "", "", "", "", "go/http://evil/", "x", "", ""},
+        ParseCase{"#http://evil/", "", "", "", "", "", "#http://evil/", "", "", ""},
         ParseCase{"", "", "", "", "", "", "", "", "", ""}));
 
 TEST(ParseUri, SourceTextHoldsNormalizedTextAndFieldsAreReplaced) {
@@ -296,6 +302,11 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"gopher://g/", "", "", ""}}},
                       MergeCase{"PortThatIsNotANumberIsReplaced",
                                 {{"http://h:abc/x", "/x", "h:abc", "abc"}, {"y", "/y", "h", "80"}}},
+                      MergeCase{"AddressInTheParametersStaysOnTheServer",
+                                {{"http://h:8080/a/doc", "/a/doc", "h:8080", "8080"},
+                                 {"/login?next=http://evil:81/x", "/login?next=http://evil:81/x",
+                                  "h:8080", "8080"},
+                                 {"?to=http://evil/", "/?to=http://evil/", "h:8080", "8080"}}},
                       MergeCase{"UnsafeCharactersAreSentAsTheyAre",
                                 {{"http://h/a b/c d?e f", "/a b/c d?e f", "h", "80"}}}),
     [](const ::testing::TestParamInfo<MergeCase>& info) { return std::string(info.param.name); });
