@@ -14,6 +14,9 @@ namespace {
 TIdHeaderListSettings HeaderLineSettings() {
     TIdHeaderListSettings settings;
     settings.FoldWidth = 1024;
+    // A request header is written on one line however long: servers refuse folded header lines
+    // (nginx answers 400), and a long Cookie line is common enough after a few redirects.
+    settings.FoldOnWrite = false;
     return settings;
 }
 

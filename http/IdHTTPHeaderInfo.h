@@ -3,7 +3,7 @@
 // The header fields of HTTP messages: those every message may carry (entity), those of a request
 // and those of a response, with their defaults, and how they become header lines and back.
 //
-// HeaderLines holds the lines as written or as received (folded at 1024 columns). The client keeps
+// HeaderLines holds the lines as written (one line a header) or as received. The client keeps
 // one request and one response for all its requests: nothing clears the request between them.
 
 #include <cstdint>

@@ -22,10 +22,19 @@ namespace {
 
 // $connection names the server's connection in every answer, so a test sees which requests
 // shared one.
-const char* const kConfig =
-    "    add_header X-Connection $connection always;\n"
-    "    if_modified_since before;\n"
-    "    location = /moved { return 302 /media.bin; }\n";
+std::string Config() {
+    // /cookies sets 30 cookies of 60-byte values on a redirect, so the redirected request carries
+    // a Cookie line of about 2000 bytes.
+    std::string cookies = "    location = /cookies {\n";
+    for (int i = 10; i < 40; ++i)
+        cookies += "      add_header Set-Cookie \"c" + std::to_string(i) + "=" + std::string(60, 'v') +
+                   "; path=/\";\n";
+    cookies += "      return 302 /media.bin;\n    }\n";
+    return "    add_header X-Connection $connection always;\n"
+           "    if_modified_since before;\n"
+           "    location = /moved { return 302 /media.bin; }\n" +
+           cookies;
+}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -56,7 +65,7 @@ private:
 
 class NginxGetTest : public ::testing::Test {
 protected:
-    NginxGetTest() : nginx_(kConfig) {
+    NginxGetTest() : nginx_(Config()) {
         char pattern[] = "/tmp/tarnwick-get-XXXXXX";
         if (::mkdtemp(pattern)) dir_ = pattern;
     }
@@ -116,6 +125,16 @@ TEST_F(NginxGetTest, RealRedirectIsFollowedOnTheSameConnection) {
     http_.Get(Url("/moved"), out);
     EXPECT_TRUE(out.DataString() == ReadFile(served));
     EXPECT_EQ(Connection(), redirectConnection);
+}
+
+// A long Cookie line must reach a real server as one header line: a folded one is refused.
+TEST_F(NginxGetTest, LongCookieLineAfterARedirectIsAccepted) {
+    const auto served = nginx_.WriteFile("media.bin", 5000);
+    http_.HandleRedirects = true;
+    TIdMemoryStream out;
+    http_.Get(Url("/cookies"), out);
+    EXPECT_EQ(http_.Response().StatusCode(), 200);
+    EXPECT_TRUE(out.DataString() == ReadFile(served));
 }
 
 TEST_F(NginxGetTest, RealNotFoundCarriesItsPage) {
