@@ -14,6 +14,7 @@
 
 #include "http/IdHTTPExceptions.h"
 #include "support/NginxServer.h"
+#include "support/TestData.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;
@@ -34,11 +35,6 @@ std::string Config() {
            "    if_modified_since before;\n"
            "    location = /moved { return 302 /media.bin; }\n" +
            cookies;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Counts what is written and keeps nothing, for bodies too large to hold.
@@ -91,8 +87,8 @@ TEST_F(NginxGetTest, RealFileArrivesByteIdentical) {
         http_.Get(Url("/media.bin"), out);
     }
     EXPECT_EQ(http_.Response().StatusCode(), 200);
-    const std::string expected = ReadFile(served);
-    const std::string got = ReadFile(saved);
+    const std::string expected = ReadWholeFile(served);
+    const std::string got = ReadWholeFile(saved);
     EXPECT_EQ(got.size(), expected.size());
     EXPECT_TRUE(got == expected) << "the saved file differs from the served one";
 }
@@ -123,7 +119,7 @@ TEST_F(NginxGetTest, RealRedirectIsFollowedOnTheSameConnection) {
     };
     TIdMemoryStream out;
     http_.Get(Url("/moved"), out);
-    EXPECT_TRUE(out.DataString() == ReadFile(served));
+    EXPECT_TRUE(out.DataString() == ReadWholeFile(served));
     EXPECT_EQ(Connection(), redirectConnection);
 }
 
@@ -134,7 +130,7 @@ TEST_F(NginxGetTest, LongCookieLineAfterARedirectIsAccepted) {
     TIdMemoryStream out;
     http_.Get(Url("/cookies"), out);
     EXPECT_EQ(http_.Response().StatusCode(), 200);
-    EXPECT_TRUE(out.DataString() == ReadFile(served));
+    EXPECT_TRUE(out.DataString() == ReadWholeFile(served));
 }
 
 TEST_F(NginxGetTest, RealNotFoundCarriesItsPage) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "net/IdExceptions.h"
+#include "support/ClosedConnectionOutcome.h"
 #include "support/LoopbackPeer.h"
 #include "support/SaturatedListener.h"
 #include "support/ThreadProbe.h"
@@ -187,23 +188,12 @@ TEST_P(ReadAbortTest, CloseConnectionFromAnotherThreadFailsTheRead200Times) {
         });
 
         TIdMemoryStream stream;
-        std::string outcome = "returned normally";
-        try {
+        const std::string outcome = ClosedConnectionOutcome([&] {
             if (c.body == Body::Known)
                 client.ReadToStream(stream, 1000000, false);
             else
                 client.ReadToStream(stream, -1, true);
-        } catch (const EIdNotConnected&) {
-            outcome = "";
-        } catch (const EIdClosedSocket&) {
-            outcome = "";
-        } catch (const EIdReadTimeout&) {
-            outcome = "";
-        } catch (const EIdConnClosedGracefully&) {
-            outcome = "EIdConnClosedGracefully";
-        } catch (const std::exception& e) {
-            outcome = e.what();
-        }
+        });
         const auto released_at = Clock::now();
         closer.join();
         ASSERT_EQ(outcome, "") << "round " << round;

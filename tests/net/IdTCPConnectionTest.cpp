@@ -18,17 +18,12 @@
 #include "support/LoopbackPeer.h"
 #include "support/ThreadProbe.h"
 #include "support/WorkLog.h"
+#include "support/TestData.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;
 
 namespace {
-
-std::string Body(std::size_t size) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>('a' + i % 23);
-    return s;
-}
 
 class ConnectionTest : public ::testing::Test {
 protected:
@@ -196,7 +191,7 @@ TEST_F(ConnectionTest, ReadExactMeetingACloseKeepsWhatCame) {
 }
 
 TEST_F(ConnectionTest, KnownCountCutShortByThePeer) {
-    const std::string body = Body(70000);
+    const std::string body = PatternText(70000);
     Start([body](PeerConnection& peer) { peer.Send(body); });
     WorkLog log(client_);
     char path[] = "/tmp/tarnwick-body-XXXXXX";
@@ -221,7 +216,7 @@ TEST_F(ConnectionTest, KnownCountCutShortByThePeer) {
 }
 
 TEST_F(ConnectionTest, UntilClosedTakesEverything) {
-    const std::string body = Body(70000);
+    const std::string body = PatternText(70000);
     Start([body](PeerConnection& peer) { peer.Send(body); });
     WorkLog log(client_);
     TIdMemoryStream stream;
@@ -231,7 +226,7 @@ TEST_F(ConnectionTest, UntilClosedTakesEverything) {
 }
 
 TEST_F(ConnectionTest, BytesAlreadyBufferedAreReportedFirst) {
-    const std::string body = Body(3000);
+    const std::string body = PatternText(3000);
     Start([this, body](PeerConnection& peer) {
         peer.Send("HEAD\n" + body.substr(0, 1000));
         go_.Wait();
@@ -310,7 +305,7 @@ TEST_F(ConnectionTest, ShortSendsAreCompletedWithOneReportEach) {
     auto& handler = UseHandler(std::make_unique<PartialSendHandler>(1000));
     Start([](PeerConnection& peer) { peer.ReceiveExactly(2500); });
     WorkLog log(client_);
-    const std::string body = Body(2500);
+    const std::string body = PatternText(2500);
     TIdMemoryStream stream(body);
     client_.WriteFromStream(stream);
     EXPECT_EQ(log.Events(),

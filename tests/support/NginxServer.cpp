@@ -1,4 +1,5 @@
 #include "support/NginxServer.h"
+#include "support/TestData.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,7 +12,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -150,10 +150,7 @@ std::filesystem::path NginxServer::WriteFile(const std::string& name, std::uintm
 }
 
 std::string NginxServer::ErrorLog() const {
-    std::ifstream in(dir_ / "error.log");
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return ReadWholeFile(dir_ / "error.log");
 }
 
 }  // namespace tarnwick::testing

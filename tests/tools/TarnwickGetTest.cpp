@@ -13,21 +13,18 @@
 #include "support/ChildProcess.h"
 #include "support/LoopbackPeer.h"
 #include "support/NginxServer.h"
+#include "support/TestData.h"
 
 using tarnwick::testing::ProgramRun;
 using tarnwick::testing::RunProgram;
 using tarnwick::testing::LoopbackPeer;
 using tarnwick::testing::NginxServer;
+using tarnwick::testing::ReadWholeFile;
 using tarnwick::testing::PeerConnection;
 
 namespace {
 
 ProgramRun RunTool(const std::vector<std::string>& args) { return RunProgram(TARNWICK_GET_TOOL, args); }
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class TarnwickGetTool : public ::testing::Test {
 protected:
@@ -60,7 +57,7 @@ TEST_F(TarnwickGetTool, FollowDownloadsByteIdentical) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(ReadFile(saved) == ReadFile(served)) << "the saved file differs";
+    EXPECT_TRUE(ReadWholeFile(saved) == ReadWholeFile(served)) << "the saved file differs";
     EXPECT_EQ(Files(), std::vector<std::string>{"video.flv"});
 }
 
@@ -70,7 +67,7 @@ TEST_F(TarnwickGetTool, NotFoundExitsWith1AndLeavesAnEarlierFileAlone) {
     const ProgramRun run = RunTool({nginx_.BaseUrl() + "/missing", saved.string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "EIdHTTPProtocolException: HTTP/1.1 404 Not Found\nstatus code: 404\n");
-    EXPECT_EQ(ReadFile(saved), "earlier");
+    EXPECT_EQ(ReadWholeFile(saved), "earlier");
     EXPECT_EQ(Files(), std::vector<std::string>{"video.flv"});
 }
 
