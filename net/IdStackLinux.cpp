@@ -70,6 +70,16 @@ void ReadAddress(const sockaddr_in& address, int& family, std::string& ip, int& 
     port = ntohs(address.sin_port);
 }
 
+// Asks getsockname or getpeername for one end of the socket; the primitives' result.
+int QuerySocketName(int (*query)(int, sockaddr*, socklen_t*), TIdStackSocketHandle handle,
+                    int& family, std::string& ip, int& port) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (query(handle, reinterpret_cast<sockaddr*>(&address), &length) < 0) return Fail();
+    ReadAddress(address, family, ip, port);
+    return 0;
+}
+
 }  // namespace
 
 std::string TIdStackLinux::LookupHost(std::string_view name) {
@@ -169,20 +179,12 @@ int TIdStackLinux::SocketSetOption(TIdStackSocketHandle handle, int level, int n
 
 void TIdStackLinux::SocketLocalName(TIdStackSocketHandle handle, int& family, std::string& ip,
                                     int& port) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    const int r = ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length);
-    CheckSocketResult(r < 0 ? Fail() : 0);
-    ReadAddress(address, family, ip, port);
+    CheckSocketResult(QuerySocketName(::getsockname, handle, family, ip, port));
 }
 
 void TIdStackLinux::SocketPeerName(TIdStackSocketHandle handle, int& family, std::string& ip,
                                    int& port) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    const int r = ::getpeername(handle, reinterpret_cast<sockaddr*>(&address), &length);
-    CheckSocketResult(r < 0 ? Fail() : 0);
-    ReadAddress(address, family, ip, port);
+    CheckSocketResult(QuerySocketName(::getpeername, handle, family, ip, port));
 }
 
 int TIdStackLinux::SocketSelect(std::vector<TIdStackSocketHandle>* read,
