@@ -1,0 +1,73 @@
+#pragma once
+
+// Conversion and delivery of a completed download: runs the converter on the work file when a
+// format is chosen, then puts the result into the save directory under the video's file name.
+// Runs on a thread of its own, so a front end's event loop keeps going; it can be stopped at any
+// moment, which kills the converter and delivers nothing.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+inline constexpr std::string_view kDecodingInProgressText = "Decoding in progress.";
+inline constexpr std::string_view kSavedText = "Video file is successfully saved.";
+inline constexpr std::string_view kDecodingAbortedText = "Decoding aborted.";
+inline constexpr std::string_view kNotSavedText = "Video file could not be saved.";
+
+struct TDeliveryRequest {
+    std::string workDirectory;     // holds "video.<fileExtension>"
+    std::string saveDirectory;     // created with its parents when missing
+    std::string fileName;          // the job's (safe) file name
+    std::string fileExtension;     // the job's (safe) file extension
+    std::int32_t formatIndex = 6;  // 0 to 7; 0 delivers the download unconverted
+    std::int32_t qualityIndex = 2; // 0 to 3
+    std::string programDirectory;  // searched for the converter before the PATH
+};
+
+struct TDeliveryResult {
+    // The final status text: kSavedText, kDecodingAbortedText or kNotSavedText; for format 0
+    // empty when the file was delivered (the status line keeps "Download is completed.").
+    std::string statusText;
+    bool delivered = false;
+    std::string destination;  // the delivered file's full path, when delivered
+    std::string reason;       // why not, for a hint (ffmpeg's last error line, the system's reason)
+};
+
+// Told from the task's own thread.
+class TDeliveryObserver {
+public:
+    virtual ~TDeliveryObserver() = default;
+    // A status text to show now ("Decoding in progress.").
+    virtual void DeliveryStatus(const std::string& text) = 0;
+    // The conversion's fraction done, 0 to 1 (only when the input's duration is known).
+    virtual void ConversionProgress(double fraction) = 0;
+    // The end: called once, last.
+    virtual void DeliveryFinished(const TDeliveryResult& result) = 0;
+};
+
+class TConvertAndDeliver {
+public:
+    TConvertAndDeliver(TDeliveryRequest request, TDeliveryObserver& observer);
+    // Stops a task still running and joins its thread.
+    ~TConvertAndDeliver();
+    TConvertAndDeliver(const TConvertAndDeliver&) = delete;
+    TConvertAndDeliver& operator=(const TConvertAndDeliver&) = delete;
+
+    void Start();
+    // Any thread: kills a running converter (and what it started), reaps it, delivers nothing;
+    // the result then reads "Decoding aborted.". A half-copied file in the save directory is
+    // removed; an earlier file there stays as it was.
+    void Stop();
+    void Join();
+    bool Finished() const noexcept;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tarnwick
