@@ -51,6 +51,8 @@ struct TYouTubeDownloader::Impl {
     void FetchMedia(const std::string& address);
     std::unique_ptr<TIdHTTP> MakeClient(std::string_view name, bool followRedirects);
     std::string WorkPath(std::string_view name) const;
+    // The failure's text for ErrorText.
+    std::string FailureText(const std::exception& failure, std::string_view address) const;
 
     const TJobSettings settings;
     TJobState& state;
@@ -72,6 +74,14 @@ bool TYouTubeDownloader::Impl::Proceed(TJobStep step) {
 void TYouTubeDownloader::Impl::EndAborted() {
     state.SetStatus(jsAborted);
     state.SetErrorText(kAbortedByUserText);
+}
+
+std::string TYouTubeDownloader::Impl::FailureText(const std::exception& failure,
+                                                  std::string_view address) const {
+    if (abortRequested.load()) return std::string(kAbortedByUserText);
+    // Some failures of an address carry no text of their own (a protocol without a port).
+    if (*failure.what() == '\0') return std::string(kUnsupportedAddressText) + std::string(address);
+    return failure.what();
 }
 
 std::string TYouTubeDownloader::Impl::WorkPath(std::string_view name) const {
@@ -153,7 +163,7 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
         client->Get(address, file);
     } catch (const std::exception& e) {
         // No preview is no failure of the job; the reason is kept for a hint.
-        if (!abortRequested.load()) state.SetErrorText(e.what());
+        if (!abortRequested.load()) state.SetErrorText(FailureText(e, address));
     }
     if (abortRequested.load()) return false;
     state.SetPreviewPresent(file.Size() != 0);
@@ -200,7 +210,7 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
         client->Get(address, file);
     } catch (const std::exception& e) {
         state.SetStatus(jsAborted);
-        state.SetErrorText(abortRequested.load() ? kAbortedByUserText : std::string_view(e.what()));
+        state.SetErrorText(FailureText(e, address));
         return;
     }
     // An abort that came with the last byte still ends the job as aborted.
