@@ -38,7 +38,7 @@ std::string NginxConfig() {
 
 class Job {
 public:
-    Job(TJobSettings settings) : frontEnd(state), worker(std::move(settings), state, frontEnd, owner) {}
+    explicit Job(TJobSettings settings) : frontEnd(state), worker(std::move(settings), state, frontEnd, owner) {}
     // Runs to the end; false when the job did not end in time (a lost abort).
     bool Run() {
         worker.Start();
