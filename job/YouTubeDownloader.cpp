@@ -104,7 +104,8 @@ std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view n
             throw EIdNotConnected();
     };
     // Limits on a silent server: settings.stallTimeout and settings.connectTimeout (ms, 0 none)
-    // are applied here once the connection offers a stall and a connect limit.
+    // go here, and into the lookup's call in Work, once the connection and the lookup offer a
+    // stall and a connect limit.
     return client;
 }
 

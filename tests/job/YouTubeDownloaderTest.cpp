@@ -289,16 +289,17 @@ TEST_F(DownloaderTest, AbortWhileBlocked) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Job job(Settings(c.lookupPort));
+        // The media case waits for its first block, so the wait below is inside the transfer.
+        StepGate gate(c.lookupPort == service.Port() ? jbMediaProgress : jbBeforeLookup);
         std::atomic<int> tid{0};
+        const auto hook = gate.Hook();
         job.worker.SetStepHook([&](TJobStep step) {
             if (step == jbBeforeLookup) tid = CurrentThreadId();
+            hook(step);
         });
         job.worker.Start();
-        // Blocked inside the step, not merely between two.
-        if (std::string(c.name) == "media")
-            for (int i = 0; i < 400 && job.state.BytesSoFar() == 0; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        while (tid.load() == 0) std::this_thread::yield();
+        ASSERT_TRUE(gate.WaitReached());
+        gate.Release();
         ASSERT_TRUE(WaitUntilBlockedIn(tid.load(), c.calls)) << job.Log();
         const auto start = std::chrono::steady_clock::now();
         job.worker.Abort();
