@@ -86,8 +86,9 @@ std::string TYouTubeDownloader::Impl::FailureText(const std::exception& failure,
 }
 
 std::string TYouTubeDownloader::Impl::WorkPath(std::string_view name) const {
+    // No work directory means the current one, never the root.
     std::string path = settings.workDirectory;
-    if (path.empty() || path.back() != '/') path += '/';
+    if (!path.empty() && path.back() != '/') path += '/';
     path += name;
     return path;
 }
@@ -120,7 +121,11 @@ void TYouTubeDownloader::Impl::Run() {
     } catch (...) {
         state.SetStatus(jsAborted);
     }
-    frontEnd.FinishJob();
+    try {
+        frontEnd.FinishJob();
+    } catch (...) {
+        // The front end's own failure; the thread must still end.
+    }
     finished.store(true);
 }
 
