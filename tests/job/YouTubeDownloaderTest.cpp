@@ -194,6 +194,8 @@ TEST_F(DownloaderTest, ServerClosingEarlyKeepsTheBytesThatCame) {
     EXPECT_EQ(job.state.Status(), jsAborted);
     EXPECT_EQ(WorkFile("video.flv"), entry.media.substr(0, 70000));
     EXPECT_EQ(job.state.TotalBytes(), 200000);
+    // The bytes after the last full block count too.
+    EXPECT_TRUE(job.Log().ends_with("progress 70000\nend\nfinish 3\n")) << job.Log();
 }
 
 TEST_F(DownloaderTest, WorkFilesThatCannotBeMadeEndTheJobAborted) {
