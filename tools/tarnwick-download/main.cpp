@@ -1,5 +1,6 @@
 // tarnwick-download [--lookup HOST:PORT] [--site N] [--hd] [--work-dir DIR] [--format F]
 //                   [--quality Q] [--save-dir DIR] ADDRESS
+// tarnwick-download --version
 //
 // Runs one whole job the way the window does and prints what the window would show: the four
 // description lines, "Download started.", the progress line (on a terminal rewritten in place at
@@ -48,6 +49,7 @@ using namespace tarnwick;
 constexpr const char* kUsage =
     "usage: tarnwick-download [--lookup HOST:PORT] [--site N] [--hd] [--work-dir DIR]\n"
     "                         [--format F] [--quality Q] [--save-dir DIR] ADDRESS\n"
+    "       tarnwick-download --version\n"
     "  runs one download job for the video page ADDRESS, as the window does\n"
     "  --lookup HOST:PORT  the lookup service (default: the build's)\n"
     "  --site N            1 YouTube, 2 RedTube, 3 Metacafe, 4 Dailymotion, 5 XVideos (default 1)\n"
@@ -344,6 +346,10 @@ int DeliverDownload(const Options&, const TJobState&, const std::string&, EventL
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("tarnwick-download %s\n", TARNWICK_VERSION);
+        return 0;
+    }
     const std::optional<Options> options = ParseArguments(argc, argv);
     if (!options) {
         std::fputs(kUsage, stderr);
