@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "job/ConverterProcess.h"
@@ -102,7 +104,11 @@ TEST(ConverterProcess, StopKillsTheProcessAndWhatItStartedAndReapsThem) {
     std::string child = ReadWholeFile(work / "child.pid");
     while (!child.empty() && child.back() == '\n') child.pop_back();
     ASSERT_FALSE(child.empty());
-    EXPECT_TRUE(ProcessGone(child)) << "pid " << child;
+    // A killed process goes away a moment after the kill, not at once.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!ProcessGone(child) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_TRUE(ProcessGone(child)) << ReadWholeFile("/proc/" + child + "/stat");
     // Nothing of ours is left to reap: no zombie.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
