@@ -17,6 +17,7 @@
 #include "job/ConverterProcess.h"
 #include "job/Delivery.h"
 #include "job/JobState.h"
+#include "job/YouTubeDownloader.h"
 
 namespace tarnwick {
 
@@ -138,7 +139,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
     }
 
     if (exit.stopped || stop.load()) {
-        result.reason = "stopped";
+        result.reason = kAbortedByUserText;
     } else if (!exit.started) {
         result.reason = exit.reason;
     } else if (exit.signal != 0) {
@@ -161,7 +162,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
     TDeliveryResult result;
     const TDeliveryOutcome outcome = DeliverFile(source, request.saveDirectory, destinationName, stop);
     result.delivered = outcome.delivered;
-    result.reason = outcome.reason;
+    result.reason = outcome.stopped ? std::string(kAbortedByUserText) : outcome.reason;
     if (outcome.delivered) {
         result.statusText = savedText;
         result.destination = request.saveDirectory + "/" + destinationName;

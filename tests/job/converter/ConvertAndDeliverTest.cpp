@@ -376,6 +376,7 @@ TEST_F(ConvertAndDeliverTest, StopEndsARunningConverterAndDeliversNothing) {
     task.Join();
     EXPECT_EQ(recorder.finishedCalls, 1);
     EXPECT_EQ(recorder.result.statusText, kDecodingAbortedText);
+    EXPECT_EQ(recorder.result.reason, "Stopped by the user.");
     EXPECT_FALSE(recorder.result.delivered);
     EXPECT_EQ(ReadWholeFile(Destination("avi")), kEarlierVideo);
     // The reader is gone: the converter was killed, and reaped (nothing of ours left to wait for).
