@@ -1,4 +1,4 @@
-// Delivery into the save folder when a stop comes first, on one file system and across two.
+// Delivery into the save folder on one file system and across two, and when a stop comes first.
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ using tarnwick::testing::PatternText;
 using tarnwick::testing::ReadWholeFile;
 using tarnwick::testing::TempFolder;
 
-TEST(DeliverFile, AStopLeavesTheEarlierFileAndNoTemporaryName) {
+TEST(DeliverFile, AStopLeavesTheEarlierFileThenTheFileReplacesIt) {
     TempFolder save;
     TempFolder disk;
     TempFolder memory("/dev/shm");
@@ -36,8 +36,11 @@ TEST(DeliverFile, AStopLeavesTheEarlierFileAndNoTemporaryName) {
                                 std::filesystem::directory_iterator()),
                   1);
 
+        // Across file systems the bytes are copied.
         const std::atomic<bool> go{false};
-        EXPECT_TRUE(DeliverFile(*work / "video.avi", save.Path(), "clip.avi", go).delivered);
+        const TDeliveryOutcome done = DeliverFile(*work / "video.avi", save.Path(), "clip.avi", go);
+        EXPECT_TRUE(done.delivered);
+        EXPECT_EQ(done.linked, work == &disk);
         EXPECT_EQ(ReadWholeFile(save / "clip.avi"), PatternText(100000));
     }
 }
