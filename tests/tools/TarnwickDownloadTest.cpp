@@ -177,3 +177,21 @@ TEST_F(TarnwickDownloadTool, ConvertsAndDeliversAsTheWindowDoes) {
     EXPECT_EQ(missing.err, "reason: ffmpeg was not found in the program's folder or on the PATH\n");
     EXPECT_FALSE(fs::exists(work_ / "save" / "clip.avi"));
 }
+
+TEST_F(TarnwickDownloadTool, ANewJobNeverWritesIntoTheFileDeliveredBefore) {
+    // Delivered on the work directory's file system, the first file shares its data with the
+    // work file "video.flv" that the second job downloads into.
+    CatalogueEntry first = Entry(5000);
+    first.filename = "first";
+    CatalogueEntry second = Entry(100);
+    second.address = kAddress + "2";
+    second.filename = "second";
+    second.media = "the second video";
+    LookupService service({first, second});
+    std::vector<std::string> args = Args(service);
+    EXPECT_EQ(RunProgram(TARNWICK_DOWNLOAD_TOOL, args).status, 0);
+    args.back() = second.address;
+    EXPECT_EQ(RunProgram(TARNWICK_DOWNLOAD_TOOL, args).status, 0);
+    EXPECT_TRUE(ReadWholeFile(work_ / "save" / "first.flv") == first.media);
+    EXPECT_EQ(ReadWholeFile(work_ / "save" / "second.flv"), second.media);
+}
