@@ -115,7 +115,8 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
     // A file left by an earlier job under the output name must never pass for this job's.
     const std::string output = request.workDirectory + "/" + ConvertedFileName(format, extension);
     if (::unlink(output.c_str()) < 0 && errno != ENOENT) {
-        result.reason = "cannot remove the old " + output + ": " + std::strerror(errno);
+        const int error = errno;
+        result.reason = "cannot remove the old " + output + ": " + std::strerror(error);
         return result;
     }
     const std::string program = FindConverter(request.programDirectory);
@@ -147,7 +148,8 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
                                strsignal(exit.signal));
     } else if (exit.exitCode != 0) {
         result.reason = process.LastOutputLine();
-        if (result.reason.empty()) result.reason = Format("ffmpeg exited with status %d", exit.exitCode);
+        if (result.reason.empty())
+            result.reason = Format("ffmpeg exited with status %d", exit.exitCode);
     } else if (!NonEmptyFile(output)) {
         result.reason = "ffmpeg wrote no output";
     } else {
@@ -160,7 +162,8 @@ TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
                                                   const std::string& destinationName,
                                                   std::string_view savedText) {
     TDeliveryResult result;
-    const TDeliveryOutcome outcome = DeliverFile(source, request.saveDirectory, destinationName, stop);
+    const TDeliveryOutcome outcome =
+        DeliverFile(source, request.saveDirectory, destinationName, stop);
     result.delivered = outcome.delivered;
     result.reason = outcome.stopped ? std::string(kAbortedByUserText) : outcome.reason;
     if (outcome.delivered) {

@@ -29,7 +29,8 @@ namespace {
 constexpr int kLeakCandidate = 40;
 
 TProcessExit RunShell(TConverterProcess& process, const std::string& script,
-                      const std::string& workDirectory, std::vector<std::string>* progress = nullptr,
+                      const std::string& workDirectory,
+                      std::vector<std::string>* progress = nullptr,
                       const std::function<void()>& onOutput = {}) {
     if (!process.Start("/bin/sh", {"sh", "-c", script}, workDirectory)) return process.Wait();
     return process.Wait(

@@ -28,7 +28,8 @@ TEST(DeliverFile, AStopLeavesTheEarlierFileThenTheFileReplacesIt) {
         std::ofstream(*work / "video.avi") << PatternText(100000);
         std::ofstream(save / "clip.avi") << "earlier";
         const std::atomic<bool> stop{true};
-        const TDeliveryOutcome outcome = DeliverFile(*work / "video.avi", save.Path(), "clip.avi", stop);
+        const TDeliveryOutcome outcome =
+            DeliverFile(*work / "video.avi", save.Path(), "clip.avi", stop);
         EXPECT_FALSE(outcome.delivered);
         EXPECT_TRUE(outcome.stopped);
         EXPECT_EQ(ReadWholeFile(save / "clip.avi"), "earlier");

@@ -160,9 +160,11 @@ TEST_F(TarnwickDownloadTool, ConvertsAndDeliversAsTheWindowDoes) {
               (std::vector<std::string>{"Download is completed.", "Decoding in progress.",
                                         "Video file is successfully saved."}));
     const ProgramRun probe = RunProgram(
-        "ffprobe", {"-v", "error", "-show_entries", "format=format_name:stream=codec_name,width,height",
-                    "-of", "compact=p=0", (work_ / "save" / "clip.avi").string()});
-    EXPECT_EQ(probe.out, "codec_name=mpeg4|width=320|height=240\ncodec_name=mp3\nformat_name=avi\n");
+        "ffprobe", {"-v", "error", "-show_entries",
+                    "format=format_name:stream=codec_name,width,height", "-of", "compact=p=0",
+                    (work_ / "save" / "clip.avi").string()});
+    EXPECT_EQ(probe.out,
+              "codec_name=mpeg4|width=320|height=240\ncodec_name=mp3\nformat_name=avi\n");
 
     // Without a converter nothing is delivered, and the exit status says so.
     fs::remove(work_ / "save" / "clip.avi");
@@ -174,7 +176,8 @@ TEST_F(TarnwickDownloadTool, ConvertsAndDeliversAsTheWindowDoes) {
     lines = Lines(missing.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Decoding aborted.");
-    EXPECT_EQ(missing.err, "reason: ffmpeg was not found in the program's folder or on the PATH\n");
+    EXPECT_EQ(missing.err,
+              "reason: ffmpeg was not found in the program's folder or on the PATH\n");
     EXPECT_FALSE(fs::exists(work_ / "save" / "clip.avi"));
 }
 

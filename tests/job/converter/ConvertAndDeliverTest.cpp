@@ -62,7 +62,8 @@ public:
     }
     bool WaitForStatus() {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return !statuses.empty(); });
+        return changed_.wait_for(lock, std::chrono::seconds(20),
+                                 [this] { return !statuses.empty(); });
     }
 
     std::function<void()> onStatus;  // on the task's thread
@@ -189,7 +190,8 @@ TEST_F(ConvertAndDeliverTest, EveryFormatAndQualityFromAnFlvDownload) {
         const TDeliveryResult result = Run(recorder);
         const std::string destination =
             Destination(std::string(TargetExtension(request_.formatIndex)));
-        EXPECT_EQ(recorder.statuses, std::vector<std::string>{std::string(kDecodingInProgressText)});
+        EXPECT_EQ(recorder.statuses,
+                  std::vector<std::string>{std::string(kDecodingInProgressText)});
         EXPECT_EQ(result.statusText, kSavedText) << result.reason;
         EXPECT_TRUE(result.delivered);
         EXPECT_EQ(result.destination, destination);
