@@ -1,0 +1,340 @@
+// Conversion and delivery end to end, with the real ffmpeg on small samples the suite makes, and
+// ffprobe reading what was delivered.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "job/ConversionTable.h"
+#include "job/ConvertAndDeliver.h"
+#include "support/ChildProcess.h"
+#include "support/TempFolder.h"
+#include "support/TestData.h"
+
+using namespace tarnwick;
+using tarnwick::testing::PatternText;
+using tarnwick::testing::ReadWholeFile;
+using tarnwick::testing::RunProgram;
+using tarnwick::testing::TempFolder;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kEarlierVideo = "the earlier video of that name";
+const std::string kMp4Family = " mov,mp4,m4a,3gp,3g2,mj2";
+
+class Recorder : public TDeliveryObserver {
+public:
+    void DeliveryStatus(const std::string& text) override {
+        if (onStatus) onStatus();
+        std::lock_guard lock(mutex_);
+        statuses.push_back(text);
+        changed_.notify_all();
+    }
+    void ConversionProgress(double fraction) override {
+        std::lock_guard lock(mutex_);
+        fractions.push_back(fraction);
+    }
+    void DeliveryFinished(const TDeliveryResult& r) override {
+        std::lock_guard lock(mutex_);
+        result = r;
+        ++finishedCalls;
+    }
+    bool WaitForStatus() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20),
+                                 [this] { return !statuses.empty(); });
+    }
+
+    std::function<void()> onStatus;  // on the task's thread
+    std::vector<std::string> statuses;
+    std::vector<double> fractions;
+    TDeliveryResult result;
+    int finishedCalls = 0;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+// "video codec|width|height audio codec|channels container", as ffprobe reads the file.
+std::string Probe(const std::string& path) {
+    std::string out = RunProgram("ffprobe", {"-v", "error", "-show_entries",
+                                             "format=format_name:stream=codec_name,width,height,"
+                                             "channels",
+                                             "-of", "compact=p=0:nk=1", path})
+                          .out;
+    std::replace(out.begin(), out.end(), '\n', ' ');
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Lets this thread, and the threads it starts, be refused by file permissions even as root (a
+// read-only save folder).
+bool DropFileCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) |
+                           (1u << CAP_FOWNER));
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+class ConvertAndDeliverTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        samples_ = std::make_unique<TempFolder>();
+        const std::vector<std::vector<std::string>> codecs = {
+            {"-c:v", "flv1", "-c:a", "libmp3lame", "-ar", "22050", *samples_ / "video.flv"},
+            {"-c:v", "mpeg4", "-c:a", "aac", *samples_ / "video.mp4"}};
+        for (const auto& tail : codecs) {
+            std::vector<std::string> args = {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                             "testsrc=size=320x240:rate=25:duration=1", "-f",
+                                             "lavfi", "-i", "sine=duration=1"};
+            args.insert(args.end(), tail.begin(), tail.end());
+            const auto run = RunProgram("ffmpeg", args);
+            ASSERT_EQ(run.status, 0) << run.err;
+        }
+    }
+    static void TearDownTestSuite() { samples_.reset(); }
+
+    void SetUp() override {
+        request_.workDirectory = work_.Path();
+        request_.saveDirectory = save_ / "My Web Videos";
+        request_.fileName = "clip";
+        request_.fileExtension = "flv";
+        request_.programDirectory = work_.Path();
+    }
+
+    void PlaceSample(const std::string& name) {
+        fs::copy_file(*samples_ / name, work_ / name, fs::copy_options::overwrite_existing);
+    }
+    std::string Destination(const std::string& extension) const {
+        return request_.saveDirectory + "/clip." + extension;
+    }
+    void PlaceEarlierDestination(const std::string& extension) {
+        fs::create_directories(request_.saveDirectory);
+        std::ofstream(Destination(extension)) << kEarlierVideo;
+    }
+
+    TDeliveryResult Run(Recorder& recorder) {
+        TConvertAndDeliver task(request_, recorder);
+        task.Start();
+        task.Join();
+        EXPECT_TRUE(task.Finished());
+        EXPECT_EQ(recorder.finishedCalls, 1);
+        return recorder.result;
+    }
+
+    static std::unique_ptr<TempFolder> samples_;
+    TempFolder work_;
+    TempFolder save_;
+    TDeliveryRequest request_;
+};
+
+std::unique_ptr<TempFolder> ConvertAndDeliverTest::samples_;
+
+}  // namespace
+
+TEST_F(ConvertAndDeliverTest, EveryFormatAndQualityFromAnFlvDownload) {
+    const std::string probes[28] = {
+        "h264|176|144 aac|1" + kMp4Family,   "h264|320|240 aac|1" + kMp4Family,
+        "h264|320|240 aac|2" + kMp4Family,   "h264|320|240 aac|2" + kMp4Family,
+        "mpeg4|480|320 aac|2" + kMp4Family,  "mpeg4|480|320 aac|2" + kMp4Family,
+        "mpeg4|480|320 aac|2" + kMp4Family,  "mpeg4|640|480 aac|2" + kMp4Family,
+        "h264|176|96 aac|1" + kMp4Family,    "h264|320|240 aac|1" + kMp4Family,
+        "h264|368|208 aac|2" + kMp4Family,   "h264|368|208 aac|2" + kMp4Family,
+        "h263|128|96 aac|1" + kMp4Family,    "h263|176|144 aac|1" + kMp4Family,
+        "h263|176|144 aac|1" + kMp4Family,   "h263|352|288 aac|1" + kMp4Family,
+        "msmpeg4v3|320|240 wmav2|1 asf",     "msmpeg4v3|320|240 wmav2|2 asf",
+        "msmpeg4v3|320|240 wmav2|2 asf",     "msmpeg4v3|320|240 wmav2|2 asf",
+        "mpeg4|320|240 mp3|1 avi",           "mpeg4|320|240 mp3|2 avi",
+        "mpeg4|320|240 mp3|2 avi",           "mpeg4|320|240 mp3|2 avi",
+        "mp3|2 mp3",                         "mp3|2 mp3",
+        "mp3|2 mp3",                         "mp3|2 mp3",
+    };
+    PlaceSample("video.flv");
+    for (std::int32_t entry = 0; entry < 28; ++entry) {
+        request_.formatIndex = entry / 4 + 1;
+        request_.qualityIndex = entry % 4;
+        SCOPED_TRACE(BuildConverterCommand(request_.formatIndex, request_.qualityIndex, "flv"));
+        Recorder recorder;
+        const TDeliveryResult result = Run(recorder);
+        const std::string destination =
+            Destination(std::string(TargetExtension(request_.formatIndex)));
+        EXPECT_EQ(recorder.statuses,
+                  std::vector<std::string>{std::string(kDecodingInProgressText)});
+        EXPECT_EQ(result.statusText, kSavedText) << result.reason;
+        EXPECT_TRUE(result.delivered);
+        EXPECT_EQ(result.destination, destination);
+        EXPECT_EQ(Probe(destination), probes[entry]);
+        // The fraction comes from the input's duration, only grows, and ends at 1.
+        ASSERT_FALSE(recorder.fractions.empty());
+        EXPECT_TRUE(std::is_sorted(recorder.fractions.begin(), recorder.fractions.end()));
+        EXPECT_GE(recorder.fractions.front(), 0.0);
+        EXPECT_EQ(recorder.fractions.back(), 1.0);
+    }
+    EXPECT_EQ(ReadWholeFile(work_ / "video.flv"), ReadWholeFile(*samples_ / "video.flv"));
+}
+
+TEST_F(ConvertAndDeliverTest, AnMp4DownloadRunsTheHighDefinitionCommandOnlyForFormat6) {
+    PlaceSample("video.mp4");
+    request_.fileExtension = "mp4";
+    PlaceEarlierDestination("avi");
+    Recorder hd;
+    // The save folder is taken away while the converter runs; delivery makes it again.
+    hd.onStatus = [&] { fs::remove_all(request_.saveDirectory); };
+    TDeliveryResult result = Run(hd);
+    EXPECT_EQ(result.statusText, kSavedText) << result.reason;
+    // The high-definition command keeps the size and the channels.
+    EXPECT_EQ(Probe(Destination("avi")), "mpeg4|320|240 mp3|1 avi");
+
+    // Format 2 writes an "mp4" too: the converter must not write onto its input.
+    request_.formatIndex = 2;
+    request_.qualityIndex = 0;
+    Recorder iphone;
+    result = Run(iphone);
+    EXPECT_EQ(result.statusText, kSavedText) << result.reason;
+    EXPECT_EQ(Probe(Destination("mp4")), "mpeg4|480|320 aac|2" + kMp4Family);
+    EXPECT_EQ(ReadWholeFile(work_ / "video.mp4"), ReadWholeFile(*samples_ / "video.mp4"));
+
+    ClearTemporaryFiles(work_.Path());
+    EXPECT_EQ(Names(work_.Path()), std::set<std::string>{});
+}
+
+TEST_F(ConvertAndDeliverTest, FailuresDeliverNothingAndKeepTheDestination) {
+    TempFolder emptyPath;
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    struct FailureCase {
+        std::int32_t format;
+        std::function<void()> arrange;
+        std::string_view statusText;
+        std::string reason;  // contained in the result's reason
+    };
+    const FailureCase cases[] = {
+        {6,
+         [&] {
+             PlaceSample("video.flv");
+             ::setenv("PATH", emptyPath.Path().c_str(), 1);
+         },
+         kDecodingAbortedText, "ffmpeg was not found in the program's folder or on the PATH"},
+        // Nor is an earlier job's output under the output name delivered.
+        {6,
+         [&] {
+             std::ofstream(work_ / "video.flv") << PatternText(50000);
+             std::ofstream(work_ / "video.avi") << "an earlier job's conversion";
+         },
+         kDecodingAbortedText, "video.flv: Invalid data found when processing input"},
+        {0, [] {}, kNotSavedText, "the download left no file"},
+        {6,
+         [&] {
+             PlaceSample("video.flv");
+             ::chmod(request_.saveDirectory.c_str(), 0555);
+         },
+         kNotSavedText, "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        ClearTemporaryFiles(work_.Path());
+        ::chmod(request_.saveDirectory.c_str(), 0755);
+        fs::remove_all(request_.saveDirectory);
+        const std::string extension = c.format == 0 ? "flv" : "avi";
+        PlaceEarlierDestination(extension);
+        c.arrange();
+        request_.formatIndex = c.format;
+        Recorder recorder;
+        TDeliveryResult result;
+        std::thread([&] {
+            ASSERT_TRUE(DropFileCapabilities());
+            result = Run(recorder);
+        }).join();
+        ::setenv("PATH", savedPath.c_str(), 1);
+        EXPECT_EQ(result.statusText, c.statusText);
+        EXPECT_FALSE(result.delivered);
+        EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+        EXPECT_EQ(ReadWholeFile(Destination(extension)), kEarlierVideo);
+        EXPECT_EQ(Names(request_.saveDirectory), std::set<std::string>{"clip." + extension});
+        // A conversion that failed leaves no output; a converted file stays for the clean-up.
+        EXPECT_EQ(fs::exists(work_ / "video.avi"), c.statusText == kNotSavedText && c.format != 0);
+    }
+}
+
+TEST_F(ConvertAndDeliverTest, StopEndsARunningConverterAndDeliversNothing) {
+    ASSERT_EQ(::mkfifo((work_ / "video.flv").c_str(), 0600), 0);
+    PlaceEarlierDestination("avi");
+    Recorder recorder;
+    TConvertAndDeliver task(request_, recorder);
+    task.Start();
+    ASSERT_TRUE(recorder.WaitForStatus());
+    // The converter has the input open once a writer can open the pipe without waiting.
+    int fifo = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (fifo < 0 && std::chrono::steady_clock::now() < deadline) {
+        fifo = ::open((work_ / "video.flv").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fifo < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GE(fifo, 0) << "the converter never opened its input";
+    const std::string half = ReadWholeFile(*samples_ / "video.flv").substr(0, 30000);
+    ASSERT_EQ(::write(fifo, half.data(), half.size()), static_cast<ssize_t>(half.size()));
+    EXPECT_FALSE(task.Finished());
+
+    task.Stop();
+    task.Join();
+    EXPECT_EQ(recorder.finishedCalls, 1);
+    EXPECT_EQ(recorder.result.statusText, kDecodingAbortedText);
+    EXPECT_EQ(recorder.result.reason, "Stopped by the user.");
+    EXPECT_FALSE(recorder.result.delivered);
+    EXPECT_EQ(ReadWholeFile(Destination("avi")), kEarlierVideo);
+    // The reader is gone: the converter was killed, and reaped (nothing of ours left to wait for).
+    const auto previous = ::signal(SIGPIPE, SIG_IGN);
+    EXPECT_EQ(::write(fifo, "x", 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    ::signal(SIGPIPE, previous);
+    ::close(fifo);
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(ConvertAndDeliverTest, Format0DeliversTheDownloadWithoutCopyingOnOneFileSystem) {
+    PlaceSample("video.flv");
+    PlaceEarlierDestination("flv");
+    request_.formatIndex = 0;
+    Recorder sameSystem;
+    TDeliveryResult result = Run(sameSystem);
+    EXPECT_TRUE(sameSystem.statuses.empty());
+    EXPECT_EQ(result.statusText, "");
+    EXPECT_TRUE(result.delivered) << result.reason;
+    struct stat work {}, delivered {};
+    ASSERT_EQ(::stat((work_ / "video.flv").c_str(), &work), 0);
+    ASSERT_EQ(::stat(Destination("flv").c_str(), &delivered), 0);
+    EXPECT_EQ(work.st_ino, delivered.st_ino);
+    EXPECT_EQ(Names(request_.saveDirectory), std::set<std::string>{"clip.flv"});
+}
