@@ -1,5 +1,7 @@
 #include "job/YouTubeDownloader.h"
 
+#include <unistd.h>
+
 #include <exception>
 #include <string_view>
 #include <thread>
@@ -229,7 +231,11 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     };
 
     ScopedHTTP client(owner, std::move(made));
-    TIdFileStream file(WorkPath(std::string(kMediaFileStem) + state.FileExtension()), fmCreate);
+    // The last job's work file may be a hard link to the video delivered then: a new file is
+    // made instead of truncating that one.
+    const std::string mediaPath = WorkPath(std::string(kMediaFileStem) + state.FileExtension());
+    ::unlink(mediaPath.c_str());
+    TIdFileStream file(mediaPath, fmCreate);
     // The last count the front end sees is what the work file holds: bytes that came after the
     // last read's report (a server that closed early), or none after an error answer's body.
     const auto finishTransfer = [&] {

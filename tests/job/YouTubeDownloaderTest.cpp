@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -105,8 +106,13 @@ TEST_F(DownloaderTest, CompletedJobThroughTheLookupService) {
     entry.preview = "\xff\xd8\xff\xe0 preview";
     entry.media = PatternText(1 << 20);
     LookupService service({entry});
+    // An earlier job's work file that is a hard link to the video delivered then stays as it was.
+    const fs::path delivered = work_ / "delivered.flv";
+    std::ofstream(delivered) << "saved before";
+    fs::create_hard_link(delivered, work_ / "video.flv");
     Job job(Settings(service.Port()));
     ASSERT_TRUE(job.Run());
+    EXPECT_EQ(WorkFile("delivered.flv"), "saved before");
 
     EXPECT_EQ(job.state.Status(), jsCompleted) << job.state.ErrorText();
     EXPECT_EQ(job.state.ErrorText(), "");
