@@ -74,9 +74,11 @@ std::string BuildLookupRequest(std::string_view host, std::string_view site, std
 
 std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* owner,
                                 std::string_view site, std::string_view hd,
-                                std::string_view address) {
+                                std::string_view address,
+                                const std::function<void(TTcpClient&)>& beforeConnect) {
     try {
         ScopedClient client(owner);
+        if (beforeConnect) beforeConnect(*client);
         client->SetRemoteHost(endpoint.Host);
         client->SetRemotePort(endpoint.Port);
         // A failed open needs no test here: it reads as an empty status line.

@@ -3,12 +3,15 @@
 // The lookup query: one plain-text HEAD request to the lookup service over a line client, and the
 // record text taken from the answer's File-Content header.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "core/Component.h"
 
 namespace tarnwick {
+
+class TTcpClient;
 
 // The record text of every failed lookup.
 inline constexpr std::string_view kLookupFailedRecord = "error=1";
@@ -39,9 +42,12 @@ std::string BuildLookupRequest(std::string_view host, std::string_view site, std
 // call. Returns the record text: the File-Content value of an answer whose status line is exactly
 // "HTTP/1.1 302 Found". Never raises: a failed connection, any other status line, an answer
 // without File-Content, or any exception gives "error=1". Blocks with no time limit.
+// beforeConnect, when given, sees the client once it is named and in owner's list, before it
+// connects: the caller's chance to apply an abort that came before any walk could find it.
 std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* owner,
                                 std::string_view site, std::string_view hd,
-                                std::string_view address);
+                                std::string_view address,
+                                const std::function<void(TTcpClient&)>& beforeConnect = {});
 // The same against DefaultLookupEndpoint().
 std::string RequestLookupRecord(std::string_view site, std::string_view hd,
                                 std::string_view address, TComponent* owner = nullptr);

@@ -5,9 +5,25 @@
 // The worker owns its thread and joins it when destroyed; it never outlives what it touches.
 // Its clients ("TCPClient" for the lookup, "IdHTTP1" for the preview, "IdHTTP" for the media) are
 // inserted under the owner it is given and freed again by the worker, under the owner's lock.
+//
+// What a job does, in order: status 1; the lookup (a record with error=1 gives status 2 and ends
+// the job); the description handed to the front end (ShowDescription); the record's file name and
+// extension stored (made safe) in the job state; the preview fetched into
+// "<work>/default.jpg" without redirects, its failures only noted (ErrorText) and the preview
+// present when that file is not empty; the media fetched into "<work>/video.<ext>" following
+// redirects, with begin, progress and end notifications; any failure of the media fetch gives
+// status 3. Last, on every path, TJobFrontEnd::FinishJob.
+//
+// The abort is never lost: an abort at any moment ends the job with status 3, closes the
+// connection in use, and no request goes out after it. A work file that cannot be created ends
+// the job with status 3 and the system's reason in ErrorText.
+//
+// Progress notifications are coalesced through TJobState::ClaimProgressPost; begin and end are
+// always posted, and after the transfer the last count posted equals the bytes written.
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +37,25 @@ namespace tarnwick {
 // Component names the job gives its HTTP clients.
 inline constexpr std::string_view kPreviewClientName = "IdHTTP1";
 inline constexpr std::string_view kMediaClientName = "IdHTTP";
+// The work files, in the work directory.
+inline constexpr std::string_view kPreviewFileName = "default.jpg";
+inline constexpr std::string_view kMediaFileStem = "video.";
+// ErrorText of a job the user aborted.
+inline constexpr std::string_view kAbortedByUserText = "Stopped by the user.";
+
+// The moments between two steps of a job, where the worker looks for an abort. Tests stop the
+// worker at each of them (SetStepHook).
+enum TJobStep {
+    jbBeforeLookup,         // nothing created yet
+    jbLookupClientMade,     // "TCPClient" is in the owner's list, not yet connected
+    jbAfterLookup,          // the record is parsed
+    jbAfterDescription,     // the front end shows the description
+    jbPreviewClientMade,    // "IdHTTP1" is in the owner's list, "default.jpg" created
+    jbAfterPreview,         // "IdHTTP1" is released
+    jbMediaClientMade,      // "IdHTTP" is in the owner's list, the media file created
+    jbMediaProgress,        // a block of the media has been written
+    jbAfterMedia,           // the media fetch returned, "IdHTTP" not yet released
+};
 
 struct TJobSettings {
     std::string pageAddress;    // the address field's text when the job started
@@ -56,6 +91,10 @@ public:
     bool Finished() const noexcept;
     // Waits for the thread to end.
     void Join();
+
+    // For tests: called on the worker's thread at each step boundary, before the worker looks
+    // for an abort there. Set it before Start.
+    void SetStepHook(std::function<void(TJobStep)> hook);
 
 private:
     struct Impl;

@@ -100,9 +100,20 @@ void TBaseSocket::NotifyDestroyHandle() {
 
 void TBaseSocket::OpenSocket() {
     if (active_) return;
-    // Close-on-exec, so no child process (the converter) inherits the connection.
-    handle_ = CheckResult(
-        ::socket(FamilyOf(domain_), TypeOf(sock_type_) | SOCK_CLOEXEC, protocol_));
+    int error = 0;
+    {
+        std::lock_guard lock(handle_mutex_);
+        if (abort_requested_.load()) {
+            handle_ = -1;
+            error = ECONNABORTED;
+        } else {
+            // Close-on-exec, so no child process (the converter) inherits the connection.
+            handle_ = ::socket(FamilyOf(domain_), TypeOf(sock_type_) | SOCK_CLOEXEC, protocol_);
+            error = errno;
+        }
+    }
+    errno = error;
+    CheckResult(handle_);
     active_ = handle_ != -1;
     if (!active_) return;
     if (block_mode_ == bmNonBlocking) {
@@ -116,10 +127,25 @@ void TBaseSocket::OpenSocket() {
 
 void TBaseSocket::CloseSocket() {
     if (!active_) return;
-    CheckResult(::close(handle_));
-    handle_ = -1;
+    int result;
+    int error;
+    {
+        std::lock_guard lock(handle_mutex_);
+        result = ::close(handle_);
+        error = errno;
+        handle_ = -1;
+    }
+    errno = error;
+    CheckResult(result);
     active_ = false;
     NotifyDestroyHandle();
+}
+
+void TBaseSocket::AbortConnection() {
+    // First, so an open that follows sees it even when no handle exists yet.
+    abort_requested_.store(true);
+    std::lock_guard lock(handle_mutex_);
+    if (handle_ != -1) ::shutdown(handle_, SHUT_RDWR);
 }
 
 std::int32_t TBaseSocket::PeekData(void* buf, std::int32_t count) {
@@ -239,6 +265,11 @@ void TCustomIpClient::OpenSocket() {
     if (BuildAddress(RemoteHost(), RemotePort(), address)) {
         result = ::connect(Handle(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
         if (result == -1 && errno == EINTR) result = FinishInterruptedConnect(Handle());
+        // An abort that came while the socket was not yet connected could not shut it down.
+        if (result == 0 && AbortRequested()) {
+            errno = ECONNABORTED;
+            result = -1;
+        }
     }
     connected_ = CheckResult(result) == 0;
     if (connected_) NotifyConnect();

@@ -11,10 +11,13 @@
 // ConnectClient / SetActive, for a RemotePort that is neither a service name nor an integer.
 //
 // One instance is used by one thread at a time. Every call blocks (in bmBlocking mode) with no
-// time limit.
+// time limit. The one exception is AbortConnection, the user's abort, which any thread may call
+// while another one uses the socket.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -75,6 +78,14 @@ public:
     // HandleSocketError. Never raises.
     virtual int CheckResult(int result);
 
+    // Any thread, also while another one is blocked in a connect, send or receive on this socket:
+    // shuts the connection down in both directions, so the blocked call returns at once (as a
+    // failure or an ended connection), and makes every later open fail (ECONNABORTED), so a
+    // connect that had not begun yet never begins. The handle itself stays until the thread that
+    // uses the socket closes it, so its number is never reused under that thread.
+    void AbortConnection();
+    bool AbortRequested() const noexcept { return abort_requested_.load(); }
+
     TSocketNotifyEvent OnCreateHandle;
     TSocketNotifyEvent OnDestroyHandle;
     TSocketErrorEvent OnError;
@@ -104,6 +115,9 @@ private:
     std::uint16_t protocol_ = 0;
     int handle_ = -1;
     TSocketType sock_type_ = stStream;
+    // handle_ changes under this lock; AbortConnection reads it under the lock from other threads.
+    std::mutex handle_mutex_;
+    std::atomic<bool> abort_requested_{false};
 };
 
 class TIpSocket : public TBaseSocket {

@@ -1,0 +1,252 @@
+#include "job/YouTubeDownloader.h"
+
+#include <exception>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+#include "http/IdHTTP.h"
+#include "job/LookupRecord.h"
+#include "net/IdExceptions.h"
+#include "net/IdStream.h"
+#include "net/Sockets.h"
+
+namespace tarnwick {
+
+namespace {
+
+// An HTTP client of the job in the owner's list: it joins the list only when it is fully set up,
+// so the abort's walk never sees it half made, and leaves it (under the list's lock) when the
+// step ends.
+class ScopedHTTP {
+public:
+    ScopedHTTP(TComponent& owner, std::unique_ptr<TIdHTTP> client)
+        : owner_(owner), client_(client.get()) {
+        owner_.InsertComponent(std::move(client));
+    }
+    ~ScopedHTTP() { owner_.FreeComponent(*client_); }
+    ScopedHTTP(const ScopedHTTP&) = delete;
+    ScopedHTTP& operator=(const ScopedHTTP&) = delete;
+
+    TIdHTTP* operator->() const { return client_; }
+
+private:
+    TComponent& owner_;
+    TIdHTTP* client_;
+};
+
+}  // namespace
+
+struct TYouTubeDownloader::Impl {
+    Impl(TJobSettings s, TJobState& st, TJobFrontEnd& fe, TComponent& o)
+        : settings(std::move(s)), state(st), frontEnd(fe), owner(o) {}
+
+    void Run();
+    void Work();
+    // Runs the test hook, then tells whether the job may go on (no abort so far).
+    bool Proceed(TJobStep step);
+    void EndAborted();
+    // Returns false when the job was aborted during the fetch.
+    bool FetchPreview(const std::string& address);
+    void FetchMedia(const std::string& address);
+    std::unique_ptr<TIdHTTP> MakeClient(std::string_view name, bool followRedirects);
+    std::string WorkPath(std::string_view name) const;
+
+    const TJobSettings settings;
+    TJobState& state;
+    TJobFrontEnd& frontEnd;
+    TComponent& owner;
+    std::function<void(TJobStep)> stepHook;
+    std::atomic<bool> abortRequested{false};
+    std::atomic<bool> finished{false};
+    // The count of the last progress notification posted (worker's thread only).
+    std::int64_t postedCount = 0;
+    std::thread thread;
+};
+
+bool TYouTubeDownloader::Impl::Proceed(TJobStep step) {
+    if (stepHook) stepHook(step);
+    return !abortRequested.load();
+}
+
+void TYouTubeDownloader::Impl::EndAborted() {
+    state.SetStatus(jsAborted);
+    state.SetErrorText(kAbortedByUserText);
+}
+
+std::string TYouTubeDownloader::Impl::WorkPath(std::string_view name) const {
+    std::string path = settings.workDirectory;
+    if (path.empty() || path.back() != '/') path += '/';
+    path += name;
+    return path;
+}
+
+std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view name,
+                                                              bool followRedirects) {
+    auto client = std::make_unique<TIdHTTP>(&owner);
+    client->SetName(std::string(name));
+    client->HandleRedirects = followRedirects;
+    // The abort's close does not carry into a request that starts after it, and a redirect
+    // connects again: every connect looks for the abort first.
+    client->OnStatus = [this](TIdComponent&, TIdStatus status, const std::string&) {
+        if ((status == hsResolving || status == hsConnecting) && abortRequested.load())
+            throw EIdNotConnected();
+    };
+    // Limits on a silent server: settings.stallTimeout and settings.connectTimeout (ms, 0 none)
+    // are applied here once the connection offers a stall and a connect limit.
+    return client;
+}
+
+void TYouTubeDownloader::Impl::Run() {
+    try {
+        Work();
+    } catch (const std::exception& e) {
+        // A work file that could not be made, or a front end that failed: nothing was fetched
+        // into the work files that counts.
+        state.SetStatus(jsAborted);
+        state.SetErrorText(abortRequested.load() ? kAbortedByUserText : std::string_view(e.what()));
+    } catch (...) {
+        state.SetStatus(jsAborted);
+    }
+    frontEnd.FinishJob();
+    finished.store(true);
+}
+
+void TYouTubeDownloader::Impl::Work() {
+    state.Reset();
+    if (!Proceed(jbBeforeLookup)) return EndAborted();
+
+    TLookupRecord record;
+    ParseLookupRecord(
+        RequestLookupRecord(settings.lookup, &owner, std::to_string(settings.siteNumber),
+                            std::to_string(settings.hdFlag), settings.pageAddress,
+                            [this](TTcpClient& client) {
+                                // The walk of an abort that came before the client was in the
+                                // list could not find it.
+                                if (!Proceed(jbLookupClientMade)) client.AbortConnection();
+                            }),
+        record);
+    // An abort during the lookup reads as a failed lookup: it must not become "unavailable".
+    if (!Proceed(jbAfterLookup)) return EndAborted();
+    if (record.Values("error") == "1") {
+        state.SetStatus(jsUnavailable);
+        return;
+    }
+
+    frontEnd.ShowDescription({"  " + record.Values("author"), "  " + record.Values("title"),
+                              "  " + record.Values("length"), "  " + record.Values("size")});
+    state.SetFileName(record.Values("filename"));
+    state.SetFileExtension(record.Values("fileext"));
+    if (!Proceed(jbAfterDescription)) return EndAborted();
+
+    if (!FetchPreview(record.Values("preview"))) return EndAborted();
+    if (!Proceed(jbAfterPreview)) return EndAborted();
+
+    FetchMedia(record.Values("url"));
+}
+
+bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
+    ScopedHTTP client(owner, MakeClient(kPreviewClientName, false));
+    TIdFileStream file(WorkPath(kPreviewFileName), fmCreate);
+    if (!Proceed(jbPreviewClientMade)) return false;
+    try {
+        client->Get(address, file);
+    } catch (const std::exception& e) {
+        // No preview is no failure of the job; the reason is kept for a hint.
+        if (!abortRequested.load()) state.SetErrorText(e.what());
+    }
+    if (abortRequested.load()) return false;
+    state.SetPreviewPresent(file.Size() != 0);
+    return true;
+}
+
+void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
+    std::unique_ptr<TIdHTTP> made = MakeClient(kMediaClientName, true);
+    made->OnWorkBegin = [this](TIdComponent&, TWorkMode mode, std::int64_t total) {
+        if (mode != wmRead) return;
+        state.SetTotalBytes(total);
+        state.SetBytesSoFar(0);
+        postedCount = 0;
+        frontEnd.PostProgress(pkBegin, total);
+    };
+    made->OnWork = [this](TIdComponent&, TWorkMode mode, std::int64_t count) {
+        if (mode != wmRead) return;
+        state.SetBytesSoFar(count);
+        // At most one progress notification waits in the front end's queue; its handler reads
+        // the latest count, so nothing is lost by not posting the others.
+        if (state.ClaimProgressPost()) {
+            postedCount = count;
+            frontEnd.PostProgress(pkProgress, count);
+        }
+        if (!Proceed(jbMediaProgress)) throw EIdNotConnected();
+    };
+    made->OnWorkEnd = [this](TIdComponent&, TWorkMode mode) {
+        if (mode != wmRead) return;
+        // The last count the front end sees is the count written, also when the last progress
+        // was not posted because one was still waiting.
+        const std::int64_t bytes = state.BytesSoFar();
+        if (bytes != postedCount) {
+            static_cast<void>(state.ClaimProgressPost());
+            postedCount = bytes;
+            frontEnd.PostProgress(pkProgress, bytes);
+        }
+        frontEnd.PostProgress(pkEnd, 0);
+    };
+
+    ScopedHTTP client(owner, std::move(made));
+    TIdFileStream file(WorkPath(std::string(kMediaFileStem) + state.FileExtension()), fmCreate);
+    if (!Proceed(jbMediaClientMade)) return EndAborted();
+    try {
+        client->Get(address, file);
+    } catch (const std::exception& e) {
+        state.SetStatus(jsAborted);
+        state.SetErrorText(abortRequested.load() ? kAbortedByUserText : std::string_view(e.what()));
+        return;
+    }
+    // An abort that came with the last byte still ends the job as aborted.
+    if (!Proceed(jbAfterMedia)) EndAborted();
+}
+
+TYouTubeDownloader::TYouTubeDownloader(TJobSettings settings, TJobState& state,
+                                       TJobFrontEnd& frontEnd, TComponent& owner)
+    : impl_(std::make_unique<Impl>(std::move(settings), state, frontEnd, owner)) {}
+
+TYouTubeDownloader::~TYouTubeDownloader() {
+    if (impl_->thread.joinable()) {
+        Abort();
+        Join();
+    }
+}
+
+void TYouTubeDownloader::SetStepHook(std::function<void(TJobStep)> hook) {
+    impl_->stepHook = std::move(hook);
+}
+
+void TYouTubeDownloader::Start() {
+    if (impl_->thread.joinable() || impl_->finished.load()) return;
+    impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
+}
+
+void TYouTubeDownloader::Abort() {
+    // First, so a step or a client that comes after the walk below sees it.
+    impl_->abortRequested.store(true);
+    impl_->owner.ForEachComponent([](TComponent& component) {
+        const std::string name = component.Name();
+        if (name == kLookupClientName) {
+            if (auto* line = dynamic_cast<TBaseSocket*>(&component)) line->AbortConnection();
+        } else if (name == kPreviewClientName || name == kMediaClientName) {
+            if (auto* http = dynamic_cast<TIdCustomHTTP*>(&component)) http->CloseConnection();
+        }
+    });
+}
+
+bool TYouTubeDownloader::AbortRequested() const noexcept { return impl_->abortRequested.load(); }
+
+bool TYouTubeDownloader::Finished() const noexcept { return impl_->finished.load(); }
+
+void TYouTubeDownloader::Join() {
+    if (impl_->thread.joinable() && impl_->thread.get_id() != std::this_thread::get_id())
+        impl_->thread.join();
+}
+
+}  // namespace tarnwick
