@@ -2,6 +2,10 @@
 
 // The conversion table: target extensions by format, converter command lines by format and
 // quality, and the clean-up of a job's temporary media files.
+//
+// The command lines are written for today's ffmpeg: bit rates carry their unit ("-b:v 500k",
+// "-b:a 64k"), the Xvid encoder is "libxvid", and 3GP is given an audio codec it can hold. Every
+// size, rate, quality, channel count and codec choice is the table's own.
 
 #include <array>
 #include <cstdint>
@@ -10,23 +14,34 @@
 
 namespace tarnwick {
 
-// "flv", "mov", "mp4", "mp4", "3gp", "wmv", "avi", "mp3" for formats 0 to 7.
+// "flv", "mov", "mp4", "mp4", "3gp", "wmv", "avi", "mp3" for formats 0 to 7; "flv" for any other.
 std::string_view TargetExtension(std::int32_t format);
 
 // The extensions of the temporary media files, in the order the clean-up walks them.
 inline constexpr std::array<std::string_view, 8> kTemporaryExtensions = {
     "3gp", "avi", "flv", "mov", "mp3", "mp4", "mpeg", "wmv"};
 
-// The high-definition case: an "mp4" download converted with format 6.
+// The downloaded work file: "video." + fileExtension.
+std::string SourceFileName(std::string_view fileExtension);
+// The name the converter writes for format (1 to 7): "video." + the target extension, or
+// "video-converted." + the target extension when that would be the download itself (an "mp4"
+// download converted to format 2 or 3, a "mov" download to format 1, ...), so the converter never
+// writes onto its input.
+std::string ConvertedFileName(std::int32_t format, std::string_view fileExtension);
+
+// The high-definition case: an "mp4" download (letter case significant) converted with format 6.
 bool IsHighDefinitionCase(std::string_view fileExtension, std::int32_t format);
 
 // The converter's command line for the format (1 to 7) and quality (0 to 3), reading
-// "video.<fileExtension>" in the work directory.
+// SourceFileName(fileExtension) and writing ConvertedFileName(format, fileExtension), both
+// relative to the work directory: the high-definition command in the high-definition case,
+// otherwise the table's entry. Words are separated by single blanks; fileExtension must be safe
+// (SafeFileExtension). Empty for a format or quality out of range.
 std::string BuildConverterCommand(std::int32_t format, std::int32_t quality,
                                   std::string_view fileExtension);
 
-// Deletes the temporary media files "video.<ext>" (and the conversion's side outputs) of the work
-// directory. "default.jpg" stays.
+// Deletes the temporary media files of the work directory: "video.<ext>" and the converter's
+// "video-converted.<ext>" for each temporary extension. "default.jpg" stays. Never raises.
 void ClearTemporaryFiles(const std::string& workDirectory);
 
 }  // namespace tarnwick

@@ -57,12 +57,16 @@ public:
     TConvertAndDeliver(const TConvertAndDeliver&) = delete;
     TConvertAndDeliver& operator=(const TConvertAndDeliver&) = delete;
 
+    // Starts the task's thread; once only.
     void Start();
     // Any thread: kills a running converter (and what it started), reaps it, delivers nothing;
-    // the result then reads "Decoding aborted.". A half-copied file in the save directory is
-    // removed; an earlier file there stays as it was.
+    // the result then reads "Decoding aborted." (for format 0, "Video file could not be saved.").
+    // A half-copied file in the save directory is removed; an earlier file there stays as it was.
+    // A stop after the file took its name changes nothing.
     void Stop();
+    // Waits for the task's thread to end. Not from within the observer's callbacks.
     void Join();
+    // True once DeliveryFinished has returned.
     bool Finished() const noexcept;
 
 private:
