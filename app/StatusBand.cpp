@@ -22,6 +22,10 @@ constexpr std::chrono::milliseconds kActivityTick{40};
 TStatusBand::TStatusBand(QWidget* parent, const QRect& geometry) : QFrame(parent) {
     setObjectName(QStringLiteral("StatusBand"));
     setGeometry(geometry);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, MintGreen);
+    setPalette(colours);
+    setAutoFillBackground(true);
     speedPanel_ = new QLabel(this);
     speedPanel_->setObjectName(QStringLiteral("SpeedPanel"));
     speedPanel_->setGeometry(geometry.width() - 8 - 180, 0, 180, geometry.height());
@@ -88,7 +92,6 @@ void TStatusBand::ShowSpeed() {
 
 void TStatusBand::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), MintGreen);
     if (bar_ == TBar::Fraction) {
         painter.fillRect(QRect(0, 0, static_cast<int>(fraction_ * width()), height()), BarGreen);
     } else if (bar_ == TBar::Activity) {
