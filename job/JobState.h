@@ -50,8 +50,9 @@ public:
     void SetErrorText(std::string_view text);
 
     // Progress notifications are coalesced: the worker posts one only when ClaimProgressPost
-    // returns true, and the front end calls ProgressHandled when it has shown it (formatting from
-    // BytesSoFar, so nothing is lost).
+    // returns true, and the front end calls ProgressHandled as it takes that notification, before
+    // it reads BytesSoFar to show it (a count stored after that read is then posted again, so
+    // nothing is lost).
     bool ClaimProgressPost() noexcept { return !progressPending_.exchange(true); }
     void ProgressHandled() noexcept { progressPending_.store(false); }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "http/IdHTTP.h"
+#include "http/IdHTTPResponse.h"
 #include "job/LookupRecord.h"
 #include "net/IdExceptions.h"
 #include "net/IdStream.h"
@@ -51,6 +52,8 @@ struct TYouTubeDownloader::Impl {
     void FetchMedia(const std::string& address);
     std::unique_ptr<TIdHTTP> MakeClient(std::string_view name, bool followRedirects);
     std::string WorkPath(std::string_view name) const;
+    // The failure's text for ErrorText.
+    std::string FailureText(const std::exception& failure, std::string_view address) const;
 
     const TJobSettings settings;
     TJobState& state;
@@ -72,6 +75,14 @@ bool TYouTubeDownloader::Impl::Proceed(TJobStep step) {
 void TYouTubeDownloader::Impl::EndAborted() {
     state.SetStatus(jsAborted);
     state.SetErrorText(kAbortedByUserText);
+}
+
+std::string TYouTubeDownloader::Impl::FailureText(const std::exception& failure,
+                                                  std::string_view address) const {
+    if (abortRequested.load()) return std::string(kAbortedByUserText);
+    // Some failures of an address carry no text of their own (a protocol without a port).
+    if (*failure.what() == '\0') return std::string(kUnsupportedAddressText) + std::string(address);
+    return failure.what();
 }
 
 std::string TYouTubeDownloader::Impl::WorkPath(std::string_view name) const {
@@ -153,7 +164,7 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
         client->Get(address, file);
     } catch (const std::exception& e) {
         // No preview is no failure of the job; the reason is kept for a hint.
-        if (!abortRequested.load()) state.SetErrorText(e.what());
+        if (!abortRequested.load()) state.SetErrorText(FailureText(e, address));
     }
     if (abortRequested.load()) return false;
     state.SetPreviewPresent(file.Size() != 0);
@@ -162,47 +173,80 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
 
 void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     std::unique_ptr<TIdHTTP> made = MakeClient(kMediaClientName, true);
-    made->OnWorkBegin = [this](TIdComponent&, TWorkMode mode, std::int64_t total) {
-        if (mode != wmRead) return;
-        state.SetTotalBytes(total);
-        state.SetBytesSoFar(0);
-        postedCount = 0;
-        frontEnd.PostProgress(pkBegin, total);
+    TIdHTTP& http = *made;
+    // A chunked body comes as one read per chunk, each with its own work events; the front end
+    // sees it as one transfer of unknown total, whose count runs on across the chunks.
+    struct Transfer {
+        bool chunked = false;
+        bool endPending = false;  // the end of the last transfer is posted with the next begin
+        std::int64_t bytes = 0;   // of this transfer so far
+        std::int64_t phaseCount = 0;  // the last count of the current read
+    } transfer;
+    const auto postEnd = [&] {
+        if (!transfer.endPending) return;
+        transfer.endPending = false;
+        frontEnd.PostProgress(pkEnd, 0);
     };
-    made->OnWork = [this](TIdComponent&, TWorkMode mode, std::int64_t count) {
+    http.OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t total) {
         if (mode != wmRead) return;
-        state.SetBytesSoFar(count);
+        const bool chunked =
+            BodyFraming(http.Request().Method(), http.Response().StatusCode(), http.Response()) ==
+            bfChunked;
+        transfer.phaseCount = 0;
+        if (chunked && transfer.chunked && transfer.endPending) {
+            transfer.endPending = false;  // the next chunk of the same body
+            return;
+        }
+        postEnd();
+        transfer.chunked = chunked;
+        transfer.bytes = 0;
+        postedCount = 0;
+        state.SetTotalBytes(chunked ? 0 : total);
+        state.SetBytesSoFar(0);
+        frontEnd.PostProgress(pkBegin, state.TotalBytes());
+    };
+    http.OnWork = [&](TIdComponent&, TWorkMode mode, std::int64_t count) {
+        if (mode != wmRead) return;
+        transfer.bytes += count - transfer.phaseCount;
+        transfer.phaseCount = count;
+        state.SetBytesSoFar(transfer.bytes);
         // At most one progress notification waits in the front end's queue; its handler reads
         // the latest count, so nothing is lost by not posting the others.
         if (state.ClaimProgressPost()) {
-            postedCount = count;
-            frontEnd.PostProgress(pkProgress, count);
+            postedCount = transfer.bytes;
+            frontEnd.PostProgress(pkProgress, transfer.bytes);
         }
         if (!Proceed(jbMediaProgress)) throw EIdNotConnected();
     };
-    made->OnWorkEnd = [this](TIdComponent&, TWorkMode mode) {
-        if (mode != wmRead) return;
-        // The last count the front end sees is the count written, also when the last progress
-        // was not posted because one was still waiting.
-        const std::int64_t bytes = state.BytesSoFar();
-        if (bytes != postedCount) {
-            static_cast<void>(state.ClaimProgressPost());
-            postedCount = bytes;
-            frontEnd.PostProgress(pkProgress, bytes);
-        }
-        frontEnd.PostProgress(pkEnd, 0);
+    http.OnWorkEnd = [&](TIdComponent&, TWorkMode mode) {
+        if (mode == wmRead) transfer.endPending = true;
     };
 
     ScopedHTTP client(owner, std::move(made));
     TIdFileStream file(WorkPath(std::string(kMediaFileStem) + state.FileExtension()), fmCreate);
+    // The last count the front end sees is what the work file holds: bytes that came after the
+    // last read's report (a server that closed early), or none after an error answer's body.
+    const auto finishTransfer = [&] {
+        if (!transfer.endPending) return;
+        const std::int64_t written = file.Size();
+        if (written != postedCount) {
+            state.SetBytesSoFar(written);
+            static_cast<void>(state.ClaimProgressPost());
+            postedCount = written;
+            frontEnd.PostProgress(pkProgress, written);
+        }
+        postEnd();
+    };
     if (!Proceed(jbMediaClientMade)) return EndAborted();
     try {
         client->Get(address, file);
     } catch (const std::exception& e) {
+        finishTransfer();
         state.SetStatus(jsAborted);
-        state.SetErrorText(abortRequested.load() ? kAbortedByUserText : std::string_view(e.what()));
+        state.SetErrorText(FailureText(e, address));
         return;
     }
+    finishTransfer();
     // An abort that came with the last byte still ends the job as aborted.
     if (!Proceed(jbAfterMedia)) EndAborted();
 }

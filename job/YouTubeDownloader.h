@@ -42,6 +42,8 @@ inline constexpr std::string_view kPreviewFileName = "default.jpg";
 inline constexpr std::string_view kMediaFileStem = "video.";
 // ErrorText of a job the user aborted.
 inline constexpr std::string_view kAbortedByUserText = "Stopped by the user.";
+// ErrorText of a fetch whose address the client cannot use, followed by the address.
+inline constexpr std::string_view kUnsupportedAddressText = "Unsupported address: ";
 
 // The moments between two steps of a job, where the worker looks for an abort. Tests stop the
 // worker at each of them (SetStepHook).

@@ -1,0 +1,336 @@
+// The download worker end to end: the substitute lookup service or a scripted lookup, real nginx
+// for the preview and media, and a front end with an event loop of its own.
+
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "job/YouTubeDownloader.h"
+#include "support/HttpAnswers.h"
+#include "support/LookupService.h"
+#include "support/NginxServer.h"
+#include "support/TestData.h"
+#include "support/ThreadProbe.h"
+#include "JobHarness.h"
+
+using namespace tarnwick;
+using namespace tarnwick::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kAddress = "http://www.youtube.com/watch?v=abc&feature=related";
+
+std::string NginxConfig() {
+    return "    location = /preview-moved { return 302 /preview.jpg; }\n"
+           "    location = /media-moved { return 301 /media.flv; }\n"
+           "    location = /loop { return 302 /loop; }\n";
+}
+
+class Job {
+public:
+    Job(TJobSettings settings) : frontEnd(state), worker(std::move(settings), state, frontEnd, owner) {}
+    // Runs to the end; false when the job did not end in time (a lost abort).
+    bool Run() {
+        worker.Start();
+        for (int i = 0; i < 600 && !worker.Finished(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!worker.Finished()) return false;
+        worker.Join();
+        return true;
+    }
+    std::string Log() const {
+        std::string text;
+        for (const std::string& line : frontEnd.Lines()) text += line + "\n";
+        return text;
+    }
+
+    TComponent owner;
+    TJobState state;
+    TestFrontEnd frontEnd;
+    TYouTubeDownloader worker;
+};
+
+class DownloaderTest : public ::testing::Test {
+protected:
+    DownloaderTest() : nginx_(NginxConfig()) {
+        char pattern[] = "/tmp/tarnwick-job-XXXXXX";
+        if (::mkdtemp(pattern)) work_ = pattern;
+        nginx_.WriteFile("preview.jpg", 1000);
+        nginx_.WriteFile("media.flv", 300000);
+    }
+    ~DownloaderTest() override {
+        std::error_code ignored;
+        fs::remove_all(work_, ignored);
+    }
+
+    TJobSettings Settings(std::uint16_t lookupPort) const {
+        TJobSettings s;
+        s.pageAddress = kAddress;
+        s.workDirectory = work_.string();
+        s.lookup = {"127.0.0.1", std::to_string(lookupPort)};
+        return s;
+    }
+    std::string Record(const std::string& preview, const std::string& url,
+                       const std::string& names = "filename=clip|fileext=flv") const {
+        return "author=A|title=T|length=1:00|size=1 MB|" + names + "|preview=" + preview +
+               "|url=" + url;
+    }
+    std::string Url(const std::string& path) const { return nginx_.BaseUrl() + path; }
+    std::string WorkFile(const std::string& name) const { return ReadWholeFile(work_ / name); }
+
+    NginxServer nginx_;
+    fs::path work_;
+};
+
+}  // namespace
+
+TEST_F(DownloaderTest, CompletedJobThroughTheLookupService) {
+    CatalogueEntry entry;
+    entry.address = kAddress;
+    entry.author = "Ann";
+    entry.title = "A title";
+    entry.length = "3:07";
+    entry.size = "1.2 MB";
+    entry.filename = "a-title";
+    entry.preview = "\xff\xd8\xff\xe0 preview";
+    entry.media = PatternText(1 << 20);
+    LookupService service({entry});
+    Job job(Settings(service.Port()));
+    ASSERT_TRUE(job.Run());
+
+    EXPECT_EQ(job.state.Status(), jsCompleted) << job.state.ErrorText();
+    EXPECT_EQ(job.state.ErrorText(), "");
+    EXPECT_EQ(job.state.FileName(), "a-title");
+    EXPECT_EQ(job.state.FileExtension(), "flv");
+    EXPECT_TRUE(job.state.PreviewPresent());
+    EXPECT_EQ(job.state.TotalBytes(), 1 << 20);
+    EXPECT_EQ(WorkFile("default.jpg"), entry.preview);
+    EXPECT_TRUE(WorkFile("video.flv") == entry.media);
+    EXPECT_EQ(job.owner.ComponentCount(), 0u);
+
+    // Description first, then begin, progress, end, and the finish last; the last count is the
+    // size, and progress is coalesced (a 32 KiB block each would be 32 lines).
+    const std::vector<std::string> lines = job.frontEnd.Lines();
+    ASSERT_GE(lines.size(), 5u) << job.Log();
+    EXPECT_EQ(lines[0], "description   Ann|  A title|  3:07|  1.2 MB");
+    EXPECT_EQ(lines[1], "begin 1048576");
+    EXPECT_EQ(lines[lines.size() - 3], "progress 1048576") << job.Log();
+    EXPECT_EQ(lines[lines.size() - 2], "end");
+    EXPECT_EQ(lines.back(), "finish 1");
+    for (std::size_t i = 2; i + 2 < lines.size(); ++i)
+        EXPECT_TRUE(lines[i].starts_with("progress ")) << job.Log();
+}
+
+TEST_F(DownloaderTest, UnavailableVideoCreatesNoClientAndTouchesNoFile) {
+    LoopbackPeer lookup(AnswerLookup("error=1"));
+    Job job(Settings(lookup.Port()));
+    std::vector<TJobStep> steps;
+    job.worker.SetStepHook([&](TJobStep step) { steps.push_back(step); });
+    ASSERT_TRUE(job.Run());
+    EXPECT_EQ(job.state.Status(), jsUnavailable);
+    EXPECT_EQ(steps, (std::vector<TJobStep>{jbBeforeLookup, jbLookupClientMade, jbAfterLookup}));
+    EXPECT_TRUE(fs::is_empty(work_));
+    EXPECT_EQ(job.Log(), "finish 2\n");
+}
+
+// Each case: the record's preview and media addresses, and what the job ends with.
+TEST_F(DownloaderTest, FetchOutcomes) {
+    struct Case {
+        const char* name;
+        std::string preview, url;
+        TJobStatus status;
+        bool previewPresent;
+        std::size_t mediaBytes;
+        const char* errorPart;
+    };
+    const Case cases[] = {
+        {"plain", Url("/preview.jpg"), Url("/media.flv"), jsCompleted, true, 300000, ""},
+        {"preview redirect not followed", Url("/preview-moved"), Url("/media.flv"), jsCompleted,
+         false, 300000, "302"},
+        {"media redirect followed", Url("/preview.jpg"), Url("/media-moved"), jsCompleted, true,
+         300000, ""},
+        {"media 404", Url("/preview.jpg"), Url("/missing.flv"), jsAborted, true, 0, "404"},
+        {"redirects past the limit", Url("/preview.jpg"), Url("/loop"), jsAborted, true, 0, "302"},
+        {"addresses not absolute", "preview.jpg", "ftp://127.0.0.1/media.flv", jsAborted, false, 0,
+         ""},
+        {"empty addresses", "", "", jsAborted, false, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoopbackPeer lookup(AnswerLookup(Record(c.preview, c.url)));
+        Job job(Settings(lookup.Port()));
+        ASSERT_TRUE(job.Run());
+        EXPECT_EQ(job.state.Status(), c.status);
+        EXPECT_EQ(job.state.PreviewPresent(), c.previewPresent);
+        EXPECT_EQ(WorkFile("video.flv").size(), c.mediaBytes);
+        if (c.status != jsCompleted) {
+            EXPECT_NE(job.state.ErrorText(), "");
+        }
+        EXPECT_NE(job.state.ErrorText().find(c.errorPart), std::string::npos)
+            << job.state.ErrorText();
+        EXPECT_EQ(job.owner.ComponentCount(), 0u);
+        EXPECT_TRUE(job.Log().ends_with("finish " + std::to_string(c.status) + "\n"));
+    }
+}
+
+TEST_F(DownloaderTest, ServerClosingEarlyKeepsTheBytesThatCame) {
+    CatalogueEntry entry;
+    entry.address = kAddress;
+    entry.media = PatternText(200000);
+    entry.extra = {{"close_after", "70000"}};
+    LookupService service({entry});
+    Job job(Settings(service.Port()));
+    ASSERT_TRUE(job.Run());
+    EXPECT_EQ(job.state.Status(), jsAborted);
+    EXPECT_EQ(WorkFile("video.flv"), entry.media.substr(0, 70000));
+    EXPECT_EQ(job.state.TotalBytes(), 200000);
+    // The bytes after the last full block count too.
+    EXPECT_TRUE(job.Log().ends_with("progress 70000\nend\nfinish 3\n")) << job.Log();
+}
+
+TEST_F(DownloaderTest, WorkFilesThatCannotBeMadeEndTheJobAborted) {
+    LoopbackPeer lookup(AnswerLookup(Record(Url("/preview.jpg"), Url("/media.flv"))));
+    // A directory in the way of the file stops root as well as anyone.
+    for (const char* blocked : {"default.jpg", "video.flv"}) {
+        SCOPED_TRACE(blocked);
+        fs::remove_all(work_);
+        fs::create_directories(work_ / blocked);
+        Job job(Settings(lookup.Port()));
+        ASSERT_TRUE(job.Run());
+        EXPECT_EQ(job.state.Status(), jsAborted);
+        EXPECT_NE(job.state.ErrorText().find(blocked), std::string::npos) << job.state.ErrorText();
+        EXPECT_EQ(job.owner.ComponentCount(), 0u);
+        EXPECT_TRUE(job.Log().ends_with("finish 3\n"));
+    }
+}
+
+TEST_F(DownloaderTest, HostileNamesNeverLeaveTheWorkDirectory) {
+    LoopbackPeer lookup(AnswerLookup(Record(Url("/preview.jpg"), Url("/media.flv"),
+                                            "filename=../../.bashrc|fileext=flv/../../x")));
+    fs::create_directories(work_ / "deep");
+    TJobSettings settings = Settings(lookup.Port());
+    settings.workDirectory = (work_ / "deep").string();
+    Job job(settings);
+    ASSERT_TRUE(job.Run());
+    EXPECT_EQ(job.state.Status(), jsCompleted);
+    EXPECT_EQ(job.state.FileName(), "___.._.bashrc");
+    EXPECT_EQ(job.state.FileExtension(), "flvx");
+    EXPECT_EQ(WorkFile("deep/video.flvx").size(), 300000u);
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(work_))
+        found.push_back(fs::relative(entry.path(), work_).string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"deep", "deep/default.jpg", "deep/video.flvx"}));
+}
+
+// An abort while the worker stands at each step boundary: status 3, and no media request after
+// it. The media server is a scripted peer, so every request that reaches it is counted.
+TEST_F(DownloaderTest, AbortAtEveryStepBoundary) {
+    const std::string media = PatternText(100000);
+    LoopbackPeer server(ServeAlways(Ok(media)));
+    const std::string base = "http://127.0.0.1:" + server.PortText();
+    LoopbackPeer lookup(AnswerLookup(Record(base + "/preview.jpg", base + "/media.flv")));
+    for (const TJobStep step :
+         {jbBeforeLookup, jbLookupClientMade, jbAfterLookup, jbAfterDescription,
+          jbPreviewClientMade, jbAfterPreview, jbMediaClientMade, jbMediaProgress, jbAfterMedia}) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        const int requestsBefore = server.Accepted();
+        Job job(Settings(lookup.Port()));
+        StepGate gate(step);
+        job.worker.SetStepHook(gate.Hook());
+        job.worker.Start();
+        ASSERT_TRUE(gate.WaitReached());
+        job.worker.Abort();
+        gate.Release();
+        ASSERT_TRUE(job.Run());
+        EXPECT_EQ(job.state.Status(), jsAborted);
+        EXPECT_EQ(job.state.ErrorText(), kAbortedByUserText);
+        EXPECT_EQ(job.owner.ComponentCount(), 0u);
+        // The preview's connection is the first, the media's the second.
+        const int requests = server.Accepted() - requestsBefore;
+        EXPECT_EQ(requests, step >= jbMediaProgress ? 2 : step >= jbAfterPreview ? 1 : 0);
+        EXPECT_LT(WorkFile("video.flv").size(), step >= jbAfterMedia ? 100001u : 100000u);
+    }
+}
+
+// The abort while the worker is blocked: in a lookup the service never answers, in a preview
+// the server never answers, in a media transfer that trickles. The latency printed is the time
+// from Abort to the end of the job.
+TEST_F(DownloaderTest, AbortWhileBlocked) {
+    // Accepts, reads, never answers; the client's close ends it.
+    LoopbackPeer silent([](PeerConnection& c) { c.ReceiveAll(); });
+    const std::string silentBase = "http://127.0.0.1:" + silent.PortText();
+    CatalogueEntry entry;
+    entry.address = kAddress;
+    entry.preview = "x";
+    entry.media = PatternText(1 << 20);
+    entry.extra = {{"rate", "100000"}};
+    LookupService service({entry});
+    LoopbackPeer previewStall(AnswerLookup(Record(silentBase + "/p.jpg", Url("/media.flv"))));
+
+    struct Case {
+        const char* name;
+        std::uint16_t lookupPort;
+        std::vector<long> calls;
+    };
+    const Case cases[] = {{"lookup", silent.Port(), ReceiveCalls()},
+                          {"preview", previewStall.Port(), WaitCalls()},
+                          {"media", service.Port(), WaitCalls()}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Job job(Settings(c.lookupPort));
+        std::atomic<int> tid{0};
+        job.worker.SetStepHook([&](TJobStep step) {
+            if (step == jbBeforeLookup) tid = CurrentThreadId();
+        });
+        job.worker.Start();
+        // Blocked inside the step, not merely between two.
+        if (std::string(c.name) == "media")
+            for (int i = 0; i < 400 && job.state.BytesSoFar() == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (tid.load() == 0) std::this_thread::yield();
+        ASSERT_TRUE(WaitUntilBlockedIn(tid.load(), c.calls)) << job.Log();
+        const auto start = std::chrono::steady_clock::now();
+        job.worker.Abort();
+        while (!job.worker.Finished()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        std::printf("abort while blocked in the %s: %.2f ms\n", c.name, us.count() / 1000.0);
+        ASSERT_TRUE(job.Run());
+        EXPECT_EQ(job.state.Status(), jsAborted);
+        EXPECT_EQ(job.owner.ComponentCount(), 0u);
+        EXPECT_LT(WorkFile("video.flv").size(), entry.media.size());
+    }
+}
+
+// The abort lands at a different block of the media transfer each round; every round ends
+// aborted, with the clients gone.
+TEST_F(DownloaderTest, AbortDuringTheMediaTransferRepeatedly) {
+    CatalogueEntry entry;
+    entry.address = kAddress;
+    entry.media = PatternText(512 * 1024);
+    LookupService service({entry});
+    for (int round = 0; round < 200; ++round) {
+        Job job(Settings(service.Port()));
+        StepGate gate(jbMediaProgress, 1 + round % 12);
+        job.worker.SetStepHook(gate.Hook());
+        job.worker.Start();
+        ASSERT_TRUE(gate.WaitReached()) << "round " << round;
+        job.worker.Abort();
+        gate.Release();
+        ASSERT_TRUE(job.Run()) << "round " << round;
+        ASSERT_EQ(job.state.Status(), jsAborted) << "round " << round;
+        ASSERT_EQ(job.owner.ComponentCount(), 0u);
+        ASSERT_TRUE(job.Log().ends_with("end\nfinish 3\n")) << job.Log();
+    }
+}

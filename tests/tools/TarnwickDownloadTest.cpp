@@ -1,0 +1,138 @@
+// The tarnwick-download tool as a black box, against the substitute lookup service.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/LookupService.h"
+#include "support/TestData.h"
+
+using namespace tarnwick::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kAddress = "http://www.youtube.com/watch?v=abc";
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class TarnwickDownloadTool : public ::testing::Test {
+protected:
+    TarnwickDownloadTool() {
+        char pattern[] = "/tmp/tarnwick-download-tool-XXXXXX";
+        if (::mkdtemp(pattern)) work_ = pattern;
+    }
+    ~TarnwickDownloadTool() override {
+        std::error_code ignored;
+        fs::remove_all(work_, ignored);
+    }
+    static CatalogueEntry Entry(std::size_t size) {
+        CatalogueEntry e;
+        e.address = kAddress;
+        e.author = "Ann";
+        e.title = "A title";
+        e.length = "3:07";
+        e.size = "3 MB";
+        e.filename = "clip";
+        e.media = PatternText(size);
+        return e;
+    }
+    std::vector<std::string> Args(const LookupService& service) const {
+        return {"--lookup", "127.0.0.1:" + service.PortText(), "--format", "0", "--work-dir",
+                work_.string(), kAddress};
+    }
+
+    fs::path work_;
+};
+
+}  // namespace
+
+TEST_F(TarnwickDownloadTool, CompletedJobPrintsWhatTheWindowShows) {
+    // A known total gives one line per whole percent; without one (chunked), one per MiB.
+    for (const bool chunked : {false, true}) {
+        SCOPED_TRACE(chunked ? "chunked" : "with length");
+        CatalogueEntry entry = Entry(3 * 1024 * 1024);
+        if (chunked) entry.extra = {{"chunked", "1"}};
+        LookupService service({entry});
+        const ProgramRun run = RunProgram(TARNWICK_DOWNLOAD_TOOL, Args(service));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const std::vector<std::string> lines = Lines(run.out);
+        ASSERT_GE(lines.size(), 7u) << run.out;
+        EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5),
+                  (std::vector<std::string>{"author: Ann", "title: A title", "duration: 3:07",
+                                            "size: 3 MB", "Download started."}));
+        const std::size_t progress = lines.size() - 6;
+        EXPECT_LE(progress, chunked ? 5u : 101u) << run.out;
+        for (std::size_t i = 5; i + 1 < lines.size(); ++i)
+            EXPECT_TRUE(lines[i].starts_with("clip.flv \xe2\x80\x94 ")) << lines[i];
+        EXPECT_EQ(lines[lines.size() - 2],
+                  chunked ? "clip.flv \xe2\x80\x94 3072 Kb of 0 Kb"
+                          : "clip.flv \xe2\x80\x94 3072 Kb of 3072 Kb");
+        EXPECT_EQ(lines.back(), "Download is completed.");
+        EXPECT_TRUE(ReadWholeFile(work_ / "video.flv") == entry.media);
+    }
+}
+
+TEST_F(TarnwickDownloadTool, OutcomesAndExitStatus) {
+    LookupService service({Entry(1000)});
+    const std::string lookup = "127.0.0.1:" + service.PortText();
+    const ProgramRun unavailable =
+        RunProgram(TARNWICK_DOWNLOAD_TOOL, {"--lookup", lookup, "--work-dir", work_.string(), "x"});
+    EXPECT_EQ(unavailable.status, 1);
+    EXPECT_EQ(unavailable.out, "Video file is unavailable.\n");
+
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"--site", "0", kAddress},
+        {"--site", "6", kAddress},
+        {"--format", "8", kAddress},
+        {"--quality", "-1", kAddress},
+        {"--lookup", "127.0.0.1", kAddress},
+        {"--lookup", ":80", kAddress},
+        {"--work-dir"},
+        {"--bogus", kAddress},
+        {kAddress, "extra"},
+    };
+    for (const auto& args : wrong) {
+        const ProgramRun run = RunProgram(TARNWICK_DOWNLOAD_TOOL, args);
+        EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(run.err.starts_with("usage: tarnwick-download")) << run.err;
+    }
+}
+
+TEST_F(TarnwickDownloadTool, SignalsAbortTheJob) {
+    CatalogueEntry entry = Entry(4 * 1024 * 1024);
+    entry.extra = {{"rate", "500000"}};
+    LookupService service({entry});
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        std::vector<std::string> argv = Args(service);
+        argv.insert(argv.begin(), TARNWICK_DOWNLOAD_TOOL);
+        ChildProcess tool(argv);
+        // Mid-transfer: once a progress line is out.
+        for (;;) {
+            const auto line = tool.ReadLine();
+            ASSERT_TRUE(line) << tool.Output();
+            if (line->starts_with("clip.flv")) break;
+        }
+        ::kill(tool.Pid(), signal);
+        EXPECT_EQ(tool.Wait(), 1);
+        EXPECT_TRUE(tool.Output().ends_with("Download aborted.\n")) << tool.Output();
+        EXPECT_EQ(tool.ErrorOutput(), "reason: Stopped by the user.\n");
+        EXPECT_LT(fs::file_size(work_ / "video.flv"), entry.media.size());
+    }
+}
