@@ -259,6 +259,7 @@ TProcessExit TConverterProcess::Wait(const std::function<void(std::string_view)>
     }
     CloseFd(outputFd_);
     CloseFd(progressFd_);
+    if (output_.size() > kOutputLimit) output_.erase(0, output_.size() - kOutputLimit);
     return exit;
 }
 

@@ -68,7 +68,8 @@ public:
     // Any thread, any moment (also before Start): the process is killed; Wait returns.
     void Stop() noexcept;
 
-    // The last kOutputLimit bytes of standard output and error together.
+    // Standard output and error together; after Wait, their last kOutputLimit bytes (during
+    // Wait up to twice that).
     const std::string& Output() const noexcept { return output_; }
     // The last line of Output() that holds more than blanks; empty when none.
     std::string LastOutputLine() const;
