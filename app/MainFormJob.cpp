@@ -20,6 +20,7 @@
 #include "http/IdCustomHTTP.h"
 #include "job/ConversionTable.h"
 #include "job/ConvertAndDeliver.h"
+#include "job/StatusTexts.h"
 #include "job/WorkArea.h"
 #include "job/YouTubeDownloader.h"
 
@@ -31,15 +32,6 @@ using namespace WindowTexts;
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 QString Text(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
-
-const char* StatusText(TJobStatus status) {
-    switch (status) {
-        case jsCompleted: return DownloadCompleted;
-        case jsUnavailable: return VideoUnavailable;
-        case jsAborted: break;
-    }
-    return DownloadAborted;
-}
 
 }  // namespace
 
@@ -107,17 +99,17 @@ void TMainForm::HandleProgressNotification(TProgressKind kind, std::int64_t) {
     switch (kind) {
         case pkBegin:
             ShowPreview();
-            ShowStatus(Text(DownloadStarted));
+            ShowStatus(Text(kDownloadStartedText));
             statusBand_->BeginTransfer(jobState_.TotalBytes(), now);
             break;
         case pkProgress: {
-            // Formatted from the latest counts: notifications are coalesced, none is lost.
-            const std::int64_t bytes = jobState_.BytesSoFar();
-            const std::string extension = jobState_.FileExtension();
-            ShowStatus(ProgressLine(jobState_.FileName(), DeliveredExtensionText(extension, settings_.formatIndex),
-                                    bytes, jobState_.TotalBytes()));
-            statusBand_->ShowTransfer(bytes, now);
+            // Taken before the count is read: a count stored after the read is posted again.
+            // Formatted from the latest counts, so the coalesced notifications lose nothing.
             jobState_.ProgressHandled();
+            const std::int64_t bytes = jobState_.BytesSoFar();
+            ShowStatus(ProgressLine(jobState_.FileName(), jobState_.FileExtension(), settings_.formatIndex, bytes,
+                                    jobState_.TotalBytes()));
+            statusBand_->ShowTransfer(bytes, now);
             break;
         }
         default:
@@ -140,7 +132,7 @@ void TMainForm::FinishJob() {
     TJobStatus status = jobState_.Status();
     // An Abort pressed while the worker was finishing still counts: nothing is converted.
     if (abortPressed_) status = jsAborted;
-    ShowStatus(Text(StatusText(status)));
+    ShowStatus(Text(JobStatusText(status)));
     messagePanel_->setToolTip(DisplayText(jobState_.ErrorText()));
     statusBand_->ClearProgress();
     if (status == jsCompleted)

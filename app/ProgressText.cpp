@@ -1,29 +1,15 @@
 #include "app/ProgressText.h"
 
 #include "app/DisplayText.h"
-#include "job/ConversionTable.h"
+#include "job/StatusTexts.h"
 
 namespace tarnwick {
 
-std::int64_t RoundedKb(std::int64_t bytes) noexcept {
-    if (bytes <= 0) return 0;
-    const std::int64_t whole = bytes / 1024;
-    const std::int64_t rest = bytes % 1024;
-    if (rest > 512 || (rest == 512 && whole % 2 == 1)) return whole + 1;
-    return whole;
-}
-
-std::string_view DeliveredExtensionText(std::string_view fileExtension, std::int32_t format) {
-    if (IsHighDefinitionCase(fileExtension, format)) return "avi (HD)";
-    if (format == 0) return fileExtension;
-    return TargetExtension(format);
-}
-
-QString ProgressLine(std::string_view fileName, std::string_view extensionText, std::int64_t bytesSoFar,
-                     std::int64_t totalBytes) {
-    return DisplayText(fileName) + QLatin1Char('.') + DisplayText(extensionText) + QString::fromUtf8(" — ") +
-           QString::number(RoundedKb(bytesSoFar)) + QStringLiteral(" Kb of ") + QString::number(RoundedKb(totalBytes)) +
-           QStringLiteral(" Kb");
+QString ProgressLine(std::string_view fileName, std::string_view fileExtension, std::int32_t format,
+                     std::int64_t bytesSoFar, std::int64_t totalBytes) {
+    // Decoded apart: a name that is not UTF-8 must not turn the em dash into Windows-1252.
+    return DisplayText(fileName) +
+           QString::fromStdString(ProgressLineText({}, fileExtension, format, bytesSoFar, totalBytes));
 }
 
 QString RateText(double bytesPerSecond) {

@@ -14,12 +14,6 @@ inline constexpr char ExampleHint[] = "This is the video URL for example";
 inline constexpr char Download[] = "Download";
 inline constexpr char Abort[] = "Abort";
 
-// The status line during and after a job (the conversion's texts are the job layer's).
-inline constexpr char DownloadStarted[] = "Download started.";
-inline constexpr char DownloadCompleted[] = "Download is completed.";
-inline constexpr char VideoUnavailable[] = "Video file is unavailable.";
-inline constexpr char DownloadAborted[] = "Download aborted.";
-
 // The maker's pages.
 inline constexpr char HomePage[] = "https://tarnwick.example/";
 inline constexpr char HomePageShort[] = "tarnwick.example";

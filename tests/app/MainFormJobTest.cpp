@@ -14,6 +14,7 @@
 #include "MainFormFixture.h"
 #include "app/ProgressText.h"
 #include "app/StatusBand.h"
+#include "job/StatusTexts.h"
 #include "support/LookupService.h"
 #include "support/LoopbackPeer.h"
 #include "support/TestData.h"

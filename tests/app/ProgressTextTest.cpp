@@ -9,37 +9,38 @@
 using namespace tarnwick;
 using namespace std::chrono_literals;
 
-TEST(ProgressText, KbCountsRoundHalvesToEven) {
-    const std::pair<std::int64_t, std::int64_t> cases[] = {
-        {0, 0},       {511, 0},     {512, 0},          {513, 1},          {1024, 1},
-        {1536, 2},    {2560, 2},    {2561, 3},         {3584, 4},         {-5, 0},
-        // 64-bit: a 5 GiB video and a half above it.
-        {5LL << 30, 5LL << 20},     {(5LL << 30) + 512, 5LL << 20},       {(5LL << 30) + 1536, (5LL << 20) + 2},
-    };
-    for (const auto& [bytes, kb] : cases) EXPECT_EQ(RoundedKb(bytes), kb) << bytes;
-}
-
-TEST(ProgressText, ExtensionNamesTheDeliveredFile) {
+TEST(ProgressText, LineNamesTheDeliveredFileAndRoundsKbHalvesToEven) {
     struct Case {
-        const char* download;
+        const char* extension;
         int format;
-        const char* shown;
+        std::int64_t bytes, total;
+        const char* line;
     };
     const Case cases[] = {
-        {"flv", 0, "flv"},      {"webm", 0, "webm"},  {"flv", 6, "avi"}, {"flv", 1, "mov"},
-        {"flv", 7, "mp3"},      {"mp4", 6, "avi (HD)"}, {"mp4", 2, "mp4"}, {"mp4", 0, "mp4"},
-        {"mp4", 1, "mov"},      {"MP4", 6, "avi"},
+        {"flv", 6, 1536, 2560, "clip.avi \u2014 2 Kb of 2 Kb"},
+        {"flv", 6, 3584, 513, "clip.avi \u2014 4 Kb of 1 Kb"},
+        {"flv", 6, 512, 0, "clip.avi \u2014 0 Kb of 0 Kb"},
+        {"flv", 0, 1024, 70000, "clip.flv \u2014 1 Kb of 68 Kb"},
+        {"webm", 0, 0, 0, "clip.webm \u2014 0 Kb of 0 Kb"},
+        {"flv", 1, 0, 0, "clip.mov \u2014 0 Kb of 0 Kb"},
+        {"flv", 7, 0, 0, "clip.mp3 \u2014 0 Kb of 0 Kb"},
+        {"mp4", 6, 0, 0, "clip.avi (HD) \u2014 0 Kb of 0 Kb"},
+        {"mp4", 2, 0, 0, "clip.mp4 \u2014 0 Kb of 0 Kb"},
+        {"mp4", 1, 0, 0, "clip.mov \u2014 0 Kb of 0 Kb"},
+        {"mp4", 0, 0, 0, "clip.mp4 \u2014 0 Kb of 0 Kb"},
+        {"flv", 6, (5LL << 30) + 512, (5LL << 30) + 1536, "clip.avi \u2014 5242880 Kb of 5242882 Kb"},
     };
-    for (const Case& c : cases) EXPECT_EQ(DeliveredExtensionText(c.download, c.format), c.shown) << c.download << " " << c.format;
+    for (const Case& c : cases)
+        EXPECT_EQ(ProgressLine("clip", c.extension, c.format, c.bytes, c.total), QString::fromUtf8(c.line))
+            << c.extension << " " << c.format << " " << c.bytes;
 }
 
 TEST(ProgressText, LineReadsNameExtensionAndCounts) {
-    EXPECT_EQ(ProgressLine("clip", "avi", 1536, 10240), QString::fromUtf8("clip.avi \u2014 2 Kb of 10 Kb"));
-    EXPECT_EQ(ProgressLine("clip", "flv", 70000, 0), QString::fromUtf8("clip.flv \u2014 68 Kb of 0 Kb"));
-    EXPECT_EQ(ProgressLine("big", "avi (HD)", 6LL << 30, 7LL << 30),
+    EXPECT_EQ(ProgressLine("clip", "flv", 6, 1536, 10240), QString::fromUtf8("clip.avi \u2014 2 Kb of 10 Kb"));
+    EXPECT_EQ(ProgressLine("big", "mp4", 6, 6LL << 30, 7LL << 30),
               QString::fromUtf8("big.avi (HD) \u2014 6291456 Kb of 7340032 Kb"));
-    // A name that is not UTF-8 reads as Windows-1252, as the description does.
-    EXPECT_EQ(ProgressLine("caf\xe9", "avi", 0, 0), QString::fromUtf8("caf\u00e9.avi \u2014 0 Kb of 0 Kb"));
+    // A name that is not UTF-8 reads as Windows-1252, as the description does, and the dash stays.
+    EXPECT_EQ(ProgressLine("caf\xe9", "flv", 0, 0, 0), QString::fromUtf8("caf\u00e9.flv \u2014 0 Kb of 0 Kb"));
 }
 
 TEST(ProgressText, SpeedAndTimeLeft) {
