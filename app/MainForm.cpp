@@ -325,6 +325,8 @@ void TMainForm::BuildStatusBand() {
     statusBand_ = new TStatusBand(this, QRect(0, StatusTop, ClientWidth, 20));
     messagePanel_ = Panel(statusBand_, "MessagePanel", QRect(8, 0, 561, 20), QString(), Qt::AlignLeft);
     messagePanel_->setIndent(0);
+    // Its hint carries the job's reasons, which quote servers and file names: plain text too.
+    messagePanel_->installEventFilter(new TPlainTextHint(messagePanel_));
     // The speed sits above the status line at the band's right end.
     statusBand_->findChild<QLabel*>(QStringLiteral("SpeedPanel"))->raise();
 }
