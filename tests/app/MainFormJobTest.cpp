@@ -270,6 +270,25 @@ TEST_F(WindowJob, AbortEndsTheJobAtEachMoment) {
         EXPECT_EQ(Status(), "Download aborted.");
         ExpectIdleAgain();
     }
+    // The preview: a picture server that takes the request and never answers.
+    {
+        LoopbackPeer silent([](PeerConnection& connection) { connection.WaitForClose(std::chrono::seconds(30)); });
+        const std::string record = "author=Ann|title=t|length=0:02|size=s|filename=clip|fileext=flv|preview=http://127.0.0.1:" +
+                                   silent.PortText() + "/p.jpg|url=http://127.0.0.1:" + silent.PortText() + "/clip.flv";
+        LoopbackPeer lookup([&](PeerConnection& connection) {
+            connection.ReceiveUntil("\r\n\r\n");
+            connection.Send("HTTP/1.1 302 Found\r\nFile-Content: " + record + "\r\nContent-Length: 0\r\n\r\n");
+            connection.Close();
+        });
+        StartJob(lookup.PortText());
+        ASSERT_TRUE(Until([&] { return silent.Accepted() == 1; }, 10000)) << Trace();
+        EXPECT_EQ(Find<QLabel>("AuthorPanel").text(), "  Ann");
+        QTest::mouseClick(&Find<QPushButton>("DownloadButton"), Qt::LeftButton);
+        ASSERT_TRUE(Until([&] { return Idle(); }, 5000)) << Trace();
+        EXPECT_EQ(Status(), "Download aborted.");
+        ExpectIdleAgain();
+        EXPECT_EQ(silent.Accepted(), 1) << "no media request after the abort";
+    }
     // The transfer.
     {
         LookupService service({Entry(Samples().flv)});
