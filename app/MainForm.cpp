@@ -164,6 +164,8 @@ TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> deskt
     SetStartupDefaults(places);
     ConnectHandlers();
 
+    progressTimer_.setSingleShot(true);
+    connect(&progressTimer_, &QTimer::timeout, this, &TMainForm::ShowProgress);
     jobHandOver_ = std::make_unique<TJobHandOver>(
         *this, [this](const std::array<std::string, 4>& texts) { ShowDescription(texts); }, [this] { FinishJob(); });
     deliveryHandOver_ = std::make_unique<TDeliveryHandOver>(

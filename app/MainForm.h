@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -96,6 +98,7 @@ private:
     void AbortJob();
     void ShowDescription(const std::array<std::string, 4>& texts);
     void HandleProgressNotification(TProgressKind kind, std::int64_t value);
+    void ShowProgress();
     void ShowPreview();
     void FinishJob();
     void StartDelivery();
@@ -127,6 +130,10 @@ private:
     std::unique_ptr<TDeliveryHandOver> deliveryHandOver_;
     std::unique_ptr<TYouTubeDownloader> worker_;
     std::unique_ptr<TConvertAndDeliver> delivery_;
+    // The progress line is redrawn at most every kProgressInterval: a notification that comes
+    // sooner is shown when this timer fires, and until then the worker posts no other.
+    QTimer progressTimer_;
+    std::chrono::steady_clock::time_point progressShown_{};
     bool jobRunning_ = false;
     bool abortPressed_ = false;
     bool closing_ = false;

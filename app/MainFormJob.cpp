@@ -30,6 +30,9 @@ namespace {
 
 using namespace WindowTexts;
 
+// A line that changes more often than this cannot be read, and redrawing it costs the transfer.
+constexpr std::chrono::milliseconds kProgressInterval{40};
+
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
 QString Text(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
@@ -47,6 +50,8 @@ void TMainForm::PrepareJob() {
     delivery_.reset();
     jobState_.Reset();
     abortPressed_ = false;
+    progressTimer_.stop();
+    progressShown_ = {};
     ClearTemporaryFiles(WorkDirectory());
     notebook1_->setCurrentIndex(0);
     ShowDefaultPicture();
@@ -102,19 +107,30 @@ void TMainForm::HandleProgressNotification(TProgressKind kind, std::int64_t) {
             ShowStatus(Text(kDownloadStartedText));
             statusBand_->BeginTransfer(jobState_.TotalBytes(), now);
             break;
-        case pkProgress: {
-            // Taken before the count is read: a count stored after the read is posted again.
-            // Formatted from the latest counts, so the coalesced notifications lose nothing.
-            jobState_.ProgressHandled();
-            const std::int64_t bytes = jobState_.BytesSoFar();
-            ShowStatus(ProgressLine(jobState_.FileName(), jobState_.FileExtension(), settings_.formatIndex, bytes,
-                                    jobState_.TotalBytes()));
-            statusBand_->ShowTransfer(bytes, now);
+        case pkProgress:
+            if (progressTimer_.isActive()) break;
+            if (now - progressShown_ < kProgressInterval) {
+                progressTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(kProgressInterval - (now - progressShown_)));
+                break;
+            }
+            ShowProgress();
             break;
-        }
         default:
             break;
     }
+}
+
+void TMainForm::ShowProgress() {
+    if (closing_ || !jobRunning_) return;
+    // Taken before the count is read: a count stored after the read is posted again. Formatted
+    // from the latest counts, so the coalesced notifications lose nothing.
+    jobState_.ProgressHandled();
+    const auto now = TTransferMeter::Clock::now();
+    const std::int64_t bytes = jobState_.BytesSoFar();
+    ShowStatus(ProgressLine(jobState_.FileName(), jobState_.FileExtension(), settings_.formatIndex, bytes,
+                            jobState_.TotalBytes()));
+    statusBand_->ShowTransfer(bytes, now);
+    progressShown_ = now;
 }
 
 void TMainForm::ShowPreview() {
@@ -129,6 +145,8 @@ void TMainForm::ShowPreview() {
 
 void TMainForm::FinishJob() {
     if (closing_) return;
+    // The final text is not overwritten by a progress line still waiting for its turn.
+    progressTimer_.stop();
     TJobStatus status = jobState_.Status();
     // An Abort pressed while the worker was finishing still counts: nothing is converted.
     if (abortPressed_) status = jsAborted;
