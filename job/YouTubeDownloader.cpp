@@ -86,8 +86,9 @@ std::string TYouTubeDownloader::Impl::FailureText(const std::exception& failure,
 }
 
 std::string TYouTubeDownloader::Impl::WorkPath(std::string_view name) const {
+    // No work directory means the current one, never the root.
     std::string path = settings.workDirectory;
-    if (path.empty() || path.back() != '/') path += '/';
+    if (!path.empty() && path.back() != '/') path += '/';
     path += name;
     return path;
 }
@@ -104,7 +105,8 @@ std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view n
             throw EIdNotConnected();
     };
     // Limits on a silent server: settings.stallTimeout and settings.connectTimeout (ms, 0 none)
-    // are applied here once the connection offers a stall and a connect limit.
+    // go here, and into the lookup's call in Work, once the connection and the lookup offer a
+    // stall and a connect limit.
     return client;
 }
 
@@ -119,7 +121,11 @@ void TYouTubeDownloader::Impl::Run() {
     } catch (...) {
         state.SetStatus(jsAborted);
     }
-    frontEnd.FinishJob();
+    try {
+        frontEnd.FinishJob();
+    } catch (...) {
+        // The front end's own failure; the thread must still end.
+    }
     finished.store(true);
 }
 
