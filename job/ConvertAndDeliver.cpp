@@ -17,6 +17,7 @@
 #include "job/ConverterProcess.h"
 #include "job/Delivery.h"
 #include "job/JobState.h"
+#include "job/YouTubeDownloader.h"
 
 namespace tarnwick {
 
@@ -114,7 +115,8 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
     // A file left by an earlier job under the output name must never pass for this job's.
     const std::string output = request.workDirectory + "/" + ConvertedFileName(format, extension);
     if (::unlink(output.c_str()) < 0 && errno != ENOENT) {
-        result.reason = "cannot remove the old " + output + ": " + std::strerror(errno);
+        const int error = errno;
+        result.reason = "cannot remove the old " + output + ": " + std::strerror(error);
         return result;
     }
     const std::string program = FindConverter(request.programDirectory);
@@ -138,7 +140,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
     }
 
     if (exit.stopped || stop.load()) {
-        result.reason = "stopped";
+        result.reason = kAbortedByUserText;
     } else if (!exit.started) {
         result.reason = exit.reason;
     } else if (exit.signal != 0) {
@@ -146,7 +148,8 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
                                strsignal(exit.signal));
     } else if (exit.exitCode != 0) {
         result.reason = process.LastOutputLine();
-        if (result.reason.empty()) result.reason = Format("ffmpeg exited with status %d", exit.exitCode);
+        if (result.reason.empty())
+            result.reason = Format("ffmpeg exited with status %d", exit.exitCode);
     } else if (!NonEmptyFile(output)) {
         result.reason = "ffmpeg wrote no output";
     } else {
@@ -159,9 +162,10 @@ TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
                                                   const std::string& destinationName,
                                                   std::string_view savedText) {
     TDeliveryResult result;
-    const TDeliveryOutcome outcome = DeliverFile(source, request.saveDirectory, destinationName, stop);
+    const TDeliveryOutcome outcome =
+        DeliverFile(source, request.saveDirectory, destinationName, stop);
     result.delivered = outcome.delivered;
-    result.reason = outcome.reason;
+    result.reason = outcome.stopped ? std::string(kAbortedByUserText) : outcome.reason;
     if (outcome.delivered) {
         result.statusText = savedText;
         result.destination = request.saveDirectory + "/" + destinationName;

@@ -30,7 +30,8 @@ constexpr int kDrainMilliseconds = 1000;
 
 bool IsExecutableFile(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 void CloseFd(int& fd) noexcept {
@@ -192,7 +193,8 @@ void TConverterProcess::ReadProgress(const std::function<void(std::string_view)>
     std::size_t start = 0;
     for (std::size_t end; (end = progressLine_.find('\n', start)) != std::string::npos;
          start = end + 1) {
-        if (onProgressLine) onProgressLine(std::string_view(progressLine_).substr(start, end - start));
+        if (onProgressLine)
+            onProgressLine(std::string_view(progressLine_).substr(start, end - start));
     }
     progressLine_.erase(0, start);
     // A line never ends: do not keep it without bound.

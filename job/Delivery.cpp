@@ -1,6 +1,7 @@
 #include "job/Delivery.h"
 
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,35 +82,42 @@ bool KernelCopyRefused(int error) {
            error == EPERM || error == EBADF;
 }
 
-// Copies in to out from their current offsets to the end of in. Returns 0, or the errno.
+// Copies in to out from their current offsets to the end of in. Returns 0, or the errno. The
+// kernel copies file to file where it can (copy_file_range within a file system, sendfile across
+// them); read/write is the last resort.
 int CopyContents(int in, int out, const std::atomic<bool>& stop, bool& stopped) {
-    bool kernelCopy = true;
+    enum { kRange, kSendfile, kReadWrite } way = kRange;
     std::vector<char> buffer;
     for (;;) {
         if (stop.load()) {
             stopped = true;
             return ECANCELED;
         }
-        if (kernelCopy) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyBlock, 0);
-            if (n > 0) continue;
-            if (n == 0) return 0;
-            if (errno == EINTR) continue;
-            if (!KernelCopyRefused(errno)) return errno;
-            // The offsets moved with what was copied, so read/write goes on from there.
-            kernelCopy = false;
-            buffer.resize(kReadWriteBlock);
-            continue;
+        ssize_t n;
+        if (way == kRange) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, kCopyBlock, 0);
+        } else if (way == kSendfile) {
+            n = ::sendfile(out, in, nullptr, kCopyBlock);
+        } else {
+            n = ::read(in, buffer.data(), buffer.size());
+            for (ssize_t done = 0; n > 0 && done < n;) {
+                const ssize_t w =
+                    ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+                if (w < 0 && errno == EINTR) continue;
+                if (w < 0) return errno;
+                done += w;
+            }
         }
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
+        if (n > 0) continue;
         if (n == 0) return 0;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0) return errno;
-            done += w;
+        if (errno == EINTR) continue;
+        if (way == kReadWrite || !KernelCopyRefused(errno)) return errno;
+        // The offsets moved with what was copied, so the next way goes on from there.
+        if (way == kRange) {
+            way = kSendfile;
+        } else {
+            way = kReadWrite;
+            buffer.resize(kReadWriteBlock);
         }
     }
 }

@@ -4,10 +4,13 @@
 //
 // The file first appears under a hidden temporary name in the save directory: a hard link to the
 // work file when both directories are on one file system (no byte copied), otherwise a copy made
-// by the kernel (copy_file_range, or read/write where that is refused). It is flushed to disk and
-// only then renamed over the destination, so the destination is at every moment either the file
-// that was there before or the whole new file. On any failure, or a stop, the temporary name is
-// removed and an existing destination stays as it was. The work file is never changed.
+// by the kernel (copy_file_range, or sendfile across file systems; read/write as the last
+// resort). It is flushed to disk and only then renamed over the destination, so the destination
+// is at every moment either the file that was there before or the whole new file. On any
+// failure, or a stop, the temporary name is removed and an existing destination stays as it was.
+// The work file is never changed; but after a linked delivery it is a second name of the
+// delivered file, so it must be removed (ClearTemporaryFiles), never truncated or written into,
+// before the next job makes its work files.
 
 #include <atomic>
 #include <string>

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -51,7 +52,7 @@ protected:
     }
     std::vector<std::string> Args(const LookupService& service) const {
         return {"--lookup", "127.0.0.1:" + service.PortText(), "--format", "0", "--work-dir",
-                work_.string(), kAddress};
+                work_.string(), "--save-dir", (work_ / "save").string(), kAddress};
     }
 
     fs::path work_;
@@ -83,6 +84,7 @@ TEST_F(TarnwickDownloadTool, CompletedJobPrintsWhatTheWindowShows) {
                           : "clip.flv \xe2\x80\x94 3072 Kb of 3072 Kb");
         EXPECT_EQ(lines.back(), "Download is completed.");
         EXPECT_TRUE(ReadWholeFile(work_ / "video.flv") == entry.media);
+        EXPECT_TRUE(ReadWholeFile(work_ / "save" / "clip.flv") == entry.media);
     }
 }
 
@@ -135,4 +137,64 @@ TEST_F(TarnwickDownloadTool, SignalsAbortTheJob) {
         EXPECT_EQ(tool.ErrorOutput(), "reason: Stopped by the user.\n");
         EXPECT_LT(fs::file_size(work_ / "video.flv"), entry.media.size());
     }
+}
+
+TEST_F(TarnwickDownloadTool, ConvertsAndDeliversAsTheWindowDoes) {
+    const ProgramRun sample = RunProgram(
+        "ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                   "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi", "-i",
+                   "sine=frequency=440:duration=2", "-c:v", "flv1", "-c:a", "libmp3lame", "-ar",
+                   "22050", (work_ / "sample.flv").string()});
+    ASSERT_EQ(sample.status, 0) << sample.err;
+    CatalogueEntry entry = Entry(0);
+    entry.media = ReadWholeFile(work_ / "sample.flv");
+    LookupService service({entry});
+    const std::vector<std::string> args = {"--lookup", "127.0.0.1:" + service.PortText(),
+                                           "--work-dir", work_.string(), "--save-dir",
+                                           (work_ / "save").string(), kAddress};
+    const ProgramRun run = RunProgram(TARNWICK_DOWNLOAD_TOOL, args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 3u) << run.out;
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+              (std::vector<std::string>{"Download is completed.", "Decoding in progress.",
+                                        "Video file is successfully saved."}));
+    const ProgramRun probe = RunProgram(
+        "ffprobe", {"-v", "error", "-show_entries",
+                    "format=format_name:stream=codec_name,width,height", "-of", "compact=p=0",
+                    (work_ / "save" / "clip.avi").string()});
+    EXPECT_EQ(probe.out,
+              "codec_name=mpeg4|width=320|height=240\ncodec_name=mp3\nformat_name=avi\n");
+
+    // Without a converter nothing is delivered, and the exit status says so.
+    fs::remove(work_ / "save" / "clip.avi");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (work_ / "save").c_str(), 1);
+    const ProgramRun missing = RunProgram(TARNWICK_DOWNLOAD_TOOL, args);
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(missing.status, 1);
+    lines = Lines(missing.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Decoding aborted.");
+    EXPECT_EQ(missing.err,
+              "reason: ffmpeg was not found in the program's folder or on the PATH\n");
+    EXPECT_FALSE(fs::exists(work_ / "save" / "clip.avi"));
+}
+
+TEST_F(TarnwickDownloadTool, ANewJobNeverWritesIntoTheFileDeliveredBefore) {
+    // Delivered on the work directory's file system, the first file shares its data with the
+    // work file "video.flv" that the second job downloads into.
+    CatalogueEntry first = Entry(5000);
+    first.filename = "first";
+    CatalogueEntry second = Entry(100);
+    second.address = kAddress + "2";
+    second.filename = "second";
+    second.media = "the second video";
+    LookupService service({first, second});
+    std::vector<std::string> args = Args(service);
+    EXPECT_EQ(RunProgram(TARNWICK_DOWNLOAD_TOOL, args).status, 0);
+    args.back() = second.address;
+    EXPECT_EQ(RunProgram(TARNWICK_DOWNLOAD_TOOL, args).status, 0);
+    EXPECT_TRUE(ReadWholeFile(work_ / "save" / "first.flv") == first.media);
+    EXPECT_EQ(ReadWholeFile(work_ / "save" / "second.flv"), second.media);
 }

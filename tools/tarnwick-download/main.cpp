@@ -4,9 +4,10 @@
 // Runs one whole job the way the window does and prints what the window would show: the four
 // description lines, "Download started.", the progress line (on a terminal rewritten in place at
 // most ten times a second; otherwise one line per whole percent, or per MiB when the total is
-// unknown), then the final status text. Ctrl-C and SIGTERM abort the job like the window's Abort
-// button. Exit status 0 when the job completed, 1 for any other outcome, 2 for a wrong command
-// line.
+// unknown), then the job's status text; after a completed download, the conversion's
+// "Decoding in progress." (with the percent done on a terminal) and its final text. Ctrl-C and
+// SIGTERM abort the job, or stop the conversion, like the window's Abort button. Exit status 0
+// when a file was delivered, 1 for any other outcome, 2 for a wrong command line.
 //
 // The front end runs on the main thread: the worker's hand-overs and the signals come to it
 // through one event loop, so everything printed is printed by one thread, in order.
@@ -35,6 +36,8 @@
 #include <vector>
 
 #include "core/StrUtils.h"
+#include "job/ConversionTable.h"
+#include "job/ConvertAndDeliver.h"
 #include "job/JobFrontEnd.h"
 #include "job/JobState.h"
 #include "job/StatusTexts.h"
@@ -57,7 +60,7 @@ constexpr const char* kUsage =
     "  --format F          0 to 7, 0 keeps the download as it is (default 6)\n"
     "  --quality Q         0 to 3 (default 2)\n"
     "  --save-dir DIR      where the result goes (default ~/My Web Videos)\n"
-    "  exit status 0 when the job completed, 1 otherwise, 2 for a wrong command line\n";
+    "  exit status 0 when a file was delivered, 1 otherwise, 2 for a wrong command line\n";
 
 constexpr std::int64_t kMiB = 1024 * 1024;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
@@ -335,11 +338,91 @@ private:
     bool finished_ = false;
 };
 
-// After "Download is completed.": conversion and delivery into options.saveDirectory
-// (TConvertAndDeliver, job/ConvertAndDeliver.h) plug in here, run through the same event loop so
-// that Ctrl-C stops them as well. Returns the exit status. For now the download stays in the work
-// directory as it came.
-int DeliverDownload(const Options&, const TJobState&, const std::string&, EventLoop&) { return 0; }
+// The directory of this program, where the converter is looked for first.
+std::string ProgramDirectory() {
+    std::error_code error;
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.parent_path().string();
+}
+
+// Conversion and delivery's hand-overs, carried to the event loop's thread.
+class DeliveryPrinter : public TDeliveryObserver {
+public:
+    DeliveryPrinter(EventLoop& loop, bool terminal) : loop_(loop), terminal_(terminal) {}
+
+    void DeliveryStatus(const std::string& text) override {
+        loop_.Post([this, text] {
+            status_ = text;
+            if (terminal_) {
+                std::printf("\r%s\x1b[K", text.c_str());
+                std::fflush(stdout);
+                lineOpen_ = true;
+            } else {
+                PrintLine(text);
+            }
+        });
+    }
+
+    void ConversionProgress(double fraction) override {
+        if (!terminal_) return;
+        loop_.Post([this, fraction] {
+            const auto now = std::chrono::steady_clock::now();
+            if (lineOpen_ && fraction < 1 && now - lastDraw_ < kRedrawInterval) return;
+            lastDraw_ = now;
+            std::printf("\r%s %d%%\x1b[K", status_.c_str(), static_cast<int>(fraction * 100));
+            std::fflush(stdout);
+            lineOpen_ = true;
+        });
+    }
+
+    void DeliveryFinished(const TDeliveryResult& result) override {
+        loop_.Post([this, result] {
+            if (lineOpen_) {
+                std::fputc('\n', stdout);
+                lineOpen_ = false;
+            }
+            // Format 0 delivered: the status line keeps "Download is completed.".
+            if (!result.statusText.empty()) PrintLine(result.statusText);
+            if (!result.delivered && !result.reason.empty())
+                std::fprintf(stderr, "reason: %s\n", OneLine(result.reason).c_str());
+            delivered_ = result.delivered;
+            finished_ = true;
+        });
+    }
+
+    // Event loop's thread only.
+    bool Finished() const { return finished_; }
+    bool Delivered() const { return delivered_; }
+
+private:
+    EventLoop& loop_;
+    const bool terminal_;
+    std::string status_;
+    bool lineOpen_ = false;
+    std::chrono::steady_clock::time_point lastDraw_{};
+    bool finished_ = false;
+    bool delivered_ = false;
+};
+
+// After "Download is completed.": converts and delivers into the save directory, as the window
+// does; Ctrl-C and SIGTERM stop it. Returns the exit status: 0 only when a file was delivered.
+int DeliverDownload(const Options& options, const TJobState& state,
+                    const std::string& workDirectory, EventLoop& loop) {
+    TDeliveryRequest request;
+    request.workDirectory = workDirectory;
+    request.saveDirectory = options.saveDirectory;
+    request.fileName = state.FileName();
+    request.fileExtension = state.FileExtension();
+    request.formatIndex = options.format;
+    request.qualityIndex = options.quality;
+    request.programDirectory = ProgramDirectory();
+    DeliveryPrinter printer(loop, ::isatty(STDOUT_FILENO) == 1);
+    TConvertAndDeliver task(request, printer);
+    task.Start();
+    loop.RunUntil([&] { return printer.Finished(); }, [&](int) { task.Stop(); });
+    task.Join();
+    return printer.Delivered() ? 0 : 1;
+}
 
 }  // namespace
 
@@ -361,6 +444,9 @@ int main(int argc, char** argv) {
         settings.siteNumber = options->site;
         settings.hdFlag = options->hd ? 1 : 0;
         settings.lookup = options->lookup;
+        // As the window does before each job. A work file left from an earlier run may be a
+        // second name of a file delivered then; the download must not write into it.
+        ClearTemporaryFiles(area.Directory());
         TYouTubeDownloader worker(settings, state, frontEnd, owner);
 
         worker.Start();
