@@ -12,6 +12,7 @@
 #include "JobSamples.h"
 #include "support/ChildProcess.h"
 #include "support/LookupService.h"
+#include "support/LoopbackPeer.h"
 #include "support/TestData.h"
 
 using namespace tarnwick::testing;
@@ -28,6 +29,9 @@ TEST_P(WindowClose, EndsTheProgramAndLeavesTheSaveFolderClean) {
     entry.media = Samples().longFlv;
     if (std::string(moment) == "transfer") entry.extra["rate"] = "200000";
     LookupService service({entry});
+    // For the lookup: a service that takes the request and never answers.
+    LoopbackPeer silent([](PeerConnection& connection) { connection.WaitForClose(std::chrono::seconds(30)); });
+    const bool atLookup = std::string(moment) == "lookup";
 
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
@@ -35,7 +39,8 @@ TEST_P(WindowClose, EndsTheProgramAndLeavesTheSaveFolderClean) {
     fs::create_directories(saveFolder);
     std::ofstream(saveFolder / "clip.avi") << "an earlier clip";
 
-    ChildProcess window({TARNWICK_WINDOW_CHILD, home.path().toStdString(), service.PortText(), entry.address, moment});
+    ChildProcess window({TARNWICK_WINDOW_CHILD, home.path().toStdString(), atLookup ? silent.PortText() : service.PortText(), entry.address,
+                         moment});
     const auto line = window.ReadLine(std::chrono::seconds(60));
     ASSERT_EQ(line, "closing") << window.ErrorOutput();
     const auto closed = std::chrono::steady_clock::now();
@@ -51,5 +56,5 @@ TEST_P(WindowClose, EndsTheProgramAndLeavesTheSaveFolderClean) {
     EXPECT_EQ(ReadWholeFile(saveFolder / "clip.avi"), "an earlier clip");
 }
 
-INSTANTIATE_TEST_SUITE_P(Moments, WindowClose, ::testing::Values("transfer", "conversion"),
+INSTANTIATE_TEST_SUITE_P(Moments, WindowClose, ::testing::Values("lookup", "transfer", "conversion"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
