@@ -24,8 +24,13 @@
 
 #include "app/ClickPanel.h"
 #include "app/DisplayText.h"
+#include "app/JobHandOver.h"
 #include "app/SiteTable.h"
+#include "app/StatusBand.h"
 #include "app/WindowTexts.h"
+#include "job/ConvertAndDeliver.h"
+#include "job/WorkArea.h"
+#include "job/YouTubeDownloader.h"
 
 namespace tarnwick {
 
@@ -42,7 +47,6 @@ const QColor White(255, 255, 255);
 const QColor Black(0, 0, 0);
 const QColor SkyBlue(166, 202, 240);
 const QColor Cream(255, 251, 240);
-const QColor MintGreen(192, 220, 192);
 const QColor Teal(0, 128, 128);
 const QColor Olive(128, 128, 0);
 const QColor AddressBlue(68, 140, 203);
@@ -140,7 +144,9 @@ public:
 TMainForm::TMainForm() : TMainForm(CurrentStartPlaces(), std::make_unique<TDesktop>()) {}
 
 TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> desktop)
-    : desktop_(std::move(desktop)), homeDirectory_(places.homeDirectory) {
+    : desktop_(std::move(desktop)),
+      homeDirectory_(places.homeDirectory),
+      programDirectory_(DirectoryOf(places.programFile)) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -158,11 +164,22 @@ TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> deskt
     SetStartupDefaults(places);
     ConnectHandlers();
 
+    progressTimer_.setSingleShot(true);
+    connect(&progressTimer_, &QTimer::timeout, this, &TMainForm::ShowProgress);
+    jobHandOver_ = std::make_unique<TJobHandOver>(
+        *this, [this](const std::array<std::string, 4>& texts) { ShowDescription(texts); }, [this] { FinishJob(); });
+    deliveryHandOver_ = std::make_unique<TDeliveryHandOver>(
+        *this, TDeliveryHandOver::THandlers{[this](const std::string& text) { DeliveryStatus(text); },
+                                            [this](double fraction) {
+                                                if (jobRunning_ && !closing_) statusBand_->ShowFraction(fraction);
+                                            },
+                                            [this](const TDeliveryResult& result) { DeliveryFinished(result); }});
+
     move(screen()->availableGeometry().center() - rect().center());
     edit1_->setFocus();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() { ShutDownJob(); }
 
 void TMainForm::BuildHeaderBand() {
     QFrame* band = Band(this, "HeaderBand", HeaderTop, 52, White);
@@ -307,9 +324,13 @@ void TMainForm::BuildFolderBand() {
 }
 
 void TMainForm::BuildStatusBand() {
-    QFrame* band = Band(this, "StatusBand", StatusTop, 20, MintGreen);
-    messagePanel_ = Panel(band, "MessagePanel", QRect(8, 0, 561, 20), QString(), Qt::AlignLeft);
+    statusBand_ = new TStatusBand(this, QRect(0, StatusTop, ClientWidth, 20));
+    messagePanel_ = Panel(statusBand_, "MessagePanel", QRect(8, 0, 561, 20), QString(), Qt::AlignLeft);
     messagePanel_->setIndent(0);
+    // Its hint carries the job's reasons, which quote servers and file names: plain text too.
+    messagePanel_->installEventFilter(new TPlainTextHint(messagePanel_));
+    // The speed sits above the status line at the band's right end.
+    statusBand_->findChild<QLabel*>(QStringLiteral("SpeedPanel"))->raise();
 }
 
 void TMainForm::SetTabOrder() {
@@ -408,10 +429,17 @@ void TMainForm::ExampleAddressClick() {
 }
 
 void TMainForm::DownloadButtonClick() {
+    if (downloadButton_->text() == Text(Abort)) {
+        AbortJob();
+        return;
+    }
     if (edit1_->text().isEmpty()) {
         QMessageBox box(QMessageBox::Warning, Text(Caption), Text(EmptyAddress), QMessageBox::Ok, this);
         desktop_->ShowMessage(box);
+        return;
     }
+    PrepareJob();
+    StartWorker(edit1_->text());
 }
 
 void TMainForm::ShowSaveDirectory() {
@@ -420,7 +448,12 @@ void TMainForm::ShowSaveDirectory() {
     panel22_->setToolTip(shown);
 }
 
-void TMainForm::ShowIdleStatus() { messagePanel_->setText(Text(IdleStatus)); }
+void TMainForm::ShowIdleStatus() { ShowStatus(Text(IdleStatus)); }
+
+void TMainForm::ShowStatus(const QString& text) {
+    messagePanel_->setText(text);
+    messagePanel_->setAccessibleName(text);
+}
 
 void TMainForm::ShowDefaultPicture() { previewImage_->setPixmap(defaultImage_->pixmap()); }
 

@@ -1,12 +1,23 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
+#include <array>
+#include <chrono>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "app/Desktop.h"
 #include "app/Folders.h"
 #include "app/WindowSettings.h"
+#include "core/Component.h"
+#include "job/ConvertAndDeliver.h"
+#include "job/JobFrontEnd.h"
+#include "job/JobState.h"
+#include "job/LookupQuery.h"
 
 class QComboBox;
 class QFrame;
@@ -20,6 +31,12 @@ class QToolButton;
 namespace tarnwick {
 
 class TClickPanel;
+class TConvertAndDeliver;
+class TDeliveryHandOver;
+class TJobHandOver;
+class TStatusBand;
+class TWorkArea;
+class TYouTubeDownloader;
 
 // The program's one window, object name "MainForm": a fixed 579 x 291 pixel layout of six bands
 // (header, the two-page notebook, example address, address, folder, status) and the settings of
@@ -29,6 +46,12 @@ class TClickPanel;
 // Creating the window sets every start-up default, including creating the save directory
 // <home>/My Web Videos with its parents (a failure is ignored). The browser, the file manager,
 // the folder browser and the message box are reached only through the desktop given.
+//
+// The window owns the download job: "Download" starts a worker, whose HTTP clients join the
+// window's component list jobOwner_, and "Abort" stops whatever part of the job is running. The
+// event loop never waits for the job: conversion and delivery run on a thread of their own.
+// Closing the window (or destroying it) aborts the job and joins its threads, which takes well
+// under a second and leaves nothing half-written in the save directory.
 class TMainForm : public QWidget {
     Q_OBJECT
 public:
@@ -38,6 +61,15 @@ public:
     ~TMainForm() override;
 
     const TWindowSettings& Settings() const noexcept { return settings_; }
+
+    // The lookup service the next jobs ask (the build's endpoint until this is called).
+    void SetLookupEndpoint(TLookupEndpoint endpoint) { lookupEndpoint_ = std::move(endpoint); }
+    // True from "Download" until the whole job, delivery included, has ended.
+    bool JobRunning() const noexcept { return jobRunning_; }
+
+protected:
+    void customEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildHeaderBand();
@@ -60,14 +92,51 @@ private:
     void ExampleAddressClick();
     void DownloadButtonClick();
 
+    // Job control, all on the window's thread.
+    void PrepareJob();
+    void StartWorker(const QString& pageAddress);
+    void AbortJob();
+    void ShowDescription(const std::array<std::string, 4>& texts);
+    void HandleProgressNotification(TProgressKind kind, std::int64_t value);
+    void ShowProgress();
+    void ShowPreview();
+    void FinishJob();
+    void StartDelivery();
+    void DeliveryStatus(const std::string& text);
+    void DeliveryFinished(const TDeliveryResult& result);
+    void EndJob();
+    void ShutDownJob();
+    const std::string& WorkDirectory();
+
     void ShowSaveDirectory();
     void ShowIdleStatus();
+    // Sets the status line; its accessible name follows, so screen readers announce it.
+    void ShowStatus(const QString& text);
     void ShowDefaultPicture();
     void ClearDescription();
 
     std::unique_ptr<TDesktop> desktop_;
     TWindowSettings settings_;
     std::string homeDirectory_;
+    std::string programDirectory_;
+    TLookupEndpoint lookupEndpoint_ = DefaultLookupEndpoint();
+
+    // The job. jobOwner_ owns the worker's clients while they exist; the worker and the delivery
+    // are kept after they end until the next job or the window's end joins them.
+    TComponent jobOwner_;
+    TJobState jobState_;
+    std::unique_ptr<TWorkArea> workArea_;
+    std::unique_ptr<TJobHandOver> jobHandOver_;
+    std::unique_ptr<TDeliveryHandOver> deliveryHandOver_;
+    std::unique_ptr<TYouTubeDownloader> worker_;
+    std::unique_ptr<TConvertAndDeliver> delivery_;
+    // The progress line is redrawn at most every kProgressInterval: a notification that comes
+    // sooner is shown when this timer fires, and until then the worker posts no other.
+    QTimer progressTimer_;
+    std::chrono::steady_clock::time_point progressShown_{};
+    bool jobRunning_ = false;
+    bool abortPressed_ = false;
+    bool closing_ = false;
 
     // Owned by the window through Qt's parent chain.
     TClickPanel* image2_ = nullptr;
@@ -94,6 +163,7 @@ private:
     QToolButton* speedButton3_ = nullptr;
     QToolButton* changeButton_ = nullptr;
     QLabel* panel22_ = nullptr;
+    TStatusBand* statusBand_ = nullptr;
     QLabel* messagePanel_ = nullptr;
     QLabel* defaultImage_ = nullptr;
 };

@@ -12,6 +12,7 @@ inline constexpr char EmptyAddress[] = "Please enter a video URL.";
 inline constexpr char SelectFolder[] = "Select folder";
 inline constexpr char ExampleHint[] = "This is the video URL for example";
 inline constexpr char Download[] = "Download";
+inline constexpr char Abort[] = "Abort";
 
 // The maker's pages.
 inline constexpr char HomePage[] = "https://tarnwick.example/";

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFontInfo>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,7 +16,9 @@
 
 #include <cstdio>
 
+#include "JobSamples.h"
 #include "app/MainForm.h"
+#include "support/LookupService.h"
 
 using namespace tarnwick;
 
@@ -83,4 +87,56 @@ TEST(Screenshot, WindowOnAnXDisplay) {
     ASSERT_EQ(format.size(), QSize(579, 291));
     Save(format, "main-window-format.png");
     EXPECT_EQ(format.pixelColor(3, 56), QColor(166, 202, 240)) << "format page";
+}
+
+// A job seen on the X server: the progress bar behind the progress line with the speed at the
+// band's right end, and the window back at idle after the video was saved.
+TEST(Screenshot, JobOnAnXDisplay) {
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    using tarnwick::testing::Samples;
+    ASSERT_FALSE(Samples().longFlv.empty());
+    tarnwick::testing::CatalogueEntry entry;
+    entry.address = "https://www.youtube.com/watch?v=screenshot";
+    entry.author = "Tarnwick screenshot";
+    entry.title = "Test pattern with a 440 Hz tone";
+    entry.length = "0:40";
+    entry.size = std::to_string(Samples().longFlv.size() / 1024) + " Kb";
+    entry.filename = "screenshot-clip";
+    entry.preview = Samples().preview;
+    entry.media = Samples().longFlv;
+    entry.extra["rate"] = "400000";
+    tarnwick::testing::LookupService service({entry});
+
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    TMainForm form({home.path().toStdString(), QCoreApplication::applicationFilePath().toStdString()},
+                   std::make_unique<TNoDesktop>());
+    form.SetLookupEndpoint({"127.0.0.1", service.PortText()});
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(entry.address));
+    QTest::mouseClick(form.findChild<QPushButton*>("DownloadButton"), Qt::LeftButton);
+
+    auto* speed = form.findChild<QLabel*>("SpeedPanel");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return speed->isVisible(); }, 20000)) << "no speed during the transfer";
+    // Grabbed once the X server shows the bar and the speed's dark letters at the band's right end.
+    QImage transfer;
+    const auto speedShown = [&] {
+        transfer = form.screen()->grabWindow(form.winId()).toImage();
+        if (transfer.size() != QSize(579, 291) || transfer.pixelColor(1, 285) != QColor(150, 200, 150)) return false;
+        for (int x = 420; x < 570; ++x)
+            for (int y = 274; y < 288; ++y)
+                if (transfer.pixelColor(x, y).value() < 100) return true;
+        return false;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(speedShown, 5000)) << "the bar and the speed never showed together";
+    Save(transfer, "job-transfer.png");
+    EXPECT_EQ(transfer.pixelColor(575, 288), QColor(192, 220, 192)) << "the bar has not reached the end";
+
+    auto* status = form.findChild<QLabel*>("MessagePanel");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->text() == "Video file is successfully saved."; }, 60000))
+        << status->text().toStdString();
+    const QImage saved = GrabWhen(form, {1, 285}, QColor(192, 220, 192));
+    Save(saved, "job-saved.png");
+    EXPECT_FALSE(speed->isVisible());
 }

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QFrame>
+#include <QTimer>
+
+#include <cstdint>
+
+#include "app/TransferMeter.h"
+
+class QLabel;
+
+namespace tarnwick {
+
+// The status band at the window's foot: mint green, with a progress bar painted behind the status
+// line (a child label the window places and fills) and the speed and time left of a transfer at
+// its right end, in the label "SpeedPanel". The bar fills with a fraction, or, when a transfer
+// announces no size, shows a block that moves while the job is active.
+class TStatusBand : public QFrame {
+    Q_OBJECT
+public:
+    TStatusBand(QWidget* parent, const QRect& geometry);
+
+    // A transfer of total bytes (0: unknown) begins: an empty bar (or the moving block), no speed yet.
+    void BeginTransfer(std::int64_t total, TTransferMeter::Clock::time_point now);
+    // bytes of the transfer have arrived.
+    void ShowTransfer(std::int64_t bytes, TTransferMeter::Clock::time_point now);
+    // A fraction (0 to 1) of work without a speed (the conversion).
+    void ShowFraction(double fraction);
+    // The job has ended: no bar, no speed.
+    void ClearProgress();
+
+    enum class TBar { None, Fraction, Activity };
+    TBar Bar() const noexcept { return bar_; }
+    double Fraction() const noexcept { return fraction_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void ShowSpeed();
+
+    TBar bar_ = TBar::None;
+    double fraction_ = 0;
+    std::int64_t total_ = 0;
+    int activityStep_ = 0;
+    TTransferMeter meter_;
+    QTimer activityTimer_;
+    QLabel* speedPanel_ = nullptr;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,83 @@
+#include <QBuffer>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "app/JpegPreview.h"
+
+using namespace tarnwick;
+
+namespace {
+
+QByteArray JpegBytes(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, "JPEG", 90));
+    return bytes;
+}
+
+std::string Write(const QTemporaryDir& dir, const char* name, const QByteArray& bytes) {
+    const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+    std::ofstream(path, std::ios::binary).write(bytes.constData(), bytes.size());
+    return path;
+}
+
+}  // namespace
+
+TEST(JpegPreview, DecodesScaledDownAndRefusesWhatIsNotAWholeJpeg) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QImage picture(640, 480, QImage::Format_RGB32);
+    picture.fill(QColor(200, 40, 40));
+    const QByteArray jpeg = JpegBytes(picture);
+
+    const QImage decoded = LoadJpegPreview(Write(dir, "good.jpg", jpeg));
+    ASSERT_FALSE(decoded.isNull());
+    EXPECT_EQ(decoded.size(), QSize(240, 180)) << "3/8 is the smallest scale that covers 240 x 180";
+    const QColor middle = decoded.pixelColor(120, 90);
+    EXPECT_NEAR(middle.red(), 200, 8);
+    EXPECT_NEAR(middle.green(), 40, 8);
+    EXPECT_NEAR(middle.blue(), 40, 8);
+
+    // A small picture is not scaled up.
+    QImage small(100, 60, QImage::Format_Grayscale8);
+    small.fill(128);
+    EXPECT_EQ(LoadJpegPreview(Write(dir, "small.jpg", JpegBytes(small))).size(), QSize(100, 60));
+
+    QByteArray png;
+    QBuffer pngBuffer(&png);
+    pngBuffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&pngBuffer, "PNG"));
+    const std::pair<const char*, QByteArray> refused[] = {
+        {"empty.jpg", QByteArray()},
+        {"text.jpg", QByteArray("<html>not found</html>")},
+        {"png.jpg", png},
+        {"truncated.jpg", jpeg.left(jpeg.size() / 2)},
+        {"header-only.jpg", jpeg.left(200)},
+    };
+    for (const auto& [name, bytes] : refused) EXPECT_TRUE(LoadJpegPreview(Write(dir, name, bytes)).isNull()) << name;
+    EXPECT_TRUE(LoadJpegPreview(dir.filePath("missing.jpg").toStdString()).isNull());
+}
+
+TEST(JpegPreview, RefusesAWholeJpegAboveFiftyMegapixels) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // 8000 x 6300 = 50.4 megapixels, a real picture that the decoder would read without the limit.
+    QImage large(8000, 6300, QImage::Format_Grayscale8);
+    ASSERT_FALSE(large.isNull());
+    large.fill(90);
+    const std::string path = Write(dir, "large.jpg", JpegBytes(large));
+    large = QImage();
+    EXPECT_TRUE(LoadJpegPreview(path).isNull());
+
+    QImage within(7000, 7000, QImage::Format_Grayscale8);
+    within.fill(90);
+    const std::string withinPath = Write(dir, "within.jpg", JpegBytes(within));
+    within = QImage();
+    EXPECT_EQ(LoadJpegPreview(withinPath).size(), QSize(875, 875)) << "49 megapixels decode at 1/8";
+}
