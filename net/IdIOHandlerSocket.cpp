@@ -48,7 +48,7 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
     while (remaining > kConnectStepMs) {
         sleep(kConnectStepMs);
         remaining = unlimited ? kConnectStepMs + 1 : remaining - kConnectStepMs;
-        if (thread.Terminated()) {
+        if (thread.Terminated() || !HandlerConnected()) {
             remaining = 0;
             break;
         }
@@ -56,12 +56,16 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
     if (remaining > 0) sleep(remaining);
 
     if (!thread.Terminated()) {
+        const bool closed = !HandlerConnected();
         thread.Terminate();
         CloseHandler();  // ends the pending connect
         thread.WaitFor();
+        if (closed) throw EIdClosedSocket();
         throw EIdConnectTimeout();
     }
     thread.WaitFor();
+    // The user's close ended the connect: that is no failure of the peer's.
+    if (!HandlerConnected()) throw EIdClosedSocket();
     if (!thread.ExceptionMessage().empty()) throw EIdConnectException(thread.ExceptionMessage());
 }
 

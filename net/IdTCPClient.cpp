@@ -2,6 +2,7 @@
 
 #include "net/IdExceptions.h"
 #include "net/IdIOHandlerSocket.h"
+#include "net/IdStack.h"
 
 namespace tarnwick {
 
@@ -15,6 +16,8 @@ void TIdTCPClient::OpenConnection(int timeout) {
     } else if (handler->HandlerConnected()) {
         throw EIdAlreadyConnected();
     }
+    if ((timeout == IdTimeoutDefault || timeout == 0) && ConnectTimeout > 0)
+        timeout = ConnectTimeout;
     try {
         handler->OpenHandler();
         ResetInput();
