@@ -123,7 +123,8 @@ TEST_F(TarnwickGetTool, WrongCommandLineExitsWithUsage) {
              {}, {"http://x/"}, {"--bogus", "http://x/", "out"},
              {"--max-redirects", "many", "http://x/", "out"}, {"a", "b", "c"},
              {"--stall-timeout", "-1", "http://x/", "out"},
-             {"--connect-timeout", "soon", "http://x/", "out"}, {"http://x/", "out", "--stall-timeout"}}) {
+             {"--connect-timeout", "soon", "http://x/", "out"},
+             {"http://x/", "out", "--stall-timeout"}}) {
         const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(run.err.starts_with("usage: tarnwick-get [--follow] [--max-redirects N] "

@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
             "ADDRESS\n"
             "  asks the lookup service at HOST:PORT for the record of the page ADDRESS\n"
             "  (SITE 1 to 5, HD 0 or 1) and prints it, then one name=value per line\n"
-            "  --stall-timeout S     fail after S seconds without a byte (default 60; 0: no limit)\n"
-            "  --connect-timeout S   fail a connect after S seconds (default 30; 0: no limit)\n");
+            "  --stall-timeout S    fail after S seconds without a byte (default 60; 0: no limit)\n"
+            "  --connect-timeout S  fail a connect after S seconds (default 30; 0: no limit)\n");
         return 2;
     }
     endpoint.Host = argv[i];
