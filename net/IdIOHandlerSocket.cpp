@@ -32,10 +32,21 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int port, const std:
     if (!UseNagle) socket_->SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, 1);
     ReportStatus(hsConnecting, socket_->PeerIP());
 
-    if (timeout != IdTimeoutDefault && timeout != 0)
+    if (timeout != IdTimeoutDefault && timeout != 0) {
         ConnectWithTimeout(timeout);
-    else
+    } else if (ConnectLimit > 0) {
+        // The socket's send time limit also bounds a blocking connect; it is lifted again after.
+        socket_->SetSendTimeLimit(ConnectLimit);
+        const int result = socket_->ConnectPeer(Id_PF_INET);
+        if (result == Id_SOCKET_ERROR && GStack().LastSocketError() == Id_WSAEINPROGRESS) {
+            CloseHandler();  // ends the pending connect
+            throw EIdConnectTimeout();
+        }
+        GStack().CheckSocketResult(result);
+        socket_->SetSendTimeLimit(0);
+    } else {
         GStack().CheckSocketResult(socket_->ConnectPeer(Id_PF_INET));
+    }
 }
 
 void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {

@@ -2,7 +2,6 @@
 
 #include "net/IdExceptions.h"
 #include "net/IdIOHandlerSocket.h"
-#include "net/IdStack.h"
 
 namespace tarnwick {
 
@@ -16,8 +15,7 @@ void TIdTCPClient::OpenConnection(int timeout) {
     } else if (handler->HandlerConnected()) {
         throw EIdAlreadyConnected();
     }
-    if ((timeout == IdTimeoutDefault || timeout == 0) && ConnectTimeout > 0)
-        timeout = ConnectTimeout;
+    handler->ConnectLimit = ConnectTimeout;
     try {
         handler->OpenHandler();
         ResetInput();

@@ -21,12 +21,12 @@ public:
     std::string Host;
     std::int32_t Port = 0;
     // ms a connect may take before it fails with EIdConnectTimeout "Connect timed out.", for an
-    // OpenConnection without a timeout of its own (-1 or 0). 0: no limit.
+    // OpenConnection without a timeout of its own (-1 or 0), given to the handler as its
+    // ConnectLimit. 0: no limit.
     std::int32_t ConnectTimeout = 0;
     TIdNotifyEvent OnConnected;
 
-    // Connects to Host:Port (timeout in ms as TIdIOHandler::ConnectTo; -1 and 0 take
-    // ConnectTimeout when that is set). Without a handler it
+    // Connects to Host:Port (timeout in ms as TIdIOHandler::ConnectTo). Without a handler it
     // creates a TIdIOHandlerSocket of its own that reports status through this client's OnStatus.
     // Empties the input buffer first, reports hsConnected and fires OnConnected. Raises
     // EIdAlreadyConnected "Already connected." while the handler's socket is open; any failure of

@@ -141,6 +141,12 @@ TEST_F(ClientTest, ConnectTimeoutEndsAPendingConnectAndTheUsersCloseComesFirst) 
         EXPECT_EQ(e.Message(), "Connect timed out.");
     }
     EXPECT_FALSE(client_.IsConnected());
+    // A connect that completes within the limit is a connection like any other.
+    LoopbackPeer peer([](PeerConnection& c) { c.Send("hi\n"); c.WaitForClose(); });
+    client_.Port = peer.Port();
+    client_.OpenConnection();
+    EXPECT_EQ(client_.ReadLine(), "hi");
+    client_.CloseConnection();
 
     TIdTCPClient aborted;
     aborted.Host = "127.0.0.1";
@@ -155,7 +161,7 @@ TEST_F(ClientTest, ConnectTimeoutEndsAPendingConnectAndTheUsersCloseComesFirst) 
         aborted.CloseConnection();
     });
     const auto start = Clock::now();
-    EXPECT_THROW(aborted.OpenConnection(), EIdClosedSocket);
+    EXPECT_THROW(aborted.OpenConnection(), EIdSocketError);  // as without a limit
     closer.join();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));  // a hang, not a measure
     EXPECT_FALSE(aborted.IsConnected());
