@@ -117,7 +117,7 @@ public:
     // redirect is followed). Throws:
     //  - EIdHTTPProtocolException (message the status line, StatusCode, ResponseBody) for an
     //    answer that is not 2xx and neither a redirect that is followed nor an accepted
-    //    authorization: errors, 304, 1xx, -1 for an unreadable status line, a redirect with
+    //    authorization: errors, 304, 101, -1 for an unreadable status line, a redirect with
     //    HandleRedirects off (unless OnRedirect handles it), the redirect that reaches
     //    RedirectMaximum with HandleRedirects on, a 401/407 declined or after AuthRetries;
     //  - EIdConnClosedGracefully when the server closes before the whole body came (output keeps
@@ -132,7 +132,9 @@ public:
     //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address;
     //  - EIdUnknownProtocol for an address without port whose protocol has no default port;
     //  - EConvertError for a port that is not a number, or a bad "Content-Range";
-    //  - what the connection throws: resolving, connecting, sending, reading, the user's abort.
+    //  - what the connection throws: resolving, connecting, sending, reading, the user's abort;
+    //    EIdStallTimeout "No data received for N seconds." when the server sent nothing for
+    //    StallTimeout ms, EIdConnectTimeout "Connect timed out." after ConnectTimeout ms.
     void Get(std::string_view address, TIdStream& output);
 
     // The request loop of every method: source is the body of POST and PUT, output receives the
