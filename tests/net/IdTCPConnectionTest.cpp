@@ -245,7 +245,6 @@ TEST_F(ConnectionTest, StallLimitEndsASilentPeerButNotASlowOne) {
 
     for (const auto& read : std::vector<std::function<void()>>{
              [&] { client_.ReadLine(); },
-             [&] { client_.ReadToStream(stream, 10, false); },
              [&] { client_.ReadToStream(stream, -1, true); },
              [&] { client_.FillInputBuffer(true, IdTimeoutInfinite, false); }}) {
         client_.StallTimeout = 200;
