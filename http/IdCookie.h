@@ -85,6 +85,7 @@ protected:
 private:
     friend class TIdCookies;
     TIdCookies* collection_;
+    std::uint64_t lastUse_ = 0;  // the collection's use count when last stored or sent; 0: never
 };
 
 class TIdCookieRFC2109 : public TIdNetscapeCookie {

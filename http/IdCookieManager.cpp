@@ -37,6 +37,7 @@ void TIdCookieManager::ReceiveCookie(std::string_view cookieText, std::string_vi
         return s.find_first_of("\r\n") != std::string::npos;
     };
     if (hasLineBreak(cookie.Name) || hasLineBreak(cookie.Value) ||
+        cookie.Name.size() + cookie.Value.size() > kMaxCookieBytes ||
         !cookie.DomainAccepted(responseHost)) {
         cookies_->Extract(cookie);
         return;
@@ -53,12 +54,24 @@ void TIdCookieManager::StoreCookie(TIdCookieRFC2109& cookie) {
     TIdWriteLock write(cookies_->Lock());
     TIdCookieList& names = cookies_->AddDomain(cookie.Domain);
     const std::int32_t at = names.IndexOf(cookie.Name);
-    if (at < 0) {
-        names.Add(cookie.Name, cookie);
+    if (at >= 0) {
+        TIdCookieRFC2109& stored = names.Cookies(at);
+        stored.Assign(cookie);
+        cookies_->MarkUsed(stored);
+        cookies_->Extract(cookie);
         return;
     }
-    names.Cookies(at).Assign(cookie);
-    cookies_->Extract(cookie);
+    if (names.Count() >= kMaxCookiesPerDomain) {
+        std::int32_t oldest = 0;
+        for (std::int32_t i = 1; i < names.Count(); ++i)
+            if (TIdCookies::LastUse(names.Cookies(i)) < TIdCookies::LastUse(names.Cookies(oldest)))
+                oldest = i;
+        cookies_->Destroy(names.Cookies(oldest));
+    }
+    if (cookies_->StoredCount() >= kMaxCookies)
+        if (TIdCookieRFC2109* oldest = cookies_->LeastRecentlyUsed()) cookies_->Destroy(*oldest);
+    names.Add(cookie.Name, cookie);
+    cookies_->MarkUsed(cookie);
 }
 
 void TIdCookieManager::PurgeExpired() {
@@ -83,15 +96,16 @@ bool CookieDomainMatches(std::string_view host, std::string_view domain) {
 
 std::string TIdCookieManager::BuildCookieHeader(const TIdURI& address, bool secure) {
     PurgeExpired();
-    TIdReadLock read(cookies_->Lock());
+    // Sending a cookie marks it as used: a write.
+    TIdWriteLock write(cookies_->Lock());
 
     // Kept sorted by path ignoring case; an equal path goes before the ones already there.
-    std::vector<const TIdCookieRFC2109*> selected;
+    std::vector<TIdCookieRFC2109*> selected;
     for (std::int32_t d = 0; d < cookies_->DomainCount(); ++d) {
         if (!CookieDomainMatches(address.Host, cookies_->Domain(d))) continue;
         const TIdCookieList& names = cookies_->DomainCookies(d);
         for (std::int32_t i = names.Count() - 1; i >= 0; --i) {
-            const TIdCookieRFC2109& cookie = names.Cookies(i);
+            TIdCookieRFC2109& cookie = names.Cookies(i);
             if (cookie.Path.empty() || !address.Path.starts_with(cookie.Path)) continue;
             if (cookie.Secure && !secure) continue;
             if (cookie.Value.empty()) continue;
@@ -108,6 +122,7 @@ std::string TIdCookieManager::BuildCookieHeader(const TIdURI& address, bool secu
     for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
         if (!header.empty()) header += "; ";
         header += (*it)->Name + "=" + (*it)->Value;
+        cookies_->MarkUsed(**it);
     }
     return header;
 }

@@ -40,11 +40,24 @@ void TIdCookies::SetClock(TIdClock clock) {
 }
 
 std::unique_ptr<TIdCookieRFC2109> TIdCookies::Extract(const TIdNetscapeCookie& record) {
-    const auto it = std::find_if(items_.begin(), items_.end(),
-                                 [&](const auto& item) { return item.get() == &record; });
-    if (it == items_.end()) return nullptr;
-    std::unique_ptr<TIdCookieRFC2109> taken = std::move(*it);
-    items_.erase(it);
+    // From both ends at once: a record just parsed is the last, the one evicted is mostly among
+    // the first, and a full store must not be scanned whole for either.
+    auto found = items_.end();
+    for (std::size_t front = 0, back = items_.size(); front < back; ++front) {
+        if (items_[front].get() == &record) {
+            found = items_.begin() + std::ptrdiff_t(front);
+            break;
+        }
+        if (items_[--back].get() == &record) {
+            found = items_.begin() + std::ptrdiff_t(back);
+            break;
+        }
+    }
+    if (found == items_.end()) return nullptr;
+    std::unique_ptr<TIdCookieRFC2109> taken = std::move(*found);
+    items_.erase(found);
+    if (taken->lastUse_ != 0) byUse_.erase(taken->lastUse_);
+    taken->lastUse_ = 0;
     taken->collection_ = nullptr;
     return taken;
 }
@@ -52,15 +65,28 @@ std::unique_ptr<TIdCookieRFC2109> TIdCookies::Extract(const TIdNetscapeCookie& r
 void TIdCookies::Destroy(const TIdNetscapeCookie& record) {
     {
         TIdWriteLock write(lock_);
-        for (auto& [domain, names] : domains_) {
-            const std::int32_t at = names->IndexOfCookie(record);
-            if (at >= 0) {
-                names->Delete(at);
-                break;
-            }
-        }
+        const auto leave = [&](TIdCookieList& names) {
+            const std::int32_t at = names.IndexOfCookie(record);
+            if (at >= 0) names.Delete(at);
+            return at >= 0;
+        };
+        // Its own domain's list first; any other only when it is not there.
+        TIdCookieList* own = FindDomain(record.Domain);
+        if (!own || !leave(*own))
+            for (auto& [domain, names] : domains_)
+                if (leave(*names)) break;
     }
     Extract(record);
+}
+
+void TIdCookies::MarkUsed(TIdCookieRFC2109& record) {
+    if (record.lastUse_ != 0) byUse_.erase(record.lastUse_);
+    record.lastUse_ = ++uses_;
+    byUse_.emplace(record.lastUse_, &record);
+}
+
+TIdCookieRFC2109* TIdCookies::LeastRecentlyUsed() const {
+    return byUse_.empty() ? nullptr : byUse_.begin()->second;
 }
 
 TIdCookieList* TIdCookies::FindDomain(std::string_view domain) const noexcept {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,9 +66,21 @@ public:
     // Takes a record out of the collection without touching the index (for a record that was
     // never stored). Empty when the record is not in the collection.
     std::unique_ptr<TIdCookieRFC2109> Extract(const TIdNetscapeCookie& record);
-    // Destroys a record of the collection; a stored one first leaves its domain's name list,
-    // under the write lock.
+    // Destroys a record of the collection; a stored one first leaves its domain's name list and
+    // the order of use, under the write lock.
     void Destroy(const TIdNetscapeCookie& record);
+
+    // The order of use of the stored cookies (call under the write lock): MarkUsed makes a stored
+    // record the most recently used (and counts it as stored from its first use on).
+    void MarkUsed(TIdCookieRFC2109& record);
+    // The stored record used longest ago, or null when none is stored.
+    TIdCookieRFC2109* LeastRecentlyUsed() const;
+    // When record was last used (larger is later); 0 for one never marked.
+    static std::uint64_t LastUse(const TIdNetscapeCookie& record) noexcept {
+        return record.lastUse_;
+    }
+    // The count of records marked as used and not destroyed since.
+    std::size_t StoredCount() const noexcept { return byUse_.size(); }
 
     // The by-domain index, in the order domains were first stored; lookups ignore case. A domain
     // stays even when its list becomes empty. Read it under the lock.
@@ -95,6 +108,8 @@ private:
     TIdReadWriteLock lock_;
     std::vector<std::pair<std::string, std::unique_ptr<TIdCookieList>>> domains_;
     std::vector<std::unique_ptr<TIdCookieRFC2109>> items_;
+    std::map<std::uint64_t, TIdCookieRFC2109*> byUse_;  // stored records by their last use
+    std::uint64_t uses_ = 0;
 };
 
 }  // namespace tarnwick

@@ -11,9 +11,16 @@ namespace tarnwick {
 
 namespace {
 
-// A body that is read only to be dropped: it keeps a position and a size, and no bytes.
-class TIdDiscardStream : public TIdStream {
+// What a bounded body stream throws when more arrives than it may take.
+struct BodyLimitReached {};
+
+// A body that is read only to be dropped, all but its first `kept` bytes: it keeps a position and
+// a size, and stops the read with BodyLimitReached once more than `limit` bytes were written. An
+// announced size costs nothing.
+class TIdBoundedBodyStream : public TIdStream {
 public:
+    TIdBoundedBodyStream(std::int64_t kept, std::int64_t limit) : kept_(kept), limit_(limit) {}
+
     std::int64_t Position() const override { return position_; }
     void SetPosition(std::int64_t position) override {
         position_ = std::max<std::int64_t>(0, position);
@@ -22,14 +29,27 @@ public:
     void SetSize(std::int64_t size) override {
         size_ = std::max<std::int64_t>(0, size);
         position_ = std::min(position_, size_);
+        if (static_cast<std::int64_t>(bytes_.size()) > size_)
+            bytes_.resize(static_cast<std::size_t>(size_));
     }
     std::int64_t Read(void*, std::int64_t) override { return 0; }
-    void Write(const void*, std::int64_t count) override {
-        position_ += std::max<std::int64_t>(0, count);
+    void Write(const void* buffer, std::int64_t count) override {
+        count = std::max<std::int64_t>(0, count);
+        if (position_ + count > limit_) throw BodyLimitReached();
+        // Only a body written from its start in one run is kept; bodies are.
+        if (position_ == static_cast<std::int64_t>(bytes_.size()) && position_ < kept_)
+            bytes_.append(static_cast<const char*>(buffer),
+                          static_cast<std::size_t>(std::min(count, kept_ - position_)));
+        position_ += count;
         size_ = std::max(size_, position_);
     }
 
+    const std::string& Kept() const noexcept { return bytes_; }
+
 private:
+    const std::int64_t kept_;
+    const std::int64_t limit_;
+    std::string bytes_;
     std::int64_t position_ = 0;
     std::int64_t size_ = 0;
 };
@@ -118,8 +138,7 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, std::string_view addres
         for (bool done = false; !done;) {
             ++redirectsSoFar_;
             ResolveTarget();
-            StartExchange();
-            protocol_.ReadAnswerHead();
+            ExchangeHead();
             switch (DecideNextStep()) {
                 case nsFollow:
                     if (output) {
@@ -164,6 +183,26 @@ void TIdCustomHTTP::ResolveTarget() {
         request.ContentLength = request.SourceStream ? request.SourceStream->Size() : 0;
     else
         request.ContentLength = -1;
+}
+
+void TIdCustomHTTP::ExchangeHead() {
+    try {
+        StartExchange();
+        protocol_.ReadAnswerHead();
+        return;
+    } catch (const EIdException& e) {
+        // A server may close an idle kept connection just as a request goes out on it: nothing of
+        // the answer came, so a request without side effects can go once more.
+        const TIdHTTPMethod method = Request().Method();
+        const bool lost = dynamic_cast<const EIdConnClosedGracefully*>(&e) ||
+                          dynamic_cast<const EIdSocketError*>(&e);
+        if (!lost || !reusedConnection_ || aborted_.load() || protocol_.AnswerStarted() ||
+            InputBuffer().Size() > 0 || (method != hmGet && method != hmHead))
+            throw;
+    }
+    Disconnect();
+    StartExchange();
+    protocol_.ReadAnswerHead();
 }
 
 void TIdCustomHTTP::StartExchange() {
@@ -213,7 +252,8 @@ void TIdCustomHTTP::EnsureConnected() {
         Disconnect();
     }
     CheckAborted();
-    if (!IsConnected()) {
+    reusedConnection_ = IsConnected();
+    if (!reusedConnection_) {
         OpenConnection(ReadTimeout);
         // The user's close may have come before the connect began: it must not be lost.
         CheckAborted();
@@ -285,7 +325,12 @@ TIdHTTPNextStep TIdCustomHTTP::DecideNextStep() {
 }
 
 void TIdCustomHTTP::DrainBody() {
-    TIdDiscardStream sink;
+    // A body on a connection that goes anyway is not worth its time.
+    if (!Response().KeepConnection()) {
+        Disconnect();
+        return;
+    }
+    TIdBoundedBodyStream sink(0, kDrainLimit);
     const BodyDetour detour(*this, sink, 4000);
     try {
         protocol_.ReadBody();
@@ -297,7 +342,9 @@ void TIdCustomHTTP::DrainBody() {
 }
 
 void TIdCustomHTTP::RaiseProtocolError() {
-    TIdMemoryStream body;
+    // Past what is kept, the body is read on only to keep the connection.
+    TIdBoundedBodyStream body(kErrorBodyKept,
+                              kErrorBodyKept + (Response().KeepConnection() ? kDrainLimit : 0));
     {
         const BodyDetour detour(*this, body, 2000);
         try {
@@ -306,10 +353,12 @@ void TIdCustomHTTP::RaiseProtocolError() {
         } catch (const EIdConnClosedGracefully&) {
             // An error body cut short: the error is still the answer to report.
             if (aborted_.load()) throw;
+        } catch (const BodyLimitReached&) {
+            Disconnect();
         }
     }
     const TIdHTTPResponse& response = Response();
-    throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine, body.DataString());
+    throw EIdHTTPProtocolException(response.StatusCode(), response.StatusLine, body.Kept());
 }
 
 bool TIdCustomHTTP::DoOnRedirect(std::string& dest, TIdHTTPMethod& method,

@@ -7,7 +7,14 @@
 // Where the connection is after a call: open only when the last answer allowed keep-alive and was
 // read to its end (a call that failed in the middle of an answer, or left a body unread for want
 // of an output stream, closes it), so a later Get on the same client to the same host and port
-// reuses it.
+// reuses it. A GET or HEAD sent on a kept connection that fails before any byte of its answer
+// came (the server closed or reset the idle connection meanwhile) is sent once more on a new
+// connection.
+//
+// What an answer can make the client hold is bounded: a header block (see TIdHTTPProtocol), an
+// error's body (its first kErrorBodyKept bytes), and the body of an answer that is not kept
+// (redirects, accepted challenges, errors: at most kDrainLimit bytes are read past what is kept,
+// and only while the connection may be kept; otherwise the connection is closed instead).
 //
 // Threads: one thread runs a request at a time. CloseConnection may come from another thread
 // while a request runs (the user's abort): the request then ends promptly with EIdNotConnected,
@@ -58,6 +65,11 @@ enum TIdHTTPNextStep {
 
 class TIdCustomHTTP : public TIdTCPClient {
 public:
+    // The part of an error answer's body kept in EIdHTTPProtocolException::ResponseBody.
+    static constexpr std::int64_t kErrorBodyKept = 64 * 1024;
+    // Bound on the bytes of an answer's body read only to be dropped, to keep the connection.
+    static constexpr std::int64_t kDrainLimit = 1024 * 1024;
+
     explicit TIdCustomHTTP(TComponent* owner = nullptr);
     ~TIdCustomHTTP() override;
 
@@ -105,20 +117,24 @@ public:
     // redirect is followed). Throws:
     //  - EIdHTTPProtocolException (message the status line, StatusCode, ResponseBody) for an
     //    answer that is not 2xx and neither a redirect that is followed nor an accepted
-    //    authorization: errors, 304, 1xx, -1 for an unreadable status line, a redirect with
+    //    authorization: errors, 304, 101, -1 for an unreadable status line, a redirect with
     //    HandleRedirects off (unless OnRedirect handles it), the redirect that reaches
     //    RedirectMaximum with HandleRedirects on, a 401/407 declined or after AuthRetries;
     //  - EIdConnClosedGracefully when the server closes before the whole body came (output keeps
     //    the bytes that came), or before the status line;
     //  - EIdException "Undefined situation" for a 2xx answer whose connection closed before the
     //    body; EIdException for a bad chunk size (see ParseChunkSize) or a body that would end
-    //    beyond output position 2^63-1;
+    //    beyond output position 2^63-1; EIdException for an answer beyond the bounds of
+    //    TIdHTTPProtocol (header block, interim answers) or with a bad or ambiguous
+    //    Content-Length (see ContentLengthOf), before any body byte reaches output;
     //  - EIdException "The request target holds a line break." (or the same for a header value)
     //    for a request whose head would carry a CR or LF inside a line, before any of it is sent;
     //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address;
     //  - EIdUnknownProtocol for an address without port whose protocol has no default port;
     //  - EConvertError for a port that is not a number, or a bad "Content-Range";
-    //  - what the connection throws: resolving, connecting, sending, reading, the user's abort.
+    //  - what the connection throws: resolving, connecting, sending, reading, the user's abort;
+    //    EIdStallTimeout "No data received for N seconds." when the server sent nothing for
+    //    StallTimeout ms, EIdConnectTimeout "Connect timed out." after ConnectTimeout ms.
     void Get(std::string_view address, TIdStream& output);
 
     // The request loop of every method: source is the body of POST and PUT, output receives the
@@ -145,11 +161,13 @@ protected:
     // Decides on the answer just read: follows, retries with credentials, reads the body, or
     // raises the protocol error.
     TIdHTTPNextStep DecideNextStep();
-    // Reads the body of the answer and drops it (read time-out 4000 ms); failures are swallowed,
-    // except the user's abort.
+    // Reads the body of the answer and drops it (read time-out 4000 ms, at most kDrainLimit
+    // bytes), or disconnects when the connection is not to be kept or the body is larger;
+    // failures are swallowed, except the user's abort.
     void DrainBody();
-    // Reads the error answer's body (read time-out 2000 ms) and throws EIdHTTPProtocolException
-    // with it, or the failure of that read.
+    // Reads the error answer's body (read time-out 2000 ms; its first kErrorBodyKept bytes kept,
+    // the rest dropped as DrainBody does) and throws EIdHTTPProtocolException with it, or the
+    // failure of that read.
     [[noreturn]] void RaiseProtocolError();
     // OnRedirect's decision on dest; HandleRedirects when there is no handler.
     bool DoOnRedirect(std::string& dest, TIdHTTPMethod& method, std::int32_t numRedirect);
@@ -163,6 +181,9 @@ private:
 
     // Throws when the user closed the connection during this request.
     void CheckAborted() const;
+    // StartExchange and the answer's head, once more on a new connection when a kept one failed
+    // before any byte of the answer came (GET and HEAD only).
+    void ExchangeHead();
     // The cookie store for an answer: the installed one, or one made now when AllowCookies.
     TIdCookieManager* CookieManagerForAnswer();
 
@@ -177,6 +198,8 @@ private:
     // A request went out and its answer has not been read to its end: what is left of it on the
     // connection would be taken for the next answer, so the connection must not be kept.
     bool answerPending_ = false;
+    // The last StartExchange sent on a connection kept from an earlier answer.
+    bool reusedConnection_ = false;
 };
 
 }  // namespace tarnwick

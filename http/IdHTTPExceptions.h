@@ -43,7 +43,7 @@ public:
 
 // A server answered with an error status, or a redirect that was not followed. The message is the
 // server's status line, StatusCode its code (-1 for a status line that cannot be read), and
-// ResponseBody the body of that answer.
+// ResponseBody the body of that answer (its first 64 KiB at most).
 class EIdHTTPProtocolException : public EIdProtocolReplyError {
 public:
     EIdHTTPProtocolException(std::int32_t statusCode, std::string statusLine,

@@ -24,6 +24,19 @@ inline constexpr const char* RSHTTPChunkSizeInvalid =
 // A body of known length (or a chunk) that would end beyond the last stream position, 2^63-1
 inline constexpr const char* RSHTTPBodyTooLarge = "The body does not fit in the output stream.";
 inline constexpr const char* RSHTTPUnknownResponseCode = "Undefined situation";
+// Bounds on what an answer may make the client hold (%d: the bound)
+inline constexpr const char* RSHTTPHeaderBlockTooLarge =
+    "The header block of the answer is larger than %d bytes.";
+inline constexpr const char* RSHTTPHeaderBlockTooManyLines =
+    "The header block of the answer has more than %d lines.";
+inline constexpr const char* RSHTTPTooManyInterimAnswers =
+    "More than %d interim answers came before the final one.";
+// Framing of an answer's body
+inline constexpr const char* RSHTTPContentLengthsDiffer =
+    "The answer gives differing Content-Length values.";
+// %s: the value as received (its first 64 bytes)
+inline constexpr const char* RSHTTPContentLengthInvalid =
+    "Invalid Content-Length \"%s\": not a decimal number below 2^63.";
 inline constexpr const char* RSHTTPMethodRequiresVersion =
     "This request method is supported in HTTP 1.1";
 inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";

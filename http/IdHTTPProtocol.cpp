@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "core/StrUtils.h"
 #include "http/IdCustomHTTP.h"
 #include "http/IdHTTPMessages.h"
 #include "net/IdExceptions.h"
@@ -18,11 +19,33 @@ std::string ReadFramingLine(TIdTCPConnection& connection) {
     return line;
 }
 
+// Counts the lines of one header block against its bounds.
+class HeaderBlockBound {
+public:
+    void Add(const std::string& line) {
+        // The line end counts too: a block of empty-looking lines is no free block.
+        bytes_ += static_cast<std::int64_t>(line.size()) + 2;
+        if (++lines_ > TIdHTTPProtocol::kMaxHeaderBlockLines)
+            throw EIdException(
+                Format(RSHTTPHeaderBlockTooManyLines, TIdHTTPProtocol::kMaxHeaderBlockLines));
+        if (bytes_ > TIdHTTPProtocol::kMaxHeaderBlockBytes)
+            throw EIdException(
+                Format(RSHTTPHeaderBlockTooLarge, TIdHTTPProtocol::kMaxHeaderBlockBytes));
+    }
+
+private:
+    std::int32_t lines_ = 0;
+    std::int64_t bytes_ = 0;
+};
+
+bool IsInterim(std::int32_t code) { return code >= 100 && code < 200 && code != 101; }
+
 }  // namespace
 
 TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client) : client_(client), response_(client) {}
 
 void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
+    answerStarted_ = false;
     if (request_.Target.find_first_of("\r\n") != std::string::npos)
         throw EIdException(RSHTTPTargetLineBreak);
     request_.WriteToLines();
@@ -51,16 +74,23 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
 }
 
 void TIdHTTPProtocol::ReadAnswerHead() {
-    do {
+    for (std::int32_t interim = 0;; ++interim) {
+        if (interim > kMaxInterimAnswers)
+            throw EIdException(Format(RSHTTPTooManyInterimAnswers, kMaxInterimAnswers));
         response_.StatusLine = ReadFramingLine(client_);
+        answerStarted_ = true;
         ReadResponseHeaders();
         StoreCookies();
-    } while (response_.StatusCode() == 100);
+        if (!IsInterim(response_.StatusCode())) break;
+    }
+    // A chunked answer's Content-Length is ignored (and the connection not kept).
+    if (!IsChunked(response_)) response_.ContentLength = ContentLengthOf(response_.HeaderLines());
 }
 
 void TIdHTTPProtocol::ReadResponseHeaders() {
     TIdHeaderList& lines = response_.HeaderLines();
     lines.Clear();
+    HeaderBlockBound bound;
     try {
         for (;;) {
             std::string line = client_.ReadLine();
@@ -69,6 +99,7 @@ void TIdHTTPProtocol::ReadResponseHeaders() {
                 if (client_.LineTimedOut()) client_.Disconnect();
                 break;
             }
+            bound.Add(line);
             lines.Add(std::move(line));
         }
     } catch (const EIdConnClosedGracefully&) {
@@ -132,8 +163,8 @@ void TIdHTTPProtocol::ReadChunked(TIdStream& stream) {
         ReadFramingLine(client_);  // the line end after the data
     }
     // Trailer fields up to the empty line, so a kept connection starts clean at the next answer.
-    while (!ReadFramingLine(client_).empty()) {
-    }
+    HeaderBlockBound bound;
+    for (std::string line; !(line = ReadFramingLine(client_)).empty();) bound.Add(line);
 }
 
 }  // namespace tarnwick

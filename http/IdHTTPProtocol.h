@@ -17,6 +17,13 @@ class TIdCustomHTTP;
 
 class TIdHTTPProtocol {
 public:
+    // Bounds on one header block (an answer's, an interim answer's, or a chunked body's trailer),
+    // its status line not counted, line ends counted; and on the interim (1xx) answers before the
+    // final one.
+    static constexpr std::int32_t kMaxHeaderBlockBytes = 256 * 1024;
+    static constexpr std::int32_t kMaxHeaderBlockLines = 1000;
+    static constexpr std::int32_t kMaxInterimAnswers = 32;
+
     explicit TIdHTTPProtocol(TIdCustomHTTP& client);
     TIdHTTPProtocol(const TIdHTTPProtocol&) = delete;
     TIdHTTPProtocol& operator=(const TIdHTTPProtocol&) = delete;
@@ -32,22 +39,30 @@ public:
     // "The request target holds a line break." or as AssignRequestHeader.
     void SendRequestHead(const TIdURI* address);
 
-    // Reads the status line and the header block, again while the code is 100, handing the
-    // "Set-cookie" and "Set-cookie2" values of every block to the client's store (made first when
-    // the client has none and AllowCookies is set). A close by the peer before or inside the
-    // status line throws EIdConnClosedGracefully; other failures of the connection pass through.
+    // Reads the status line and the header block, again while the answer is an interim one (a 1xx
+    // code other than 101), handing the "Set-cookie" and "Set-cookie2" values of every block to
+    // the client's store (made first when the client has none and AllowCookies is set). A close
+    // by the peer before or inside the status line throws EIdConnClosedGracefully; more than
+    // kMaxInterimAnswers interim answers throw EIdException "More than 32 interim answers came
+    // before the final one."; the final answer's Content-Length is checked (see ContentLengthOf,
+    // not for a chunked answer), so a bad or ambiguous one throws before any body byte is read.
+    // Other failures of the connection pass through.
     void ReadAnswerHead();
 
     // Reads header lines up to the empty line into the response's HeaderLines and fills its
     // fields. A close by the peer ends the block with the lines read so far (the client then
-    // disconnects). Throws EConvertError for a bad "Content-Range" (see ReadFromLines).
+    // disconnects). Throws EConvertError for a bad "Content-Range" (see ReadFromLines), and
+    // EIdException "The header block of the answer is larger than 262144 bytes." or "... has
+    // more than 1000 lines." beyond the bounds above.
     void ReadResponseHeaders();
 
     // Reads the body of the last answer into the response's BodyStream (nothing without one), as
     // BodyFraming says. Each read into the stream fires its own work events: one set for a body
     // of known length (begin with the length), one per chunk (begin with the chunk's size), one
     // for a body until close (begin with 0). A chunked body reports the status text
-    // "Chunk Started" first. A close by the peer before a body of known length or a chunk is
+    // "Chunk Started" first; its trailer has the bounds of a header block (and throws as
+    // ReadResponseHeaders beyond them). A close by the peer before a body of known length or a
+    // chunk is
     // complete throws EIdConnClosedGracefully, with every byte that came written to the stream;
     // a bad chunk size throws EIdException (see ParseChunkSize), and so does a body of known
     // length or a chunk that would end beyond stream position 2^63-1 ("The body does not fit in
@@ -55,6 +70,9 @@ public:
     // Returns false when the answer has a body and there is no stream to read it into: the body
     // is then still on the connection.
     bool ReadBody();
+
+    // Whether the status line of the answer to the last request sent has come.
+    bool AnswerStarted() const noexcept { return answerStarted_; }
 
 private:
     void StoreCookies();
@@ -65,6 +83,7 @@ private:
     TIdCustomHTTP& client_;
     TIdHTTPRequest request_;
     TIdHTTPResponse response_;
+    bool answerStarted_ = false;
 };
 
 }  // namespace tarnwick

@@ -27,6 +27,7 @@ bool TIdHTTPResponse::KeepConnection() {
 
     client_.CheckClosed(false, false);
     if (!client_.IsConnected()) return false;
+    if (IsChunked(*this) && HeaderLines().FindHeader("Content-Length") >= 0) return false;
     const auto says = [&](std::string_view token) {
         return SameText(Trim(Connection), token) || SameText(Trim(ProxyConnection), token);
     };
@@ -40,11 +41,46 @@ TIdBodyFraming BodyFraming(TIdHTTPMethod method, std::int32_t statusCode,
     if (method == hmHead || (statusCode >= 100 && statusCode < 200) || statusCode == 204 ||
         statusCode == 304)
         return bfNone;
+    if (IsChunked(fields)) return bfChunked;
     if (fields.ContentLength > 0) return bfLength;
-    if (fields.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") != std::string::npos)
-        return bfChunked;
     if (!fields.LengthGiven()) return bfUntilClose;
     return bfNone;
+}
+
+bool IsChunked(const TIdEntityHeaderInfo& fields) {
+    return fields.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") !=
+           std::string::npos;
+}
+
+std::int64_t ContentLengthOf(const TIdHeaderList& lines) {
+    TIdHeaderList values;
+    lines.CollectValues("Content-Length", &values);
+    std::int64_t length = -1;
+    for (const std::string& value : values.Lines()) {
+        std::string_view rest = value;
+        for (;;) {
+            const std::size_t comma = rest.find(',');
+            const std::string entry = Trim(rest.substr(0, comma));
+            constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+            std::int64_t n = 0;
+            bool valid = !entry.empty();
+            for (const char c : entry) {
+                if (c < '0' || c > '9' || n > (kMax - (c - '0')) / 10) {
+                    valid = false;
+                    break;
+                }
+                n = n * 10 + (c - '0');
+            }
+            if (!valid)
+                throw EIdException(
+                    Format(RSHTTPContentLengthInvalid, std::string(value.substr(0, 64)).c_str()));
+            if (length >= 0 && n != length) throw EIdException(RSHTTPContentLengthsDiffer);
+            length = n;
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    return length;
 }
 
 std::int64_t ParseChunkSize(std::string_view line) {

@@ -33,8 +33,9 @@ public:
     // Whether the connection may serve the next request: it is still open (a close by the peer
     // is noticed here) and the answer allows it. The client's own ProtocolVersion sets the
     // default: at 1.1 unless Connection or Proxy-Connection is "close", at 1.0 only when one of
-    // them is "keep-alive" (letter case and surrounding blanks ignored). Also takes StatusVersion
-    // from the status line.
+    // them is "keep-alive" (letter case and surrounding blanks ignored). An answer framed by
+    // chunks that also gives a Content-Length is never kept: the server and a cache on the way may
+    // disagree on where it ended. Also takes StatusVersion from the status line.
     bool KeepConnection();
 
     // The code of a status line: the word after the first space, as a decimal integer; -1 when
@@ -55,10 +56,20 @@ enum TIdBodyFraming {
 };
 
 // The framing of an answer with statusCode to a request of method, from its header fields:
-// a positive ContentLength first, then a "Transfer-Encoding" value that contains "chunked" (in
-// exactly that letter case), then until close when no length is given.
+// a "Transfer-Encoding" value that contains "chunked" (in exactly that letter case) first, whatever
+// the Content-Length says, then a positive ContentLength, then until close when no length is
+// given.
 TIdBodyFraming BodyFraming(TIdHTTPMethod method, std::int32_t statusCode,
                            const TIdEntityHeaderInfo& fields);
+
+// Whether the fields name the chunked transfer coding (see BodyFraming).
+bool IsChunked(const TIdEntityHeaderInfo& fields);
+
+// The body length that the "Content-Length" headers of lines give: -1 without any. Every header
+// (and every entry of a comma list in one) must be the same plain decimal number (digits only,
+// blanks around it allowed) below 2^63. Throws EIdException "The answer gives differing
+// Content-Length values." or "Invalid Content-Length "<text>": not a decimal number below 2^63.".
+std::int64_t ContentLengthOf(const TIdHeaderList& lines);
 
 // The size of a chunk from its size line: the hexadecimal digits before the first ";" (chunk
 // extensions) or blank, leading blanks skipped. Throws EIdException

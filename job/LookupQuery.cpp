@@ -1,5 +1,6 @@
 #include "job/LookupQuery.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -40,11 +41,21 @@ private:
 };
 
 std::string ReadRecordText(TTcpClient& client) {
-    if (client.ReceiveLine("\r\n") != kLookupStatusLine) return std::string(kLookupFailedRecord);
+    // One byte beyond the limit shows an answer that does not end within it.
+    const auto receiveLine = [&client] {
+        const auto received = static_cast<std::size_t>(client.BytesReceived());
+        return client.ReceiveLine("\r\n",
+                                  kLookupAnswerLimit + 1 - std::min(received, kLookupAnswerLimit));
+    };
+    const auto overLimit = [&client] {
+        return static_cast<std::size_t>(client.BytesReceived()) > kLookupAnswerLimit;
+    };
+    if (receiveLine() != kLookupStatusLine) return std::string(kLookupFailedRecord);
     // An empty line ends the header block, and is also what an ended connection reads as.
     std::string headers;
     for (;;) {
-        const std::string line = client.ReceiveLine("\r\n");
+        const std::string line = receiveLine();
+        if (overLimit()) return std::string(kLookupFailedRecord);
         headers.append(line).push_back('\r');
         if (line.empty()) break;
     }
@@ -81,6 +92,8 @@ std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* own
         if (beforeConnect) beforeConnect(*client);
         client->SetRemoteHost(endpoint.Host);
         client->SetRemotePort(endpoint.Port);
+        client->ConnectTimeout = endpoint.ConnectTimeout;
+        client->StallTimeout = endpoint.StallTimeout;
         // A failed open needs no test here: it reads as an empty status line.
         client->ConnectClient();
         client->SendLine(BuildLookupRequest(endpoint.Host, site, hd, address), "\r\n");

@@ -3,6 +3,8 @@
 // The lookup query: one plain-text HEAD request to the lookup service over a line client, and the
 // record text taken from the answer's File-Content header.
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -22,9 +24,17 @@ inline constexpr std::string_view kFileContentPrefix = "File-Content: ";
 // Name of the line client a lookup creates under its owner.
 inline constexpr std::string_view kLookupClientName = "TCPClient";
 
+// Bound on the bytes of an answer the lookup reads (status line and header block); an answer
+// that does not end its header block within them is a failed lookup.
+inline constexpr std::size_t kLookupAnswerLimit = 64 * 1024;
+
 struct TLookupEndpoint {
     std::string Host;  // remote host and the request's Host line
     std::string Port;  // a service name or a decimal number
+    // ms the service may stay silent while the answer is awaited or read; 0: no limit.
+    std::int32_t StallTimeout = 60000;
+    // ms the connect may take; 0: no limit.
+    std::int32_t ConnectTimeout = 30000;
 };
 
 // The lookup service set when the program was built (TARNWICK_LOOKUP_HOST, TARNWICK_LOOKUP_PORT).
@@ -41,7 +51,8 @@ std::string BuildLookupRequest(std::string_view host, std::string_view site, std
 // "1"), through a line client named "TCPClient" that owner (when given) owns for the length of the
 // call. Returns the record text: the File-Content value of an answer whose status line is exactly
 // "HTTP/1.1 302 Found". Never raises: a failed connection, any other status line, an answer
-// without File-Content, or any exception gives "error=1". Blocks with no time limit.
+// without File-Content, an answer whose head exceeds kLookupAnswerLimit, a connect or a silence
+// beyond the endpoint's limits, or any exception gives "error=1".
 // beforeConnect, when given, sees the client once it is named and in owner's list, before it
 // connects: the caller's chance to apply an abort that came before any walk could find it.
 std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* owner,

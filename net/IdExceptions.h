@@ -132,6 +132,16 @@ public:
 class EIdReadTimeout : public EIdException {
 public:
     EIdReadTimeout() : EIdException(msg::kReadTimeout) {}
+
+protected:
+    explicit EIdReadTimeout(std::string message) : EIdException(std::move(message)) {}
+};
+
+// A read that waited the connection's StallTimeout without receiving a byte.
+class EIdStallTimeout : public EIdReadTimeout {
+public:
+    explicit EIdStallTimeout(std::int32_t milliseconds)
+        : EIdReadTimeout(Format(msg::kNoDataReceived, static_cast<int>(milliseconds / 1000))) {}
 };
 
 class EIdReadLnMaxLineLengthExceeded : public EIdException {

@@ -3,6 +3,7 @@
 // What a connection talks to: connect, wait, receive, send, close. The socket implementation is
 // TIdIOHandlerSocket.
 
+#include <cstdint>
 #include <string>
 
 #include "net/IdComponent.h"
@@ -12,6 +13,11 @@ namespace tarnwick {
 class TIdIOHandler : public TIdComponent {
 public:
     using TIdComponent::TIdComponent;
+
+    // ms a plain connect (timeout -1 or 0) may take before it fails with EIdConnectTimeout; 0: no
+    // limit. Unlike a connect under a time limit it needs no connect thread and ends the moment
+    // the handshake does. A handler that cannot bound a connect ignores it.
+    std::int32_t ConnectLimit = 0;
 
     // Closes the transport. May be called from another thread while a call waits inside it.
     virtual void CloseHandler() {}

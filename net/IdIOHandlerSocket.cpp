@@ -32,10 +32,21 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int port, const std:
     if (!UseNagle) socket_->SetOption(Id_IPPROTO_TCP, Id_TCP_NODELAY, 1);
     ReportStatus(hsConnecting, socket_->PeerIP());
 
-    if (timeout != IdTimeoutDefault && timeout != 0)
+    if (timeout != IdTimeoutDefault && timeout != 0) {
         ConnectWithTimeout(timeout);
-    else
+    } else if (ConnectLimit > 0) {
+        // The socket's send time limit also bounds a blocking connect; it is lifted again after.
+        socket_->SetSendTimeLimit(ConnectLimit);
+        const int result = socket_->ConnectPeer(Id_PF_INET);
+        if (result == Id_SOCKET_ERROR && GStack().LastSocketError() == Id_WSAEINPROGRESS) {
+            CloseHandler();  // ends the pending connect
+            throw EIdConnectTimeout();
+        }
+        GStack().CheckSocketResult(result);
+        socket_->SetSendTimeLimit(0);
+    } else {
         GStack().CheckSocketResult(socket_->ConnectPeer(Id_PF_INET));
+    }
 }
 
 void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
@@ -48,7 +59,7 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
     while (remaining > kConnectStepMs) {
         sleep(kConnectStepMs);
         remaining = unlimited ? kConnectStepMs + 1 : remaining - kConnectStepMs;
-        if (thread.Terminated()) {
+        if (thread.Terminated() || !HandlerConnected()) {
             remaining = 0;
             break;
         }
@@ -56,12 +67,16 @@ void TIdIOHandlerSocket::ConnectWithTimeout(int timeout) {
     if (remaining > 0) sleep(remaining);
 
     if (!thread.Terminated()) {
+        const bool closed = !HandlerConnected();
         thread.Terminate();
         CloseHandler();  // ends the pending connect
         thread.WaitFor();
+        if (closed) throw EIdClosedSocket();
         throw EIdConnectTimeout();
     }
     thread.WaitFor();
+    // The user's close ended the connect: that is no failure of the peer's.
+    if (!HandlerConnected()) throw EIdClosedSocket();
     if (!thread.ExceptionMessage().empty()) throw EIdConnectException(thread.ExceptionMessage());
 }
 

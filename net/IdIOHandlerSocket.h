@@ -44,9 +44,12 @@ public:
 
     // Allocates and binds the socket, reports hsResolving (for a host that is no dotted quad),
     // resolves, reports hsConnecting with the peer address and connects. A plain connect that
-    // fails raises EIdSocketError; under a time limit a failure raises EIdConnectException with
+    // fails raises EIdSocketError, one still pending after ConnectLimit EIdConnectTimeout (its
+    // socket is closed); under a time limit a failure raises EIdConnectException with
     // its message and a connect still pending at the limit EIdConnectTimeout "Connect timed out."
-    // (its socket is closed). A failed connect otherwise leaves the socket allocated.
+    // (its socket is closed); a CloseHandler from another thread ends such a connect within one
+    // step with EIdClosedSocket "Disconnected.". A failed connect otherwise leaves the socket
+    // allocated.
     void ConnectTo(const std::string& host, int port, const std::string& bound_ip, int bound_port,
                    int bound_port_min, int bound_port_max, int timeout) override;
     // Drops the socket.

@@ -29,6 +29,8 @@ inline constexpr const char* kSocksNotSupported =
 inline constexpr const char* kNotConnected = "Not Connected";
 inline constexpr const char* kAlreadyConnected = "Already connected.";
 inline constexpr const char* kReadTimeout = "Read Timeout";
+// %d: the stall limit in whole seconds
+inline constexpr const char* kNoDataReceived = "No data received for %d seconds.";
 inline constexpr const char* kMaxLineLengthExceeded = "Max line length exceeded.";
 inline constexpr const char* kNoDataToRead = "No data to read.";
 inline constexpr const char* kNotEnoughDataInBuffer = "Not enough data in buffer.";

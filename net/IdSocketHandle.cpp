@@ -1,6 +1,7 @@
 #include "net/IdSocketHandle.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include "net/IdExceptions.h"
 
@@ -142,6 +143,18 @@ void TIdSocketHandle::SetOption(int level, int name, int value) {
     {
         Use use(*this);
         result = GStack().SocketSetOption(use.Fd(), level, name, &value, sizeof value);
+    }
+    GStack().CheckSocketResult(result);
+}
+
+void TIdSocketHandle::SetSendTimeLimit(int milliseconds) {
+    timeval limit{};
+    limit.tv_sec = milliseconds / 1000;
+    limit.tv_usec = (milliseconds % 1000) * 1000;
+    int result;
+    {
+        Use use(*this);
+        result = GStack().SocketSetOption(use.Fd(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     }
     GStack().CheckSocketResult(result);
 }

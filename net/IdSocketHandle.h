@@ -59,6 +59,9 @@ public:
     int Send(const void* buffer, int length);
     // Sets an integer socket option; a failure raises EIdSocketError.
     void SetOption(int level, int name, int value);
+    // How long a blocking send (or connect) may wait, in ms; 0: no limit. A connect cut by it
+    // fails with 10036 (in progress). A failure raises EIdSocketError.
+    void SetSendTimeLimit(int milliseconds);
 
     // Read the addresses back from the socket; EIdSocketError on failure.
     void RefreshLocal();

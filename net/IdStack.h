@@ -35,6 +35,7 @@ inline constexpr int IdTimeoutDefault = -1;
 // Socket error codes the layers test for by number (the full list is SocketErrorText's table).
 inline constexpr std::int32_t Id_WSAEBADF = 10009;
 inline constexpr std::int32_t Id_WSAEWOULDBLOCK = 10035;
+inline constexpr std::int32_t Id_WSAEINPROGRESS = 10036;
 inline constexpr std::int32_t Id_WSAENOTSOCK = 10038;
 inline constexpr std::int32_t Id_WSAEADDRINUSE = 10048;
 inline constexpr std::int32_t Id_WSAECONNABORTED = 10053;

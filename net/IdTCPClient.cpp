@@ -15,6 +15,7 @@ void TIdTCPClient::OpenConnection(int timeout) {
     } else if (handler->HandlerConnected()) {
         throw EIdAlreadyConnected();
     }
+    handler->ConnectLimit = ConnectTimeout;
     try {
         handler->OpenHandler();
         ResetInput();

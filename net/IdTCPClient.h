@@ -20,6 +20,10 @@ public:
     std::int32_t BoundPortMin = 0;
     std::string Host;
     std::int32_t Port = 0;
+    // ms a connect may take before it fails with EIdConnectTimeout "Connect timed out.", for an
+    // OpenConnection without a timeout of its own (-1 or 0), given to the handler as its
+    // ConnectLimit. 0: no limit.
+    std::int32_t ConnectTimeout = 0;
     TIdNotifyEvent OnConnected;
 
     // Connects to Host:Port (timeout in ms as TIdIOHandler::ConnectTo). Without a handler it

@@ -58,6 +58,11 @@ void TIdTCPConnection::RaiseDisconnected() const {
 
 int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool raise_on_timeout) {
     if (timeout == IdTimeoutDefault) timeout = ReadTimeout == 0 ? IdTimeoutInfinite : ReadTimeout;
+    // A wait longer than the stall limit (or without limit) is cut to it, and then fails however
+    // the caller wanted a timeout treated: a silent peer must never hold the reader for ever.
+    const std::int32_t stall = StallTimeout;
+    const bool stall_bound = stall > 0 && (timeout < 0 || timeout > stall);
+    if (stall_bound) timeout = stall;
     int result = 0;
     CheckClosed(raise_if_closed, false);
     if (!IsConnected()) {
@@ -94,6 +99,7 @@ int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool ra
                 }
                 if (!readable) {
                     last_receive_full_ = false;
+                    if (stall_bound) throw EIdStallTimeout(stall);
                     if (raise_on_timeout) throw EIdReadTimeout();
                     return -1;
                 }

@@ -48,6 +48,11 @@ public:
     TIdMaxLineAction MaxLineAction = maException;
     std::int32_t MaxLineLength = 16384;  // 0: no limit
     std::int32_t ReadTimeout = 0;        // ms; 0: no limit
+    // ms without receiving a byte after which a read fails with EIdStallTimeout "No data
+    // received for N seconds." (N the whole seconds), whatever timeout the read was given; every
+    // byte that arrives starts the wait anew, so a slow transfer that moves is never cut. 0: no
+    // limit.
+    std::int32_t StallTimeout = 0;
     std::int32_t RecvBufferSize = 32768;
     std::int32_t SendBufferSize = 32768;
     TIdNotifyEvent OnDisconnected;
@@ -64,7 +69,8 @@ public:
     // ends. Returns the count appended, 0 when the connection was found closed without an
     // exception, -1 after a wait that timed out.
     // Raises EIdNotConnected / EIdConnClosedGracefully when closed and raise_if_closed,
-    // EIdReadTimeout on a timeout when raise_on_timeout, EIdSocketError for a failed receive.
+    // EIdReadTimeout on a timeout when raise_on_timeout, EIdStallTimeout when the wait reached
+    // StallTimeout (also without raise_on_timeout), EIdSocketError for a failed receive.
     int FillInputBuffer(bool raise_if_closed, int timeout, bool raise_on_timeout);
     // Notices a close: a receive or send of 0 bytes (closing the transport and firing
     // hsDisconnected and OnDisconnected once) or a closed handler. With raise_if_closed, raises

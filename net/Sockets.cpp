@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,11 +26,19 @@ int TypeOf(TSocketType type) {
     return types[type];
 }
 
-// A connect interrupted by a signal goes on in the background: wait for its outcome.
-int FinishInterruptedConnect(int fd) {
+// A connect interrupted by a signal goes on in the background: wait for its outcome (timeout
+// in ms, -1 without limit).
+int FinishInterruptedConnect(int fd, int timeout) {
     pollfd p{fd, POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0)
+    for (;;) {
+        const int ready = ::poll(&p, 1, timeout);
+        if (ready > 0) break;
+        if (ready == 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
         if (errno != EINTR) return -1;
+    }
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0) return -1;
@@ -50,6 +59,14 @@ std::size_t PartialSeparatorAtEnd(std::string_view bytes, std::string_view separ
     for (std::size_t n = std::min(bytes.size(), separator.size() - 1); n > 0; --n)
         if (bytes.substr(bytes.size() - n) == separator.substr(0, n)) return n;
     return 0;
+}
+
+// Sets the time a blocking send (and connect) or receive may wait; 0 for no limit.
+void SetWaitLimit(int fd, int option, std::int32_t milliseconds) {
+    timeval limit{};
+    limit.tv_sec = milliseconds / 1000;
+    limit.tv_usec = (milliseconds % 1000) * 1000;
+    ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit);
 }
 
 }  // namespace
@@ -262,9 +279,20 @@ void TCustomIpClient::OpenSocket() {
     if (!Active() || connected_) return;
     sockaddr_in address;
     int result = -1;
+    const std::int32_t connectLimit = std::max(ConnectTimeout, 0);
+    const std::int32_t stallLimit = std::max(StallTimeout, 0);
     if (BuildAddress(RemoteHost(), RemotePort(), address)) {
+        // A blocking connect waits no longer than the send limit.
+        if (connectLimit > 0) SetWaitLimit(Handle(), SO_SNDTIMEO, connectLimit);
         result = ::connect(Handle(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        if (result == -1 && errno == EINTR) result = FinishInterruptedConnect(Handle());
+        if (result == -1 && errno == EINTR)
+            result = FinishInterruptedConnect(Handle(), connectLimit > 0 ? connectLimit : -1);
+        // A connect cut by the send limit is still pending: it failed for want of time, and is
+        // called off, so no later receive or send on the socket waits for it.
+        if (result == -1 && errno == EINPROGRESS && connectLimit > 0) {
+            ::shutdown(Handle(), SHUT_RDWR);
+            errno = ETIMEDOUT;
+        }
         // An abort that came while the socket was not yet connected could not shut it down.
         if (result == 0 && AbortRequested()) {
             errno = ECONNABORTED;
@@ -272,6 +300,10 @@ void TCustomIpClient::OpenSocket() {
         }
     }
     connected_ = CheckResult(result) == 0;
+    if (connected_ && (connectLimit > 0 || stallLimit > 0)) {
+        SetWaitLimit(Handle(), SO_SNDTIMEO, stallLimit);
+        SetWaitLimit(Handle(), SO_RCVTIMEO, stallLimit);
+    }
     if (connected_) NotifyConnect();
 }
 
@@ -306,8 +338,9 @@ std::int32_t TCustomIpClient::SendLine(std::string_view text, std::string_view l
     return SendData(line.data(), static_cast<std::int32_t>(line.size()));
 }
 
-std::string TCustomIpClient::ReceiveLine(std::string_view separator) {
+std::string TCustomIpClient::ReceiveLine(std::string_view separator, std::size_t maxBytes) {
     std::string result;
+    std::size_t taken = 0;  // bytes taken from the socket by this call
     // Bytes already taken from the socket that may begin a separator completed by the next block,
     // and how many of the first of them came after a zero byte in their own block: those are cut
     // from the line with the rest of that block.
@@ -320,7 +353,9 @@ std::string TCustomIpClient::ReceiveLine(std::string_view separator) {
     };
     char buffer[512];
     for (;;) {
-        const std::int32_t peeked = PeekData(buffer, 511);
+        const std::size_t room = maxBytes == 0 ? 511 : std::min<std::size_t>(511, maxBytes - taken);
+        const std::int32_t peeked =
+            room == 0 ? 0 : PeekData(buffer, static_cast<std::int32_t>(room));
         if (peeked <= 0) {
             take(pending, pending.size());
             return result;
@@ -335,6 +370,7 @@ std::string TCustomIpClient::ReceiveLine(std::string_view separator) {
         }
         // A receive that fails after a good peek would leave the bytes queued for ever.
         if (ReceiveData(buffer, peeked) <= 0) return result;
+        taken += static_cast<std::size_t>(peeked);
         const std::size_t end = block.size() - PartialSeparatorAtEnd(block, separator);
         take(block, end);
         const bool zero = block.find('\0', pending.size()) != std::string::npos;

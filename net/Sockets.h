@@ -10,9 +10,9 @@
 // is not connected). The only exception that leaves it is EConvertError, from OpenSocket /
 // ConnectClient / SetActive, for a RemotePort that is neither a service name nor an integer.
 //
-// One instance is used by one thread at a time. Every call blocks (in bmBlocking mode) with no
-// time limit. The one exception is AbortConnection, the user's abort, which any thread may call
-// while another one uses the socket.
+// One instance is used by one thread at a time. Every call blocks (in bmBlocking mode), with no
+// time limit unless the client's ConnectTimeout and StallTimeout set one. The one exception is
+// AbortConnection, the user's abort, which any thread may call while another one uses the socket.
 
 #include <atomic>
 #include <cstdint>
@@ -160,6 +160,12 @@ public:
 
     bool Connected() const noexcept { return connected_; }
 
+    // Limits in ms, 0 for none, taken at the next open. A connect not done within ConnectTimeout
+    // fails (error code ETIMEDOUT). A receive, peek or send that waits StallTimeout without
+    // moving a byte fails (-1, error code EAGAIN): ReceiveLine then ends as on a failed receive.
+    std::int32_t ConnectTimeout = 0;
+    std::int32_t StallTimeout = 0;
+
     // Opens the socket and connects to RemoteHost:RemotePort. Returns Connected.
     bool ConnectClient();
     void DisconnectClient();
@@ -171,7 +177,9 @@ public:
     // line that held it (at most 511 bytes per block) from the result; the bytes are still taken.
     // An empty line returns the empty text, and so does a connection that ended or failed before
     // the line's first byte; a connection that ends inside a line returns the partial line.
-    std::string ReceiveLine(std::string_view separator = "\r\n");
+    // At most maxBytes bytes are taken from the socket (0: no limit); a line that has not ended
+    // within them returns what came, and the rest stays queued.
+    std::string ReceiveLine(std::string_view separator = "\r\n", std::size_t maxBytes = 0);
 
     TSocketNotifyEvent OnConnect;
     TSocketNotifyEvent OnDisconnect;

@@ -5,8 +5,8 @@
 // Input: byte 0 picks the piece size and whether redirects are followed; the rest is what the
 // server sends. Every line is also given to the chunk-size and status-code rules on its own.
 //
-// A Get that returns must have ended on a 2xx answer without a Location, and a body of announced
-// length must have come whole.
+// A Get that returns must have ended on a 2xx answer without a Location, within the bounds of a
+// header block, and a body of announced length must have come whole.
 
 #include <algorithm>
 #include <charconv>
@@ -20,6 +20,7 @@
 #include "FuzzCheck.h"
 #include "core/Exception.h"
 #include "http/IdHTTP.h"
+#include "http/IdHTTPProtocol.h"
 #include "http/IdHTTPResponse.h"
 #include "net/IdIOHandler.h"
 #include "net/IdStream.h"
@@ -106,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TIdHTTPResponse& response = http.Response();
     FUZZ_CHECK(response.StatusCode() / 100 == 2);
     FUZZ_CHECK(response.Location.empty());
+    FUZZ_CHECK(response.HeaderLines().Count() <= TIdHTTPProtocol::kMaxHeaderBlockLines);
     if (BodyFraming(hmGet, response.StatusCode(), response) == bfLength)
         FUZZ_CHECK(out.Size() == response.ContentLength);
     return 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <iostream>
 #include <ostream>
 #include <vector>
 
@@ -203,3 +205,66 @@ TEST(CookieManagerEvents, FireOnCreateAndDestroyWithThePurgedCollection) {
 }
 
 }  // namespace
+
+// --- What servers can make the store hold ----------------------------------------------------
+
+TEST_F(CookieStore, FullDomainLosesItsLeastRecentlyUsedCookie) {
+    manager_.ReceiveCookie("c0=1; path=/a", "h.example", ckRFC2109);
+    for (int i = 1; i < 50; ++i)
+        manager_.ReceiveCookie("c" + std::to_string(i) + "=1; path=/b", "h.example", ckRFC2109);
+    // Sending c0 makes it used, storing c2 again makes c2 used: c1 and then c3 go first.
+    EXPECT_EQ(HeaderFor("http://h.example/a/x"), "c0=1");
+    manager_.ReceiveCookie("c2=2; path=/b", "h.example", ckRFC2109);
+    manager_.ReceiveCookie("new=1; path=/b", "h.example", ckRFC2109);
+    manager_.ReceiveCookie("new2=1; path=/b", "h.example", ckRFC2109);
+    EXPECT_EQ(StoredCount(), 50);
+    EXPECT_EQ(manager_.CookieCollection().Count(), 50u);  // the evicted records are freed
+    const std::string header = "; " + HeaderFor("http://h.example/b/x") + ";";
+    for (const char* kept : {"; c2=2;", "; new=1;", "; new2=1;", "; c4=1;", "; c49=1;"})
+        EXPECT_NE(header.find(kept), std::string::npos) << kept << " in " << header;
+    for (const char* gone : {"; c1=1;", "; c3=1;"})
+        EXPECT_EQ(header.find(gone), std::string::npos) << gone << " in " << header;
+    EXPECT_EQ(HeaderFor("http://h.example/a/x"), "c0=1");
+    // Another domain is not touched by this one's limit.
+    manager_.ReceiveCookie("o=1; path=/", "other.example", ckRFC2109);
+    EXPECT_EQ(StoredCount(), 51);
+}
+
+TEST_F(CookieStore, FullStoreLosesItsLeastRecentlyUsedCookieAndLargeCookiesAreDropped) {
+    for (int host = 0; host <= 60; ++host)
+        for (int i = 0; i < 50; ++i)
+            manager_.ReceiveCookie("c" + std::to_string(i) + "=1; path=/",
+                                   "h" + std::to_string(host) + ".example", ckRFC2109);
+    EXPECT_EQ(StoredCount(), 3000);
+    EXPECT_EQ(manager_.CookieCollection().Count(), 3000u);
+    EXPECT_EQ(HeaderFor("http://h0.example/"), "");  // the first 50 went first
+    EXPECT_NE(HeaderFor("http://h1.example/"), "");
+    EXPECT_NE(HeaderFor("http://h60.example/"), "");
+
+    const std::string name(96, 'n');
+    manager_.ReceiveCookie(name + "=" + std::string(4000, 'v') + "; path=/", "big.example",
+                           ckRFC2109);
+    manager_.ReceiveCookie(name + "=" + std::string(4001, 'v') + "; path=/", "big.example",
+                           ckRFC2109);
+    manager_.ReceiveCookie("x=" + std::string(100000, 'v') + "; path=/", "big.example",
+                           ckRFC2109);
+    EXPECT_EQ(HeaderFor("http://big.example/"), name + "=" + std::string(4000, 'v'));
+    EXPECT_EQ(StoredCount(), 3000);
+}
+
+// A server that sends cookie after cookie costs a bounded store and no scan of it per cookie
+// (the time is printed; a store that scanned would take minutes here).
+TEST_F(CookieStore, HundredThousandCookiesKeepTheStoreBounded) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100000; ++i)
+        manager_.ReceiveCookie("c" + std::to_string(i) + "=v; path=/",
+                               (i % 2 ? "a.h.example" : "h.example"), ckRFC2109);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(StoredCount(), 100);
+    EXPECT_EQ(manager_.CookieCollection().Count(), 100u);
+    // Both domains' 50 go to the inner host: "cNNNNN=v" each, "; " between.
+    EXPECT_LE(HeaderFor("http://a.h.example/").size(), 100u * 8 + 99u * 2);
+    std::cout << "[ 100000 cookies stored in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+              << " ms ]\n";
+}

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <ostream>
 #include <random>
 #include <string>
 
 #include "support/LoopbackPeer.h"
 #include "support/RefusingPort.h"
+#include "support/SaturatedListener.h"
 
 using namespace tarnwick;
 using tarnwick::testing::LoopbackPeer;
@@ -178,12 +180,78 @@ INSTANTIATE_TEST_SUITE_P(
                    std::string("X-Junk: a\0b\r\nFile-Content: a=1\r\n\r\n", 33), "a=1"},
         AnswerCase{"ZeroByteInTheValue", std::string("File-Content: a=1\0|b=2\r\n\r\n", 26),
                    "a=1"},
-        AnswerCase{"HeaderLineOfOneMebibyte",
-                   "X-Big: " + std::string(1 << 20, 'b') + "\r\nFile-Content: a=1\r\n\r\n", "a=1"},
-        AnswerCase{"ValueOfOneMebibyte",
-                   "File-Content: a=" + std::string(1 << 20, 'v') + "\r\n\r\n",
-                   "a=" + std::string(1 << 20, 'v')}),
+        // The status line (20 bytes), the header and its value, and the empty line: 64 KiB.
+        AnswerCase{"HeadOfExactlyTheLimit",
+                   "File-Content: a=" + std::string(65496, 'v') + "\r\n\r\n",
+                   "a=" + std::string(65496, 'v')}),
     CaseName);
+
+// An answer whose head does not end within 64 KiB fails the lookup, however the bytes come: the
+// lookup never holds more of it.
+TEST(LookupQuery, HeadBeyondTheLimitGivesTheErrorRecord) {
+    const std::string lines = [] {
+        std::string many;
+        for (int i = 0; i < 20000; ++i) many += "X-Line: " + std::to_string(i) + "\r\n";
+        return many;
+    }();
+    const struct {
+        const char* name;
+        std::string answer;
+    } cases[] = {
+        {"OneByteOverTheLimit",
+         kFound + "File-Content: a=" + std::string(65497, 'v') + "\r\n\r\n"},
+        {"ValueOfOneMebibyte",
+         kFound + "File-Content: a=" + std::string(1 << 20, 'v') + "\r\n\r\n"},
+        {"HeaderLineOfOneMebibyte",
+         kFound + "X-Big: " + std::string(1 << 20, 'b') + "\r\nFile-Content: a=1\r\n\r\n"},
+        {"HeaderLinesWithoutEnd", kFound + lines + "File-Content: a=1\r\n\r\n"},
+        {"StatusLineWithoutEnd", std::string(1 << 20, 'H')},
+    };
+    for (const auto& c : cases) {
+        const std::string& answer = c.answer;
+        LoopbackPeer peer([&](PeerConnection& p) {
+            p.ReceiveUntil(kRequestEnd);
+            try {
+                p.Send(answer);
+            } catch (const std::runtime_error&) {
+                // The lookup may close before the whole answer is taken.
+            }
+        });
+        EXPECT_EQ(RequestLookupRecord(TLookupEndpoint{"127.0.0.1", peer.PortText()}, nullptr,
+                                      "1", "0", "x"),
+                  "error=1")
+            << c.name;
+    }
+}
+
+// A service that stops sending fails the lookup at the stall limit; one that keeps sending, however
+// slowly, is waited for. A connect that does not complete fails at the connect limit.
+TEST(LookupQuery, SilentServiceAndPendingConnectEndAtTheirLimits) {
+    const std::string answer = kFound + "File-Content: a=1|b=2\r\n\r\n";
+    const auto lookup = [](std::uint16_t port, std::int32_t stall, std::int32_t connect) {
+        TLookupEndpoint endpoint{"127.0.0.1", std::to_string(port)};
+        endpoint.StallTimeout = stall;
+        endpoint.ConnectTimeout = connect;
+        return RequestLookupRecord(endpoint, nullptr, "1", "0", "x");
+    };
+    tarnwick::testing::Event done;
+    {
+        LoopbackPeer silent([&](PeerConnection& p) {
+            p.ReceiveUntil(kRequestEnd);
+            done.Wait();
+        });
+        EXPECT_EQ(lookup(silent.Port(), 300, 0), "error=1");
+        done.Set();
+    }
+    // Each piece comes well within the limit; the whole takes several times it.
+    LoopbackPeer slow([&](PeerConnection& p) {
+        p.ReceiveUntil(kRequestEnd);
+        p.SendInPieces(answer, 8, std::chrono::milliseconds(60));
+    });
+    EXPECT_EQ(lookup(slow.Port(), 200, 0), "a=1|b=2");
+    tarnwick::testing::SaturatedListener pending;
+    EXPECT_EQ(lookup(pending.Port(), 0, 300), "error=1");
+}
 
 TEST(LookupQuery, ValidAnswerCutAtEveryOffset) {
     const std::string value = "author=A|title=B|url=http://v/1.flv";

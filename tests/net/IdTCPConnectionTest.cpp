@@ -215,6 +215,56 @@ TEST_F(ConnectionTest, KnownCountCutShortByThePeer) {
     ::unlink(path);
 }
 
+// The peer's close is noticed before the read (its bytes are fewer than the count): the read still
+// fails instead of handing back a short body.
+TEST_F(ConnectionTest, KnownCountAfterTheCloseWasSeenFails) {
+    Start([](PeerConnection& peer) { peer.Send("abcde"); });
+    while (client_.IsConnected()) client_.FillInputBuffer(false, 1000, false);
+    ASSERT_EQ(client_.InputBuffer().Size(), 5u);
+    TIdMemoryStream stream;
+    EXPECT_THROW(client_.ReadToStream(stream, 10, false), EIdConnClosedGracefully);
+    EXPECT_EQ(stream.DataString(), "abcde");
+}
+
+// StallTimeout: a peer that stops sending fails the read (of a line, a count or until the close)
+// with the limit named; one that keeps sending, however slowly, is never cut.
+TEST_F(ConnectionTest, StallLimitEndsASilentPeerButNotASlowOne) {
+    const std::string body = PatternText(1200);
+    Start([&](PeerConnection& peer) {
+        peer.ReceiveExactly(1);
+        // Twelve pieces 100 ms apart: the whole takes longer than the limit, no gap does.
+        peer.SendInPieces("line\n" + body, 100, std::chrono::milliseconds(100));
+        go_.Wait();
+    });
+    client_.StallTimeout = 1000;
+    client_.WriteText("g");
+    EXPECT_EQ(client_.ReadLine(), "line");
+    TIdMemoryStream stream;
+    client_.ReadToStream(stream, static_cast<std::int64_t>(body.size()), false);
+    EXPECT_TRUE(stream.DataString() == body);
+
+    for (const auto& read : std::vector<std::function<void()>>{
+             [&] { client_.ReadLine(); },
+             [&] { client_.ReadToStream(stream, -1, true); },
+             [&] { client_.FillInputBuffer(true, IdTimeoutInfinite, false); }}) {
+        client_.StallTimeout = 200;
+        try {
+            read();
+            ADD_FAILURE() << "the read returned";
+        } catch (const EIdStallTimeout& e) {
+            EXPECT_EQ(e.Message(), "No data received for 0 seconds.");
+        }
+    }
+    client_.StallTimeout = 2500;
+    try {
+        client_.ReadLine();
+        ADD_FAILURE() << "the read returned";
+    } catch (const EIdReadTimeout& e) {  // a kind of read timeout
+        EXPECT_EQ(e.Message(), "No data received for 2 seconds.");
+    }
+    go_.Set();
+}
+
 TEST_F(ConnectionTest, UntilClosedTakesEverything) {
     const std::string body = PatternText(70000);
     Start([body](PeerConnection& peer) { peer.Send(body); });

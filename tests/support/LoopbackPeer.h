@@ -121,4 +121,28 @@ private:
     std::thread acceptor_;
 };
 
+// A script that never sends and keeps its end open, also after the client's close (a peer that
+// closed on seeing the client's half-close would wake a blocked reader by itself), until release
+// is set or the limit passes.
+inline LoopbackPeer::Script HoldOpen(const Event& release,
+                                     std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    return [&release, limit](PeerConnection& c) {
+        c.WaitForClose(limit);
+        release.Wait(limit);
+    };
+}
+
+// Sets an event when it goes: declared after a peer whose scripts wait for the event, it lets
+// them go before the peer joins them, however the test ends.
+class SetOnExit {
+public:
+    explicit SetOnExit(Event& event) : event_(event) {}
+    ~SetOnExit() { event_.Set(); }
+    SetOnExit(const SetOnExit&) = delete;
+    SetOnExit& operator=(const SetOnExit&) = delete;
+
+private:
+    Event& event_;
+};
+
 }  // namespace tarnwick::testing

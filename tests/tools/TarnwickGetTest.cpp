@@ -1,18 +1,24 @@
 // The tarnwick-get tool as a black box, against a real nginx and a scripted server.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/HttpAnswers.h"
 #include "support/LoopbackPeer.h"
 #include "support/NginxServer.h"
+#include "support/SaturatedListener.h"
 #include "support/TestData.h"
 
 using tarnwick::testing::ProgramRun;
@@ -115,11 +121,79 @@ TEST_F(TarnwickGetTool, BodyCutShortIsAFailureWithoutAFile) {
 TEST_F(TarnwickGetTool, WrongCommandLineExitsWithUsage) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"http://x/"}, {"--bogus", "http://x/", "out"},
-             {"--max-redirects", "many", "http://x/", "out"}, {"a", "b", "c"}}) {
+             {"--max-redirects", "many", "http://x/", "out"}, {"a", "b", "c"},
+             {"--stall-timeout", "-1", "http://x/", "out"},
+             {"--connect-timeout", "soon", "http://x/", "out"},
+             {"http://x/", "out", "--stall-timeout"}}) {
         const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(run.err.starts_with(
-            "usage: tarnwick-get [--follow] [--max-redirects N] [--events] URL OUTFILE\n"))
+        EXPECT_TRUE(run.err.starts_with("usage: tarnwick-get [--follow] [--max-redirects N] "
+                                        "[--events] [--stall-timeout S]\n"))
             << run.err;
     }
+}
+
+// An OUTFILE that is no regular file is never replaced by one: a device or a FIFO is written in
+// place, a symbolic link keeps pointing at the file that takes the body.
+TEST_F(TarnwickGetTool, DevicesFifosAndLinksStayWhatTheyAre) {
+    const std::string body = tarnwick::testing::PatternText(300000);
+    LoopbackPeer peer(tarnwick::testing::ServeAlways(tarnwick::testing::Ok(body)));
+    const std::string url = "http://127.0.0.1:" + peer.PortText() + "/";
+    namespace fs = std::filesystem;
+
+    ProgramRun run = RunTool({url, "/dev/null"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+    const fs::path fifo = dir_ / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string piped;
+    std::thread reader([&] { piped = ReadWholeFile(fifo); });
+    run = RunTool({url, fifo.string()});
+    reader.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(piped == body) << "the FIFO carried " << piped.size() << " bytes";
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    fs::remove(fifo);
+
+    const fs::path link = dir_ / "link", target = dir_ / "target";
+    std::ofstream(target) << "earlier";
+    fs::create_symlink("target", link);
+    run = RunTool({url, link.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(ReadWholeFile(target) == body);
+    // A link to a file that does not exist yet makes that file.
+    fs::remove(target);
+    run = RunTool({url, link.string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(ReadWholeFile(target) == body);
+    auto files = Files();
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"link", "target"}));
+}
+
+// A server that goes silent, and one whose handshake never completes, end the fetch at the
+// limits given (in whole seconds), with the failure named.
+TEST_F(TarnwickGetTool, SilentServerAndPendingConnectEndAtTheirLimits) {
+    tarnwick::testing::Event done;
+    LoopbackPeer silent([&](PeerConnection& c) {
+        c.ReceiveUntil("\r\n\r\n");
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nsome");
+        done.Wait(std::chrono::seconds(30));
+    });
+    ProgramRun run = RunTool({"--stall-timeout", "1", "http://127.0.0.1:" + silent.PortText() + "/",
+                              (dir_ / "out").string()});
+    done.Set();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "EIdStallTimeout: No data received for 1 seconds.\n");
+
+    tarnwick::testing::SaturatedListener pending;
+    run = RunTool({"--connect-timeout", "1",
+                   "http://127.0.0.1:" + std::to_string(pending.Port()) + "/",
+                   (dir_ / "out").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "EIdConnectTimeout: Connect timed out.\n");
+    EXPECT_TRUE(Files().empty());
 }

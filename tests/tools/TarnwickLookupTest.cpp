@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/LoopbackPeer.h"
 #include "support/LookupService.h"
 #include "support/RefusingPort.h"
 
@@ -55,11 +57,33 @@ TEST(TarnwickLookupTool, FailedLookupsPrintTheErrorRecord) {
 
 TEST(TarnwickLookupTool, WrongCommandLineExitsWithUsage) {
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"127.0.0.1", "80", "1", "0"}, {"127.0.0.1", "80", "1", "0", "a", "b"}}) {
+             {}, {"127.0.0.1", "80", "1", "0"}, {"127.0.0.1", "80", "1", "0", "a", "b"},
+             {"--stall-timeout", "-1", "127.0.0.1", "80", "1", "0", "a"},
+             {"--connect-timeout", "x", "127.0.0.1", "80", "1", "0", "a"},
+             {"--later", "1", "127.0.0.1", "80", "1", "0", "a"}}) {
         const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err.rfind("usage: tarnwick-lookup HOST PORT SITE HD ADDRESS\n", 0), 0u)
+        EXPECT_EQ(run.err.rfind("usage: tarnwick-lookup [--stall-timeout S] [--connect-timeout S] "
+                                "HOST PORT SITE HD ADDRESS\n",
+                                0),
+                  0u)
             << run.err;
     }
+}
+
+// A service that accepts and stays silent ends the lookup at the stall limit with the error
+// record.
+TEST(TarnwickLookupTool, SilentServiceEndsAtTheStallLimit) {
+    tarnwick::testing::Event done;
+    tarnwick::testing::LoopbackPeer silent([&](tarnwick::testing::PeerConnection& c) {
+        c.ReceiveUntil("\r\n\r\n\r\n");
+        done.Wait(std::chrono::seconds(30));
+    });
+    const ProgramRun run = RunTool(
+        {"--stall-timeout", "1", "--connect-timeout", "5", "127.0.0.1", silent.PortText(), "1",
+         "0", "http://v/"});
+    done.Set();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "error=1\nerror=1\n");
 }

@@ -1,12 +1,17 @@
-// tarnwick-get [--follow] [--max-redirects N] [--events] URL OUTFILE
+// tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]
+//              [--connect-timeout S] URL OUTFILE
 //
 // Runs one Get of URL with the HTTP client's default settings (redirects are followed only with
 // --follow) and saves the body as OUTFILE. With --events every work and status event of the
-// client is printed on a line of its own as it happens.
+// client is printed on a line of its own as it happens. Like the download job, the fetch fails
+// after 60 seconds without a byte and a connect after 30 seconds (the two options change that;
+// 0 for no limit).
 //
 // The body is written to a temporary file beside OUTFILE, which takes OUTFILE's name only once
 // the whole body is there: a failed or interrupted fetch leaves no OUTFILE behind (and an OUTFILE
-// that existed before stays as it was). Exit status 0 on success; on failure the exception's
+// that existed before stays as it was). An OUTFILE that is a symbolic link is followed: the file
+// it names is the one replaced. An OUTFILE that exists and is not a regular file (a device, a
+// FIFO) is written in place, as it is. Exit status 0 on success; on failure the exception's
 // class and message go to standard error (and the status code for an HTTP error status) and the
 // exit status is 1. A wrong command line prints the usage and exits with 2.
 
@@ -16,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,19 +41,28 @@ namespace {
 using namespace tarnwick;
 
 constexpr const char* kUsage =
-    "usage: tarnwick-get [--follow] [--max-redirects N] [--events] URL OUTFILE\n"
+    "usage: tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]\n"
+    "                    [--connect-timeout S] URL OUTFILE\n"
     "  fetches URL into OUTFILE (through a temporary file beside it: OUTFILE appears only when\n"
-    "  the whole body came, and is left alone when the fetch fails)\n"
-    "  --follow            follow redirects (off by default)\n"
-    "  --max-redirects N   bound on the requests that may be redirected (default 15)\n"
-    "  --events            print each work and status event on a line of its own\n"
+    "  the whole body came, and is left alone when the fetch fails; a symbolic link is followed,\n"
+    "  and a device or FIFO is written in place)\n"
+    "  --follow              follow redirects (off by default)\n"
+    "  --max-redirects N     bound on the requests that may be redirected (default 15)\n"
+    "  --events              print each work and status event on a line of its own\n"
+    "  --stall-timeout S     fail after S seconds without a byte (default 60; 0: no limit)\n"
+    "  --connect-timeout S   fail a connect after S seconds (default 30; 0: no limit)\n"
     "  exit status 0 on success, 1 on failure (the error on standard error), 2 for a wrong\n"
     "  command line\n";
+
+// The largest limit in seconds whose milliseconds fit the client's settings.
+constexpr std::int32_t kMaxTimeoutSeconds = 2147483;
 
 struct Options {
     bool follow = false;
     bool events = false;
     std::optional<std::int32_t> maxRedirects;
+    std::int32_t stallTimeoutMs = 60000;
+    std::int32_t connectTimeoutMs = 30000;
     std::string url;
     std::string outFile;
 };
@@ -65,6 +80,12 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             const auto n = TryStrToInt(argv[++i]);
             if (!n || *n < 0) return std::nullopt;
             options.maxRedirects = *n;
+        } else if ((option == "--stall-timeout" || option == "--connect-timeout") &&
+                   i + 1 < argc) {
+            const auto seconds = TryStrToInt(argv[++i]);
+            if (!seconds || *seconds < 0 || *seconds > kMaxTimeoutSeconds) return std::nullopt;
+            (option == "--stall-timeout" ? options.stallTimeoutMs : options.connectTimeoutMs) =
+                *seconds * 1000;
         } else {
             return std::nullopt;
         }
@@ -178,6 +199,73 @@ private:
     bool kept_ = false;
 };
 
+// The file a path names once its symbolic links are followed (a link whose target does not exist
+// yet gives that target); the path itself when it is no link.
+std::string FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+        target.resize(static_cast<std::size_t>(n));
+        if (target.front() != '/') {
+            const std::size_t slash = path.rfind('/');
+            target = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+                     target;
+        }
+        path = std::move(target);
+    }
+    return path;
+}
+
+// An output that is no regular file (a device, a FIFO): written in order, as it comes, without a
+// temporary file; it cannot go back, so its size and position are only counted.
+class TSequentialOutput : public TIdStream {
+public:
+    explicit TSequentialOutput(std::string path) : path_(std::move(path)) {
+        do {
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        } while (fd_ < 0 && errno == EINTR);
+        if (fd_ < 0)
+            throw EIdStreamError(
+                Format(msg::kFileOpenFailed, path_.c_str(), std::strerror(errno)));
+    }
+    ~TSequentialOutput() override { ::close(fd_); }
+    TSequentialOutput(const TSequentialOutput&) = delete;
+    TSequentialOutput& operator=(const TSequentialOutput&) = delete;
+
+    std::int64_t Position() const override { return position_; }
+    void SetPosition(std::int64_t position) override {
+        position_ = std::max<std::int64_t>(0, position);
+    }
+    std::int64_t Size() const override { return size_; }
+    void SetSize(std::int64_t size) override {
+        size_ = std::max<std::int64_t>(0, size);
+        position_ = std::min(position_, size_);
+    }
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    void Write(const void* buffer, std::int64_t count) override {
+        const auto* bytes = static_cast<const char*>(buffer);
+        for (std::int64_t done = 0; done < count;) {
+            const ssize_t n = ::write(fd_, bytes + done, static_cast<std::size_t>(count - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                throw EIdStreamError(Format(msg::kFileWriteFailed, path_.c_str(),
+                                            std::strerror(n == 0 ? ENOSPC : errno)));
+            done += n;
+        }
+        position_ += count;
+        size_ = std::max(size_, position_);
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::int64_t position_ = 0;
+    std::int64_t size_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,13 +279,23 @@ int main(int argc, char** argv) {
         http.HandleRedirects = options->follow;
         if (options->maxRedirects) http.RedirectMaximum = *options->maxRedirects;
         if (options->events) PrintEvents(http);
+        http.StallTimeout = options->stallTimeoutMs;
+        http.ConnectTimeout = options->connectTimeoutMs;
 
-        PartFile part(options->outFile);
+        const std::string outFile = FollowLinks(options->outFile);
+        struct stat info {};
+        if (::stat(outFile.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            // Replacing a device or a FIFO by a regular file would destroy it.
+            TSequentialOutput out(outFile);
+            http.Get(options->url, out);
+            return 0;
+        }
+        PartFile part(outFile);
         {
             TIdFileStream out(part.Path(), fmOpenReadWrite);
             http.Get(options->url, out);
         }
-        part.Keep(options->outFile);
+        part.Keep(outFile);
         return 0;
     } catch (const EIdHTTPProtocolException& e) {
         std::fprintf(stderr, "%s: %s\nstatus code: %d\n", ClassName(e).c_str(),
