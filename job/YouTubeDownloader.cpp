@@ -106,9 +106,9 @@ std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view n
         if ((status == hsResolving || status == hsConnecting) && abortRequested.load())
             throw EIdNotConnected();
     };
-    // Limits on a silent server: settings.stallTimeout and settings.connectTimeout (ms, 0 none)
-    // go here, and into the lookup's call in Work, once the connection and the lookup offer a
-    // stall and a connect limit.
+    // A server that goes silent ends the fetch instead of holding the job forever.
+    client->StallTimeout = settings.stallTimeout;
+    client->ConnectTimeout = settings.connectTimeout;
     return client;
 }
 
@@ -135,9 +135,12 @@ void TYouTubeDownloader::Impl::Work() {
     state.Reset();
     if (!Proceed(jbBeforeLookup)) return EndAborted();
 
+    TLookupEndpoint lookup = settings.lookup;
+    lookup.StallTimeout = settings.stallTimeout;
+    lookup.ConnectTimeout = settings.connectTimeout;
     TLookupRecord record;
     ParseLookupRecord(
-        RequestLookupRecord(settings.lookup, &owner, std::to_string(settings.siteNumber),
+        RequestLookupRecord(lookup, &owner, std::to_string(settings.siteNumber),
                             std::to_string(settings.hdFlag), settings.pageAddress,
                             [this](TTcpClient& client) {
                                 // The walk of an abort that came before the client was in the

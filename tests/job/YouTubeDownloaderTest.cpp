@@ -325,6 +325,38 @@ TEST_F(DownloaderTest, AbortWhileBlocked) {
     }
 }
 
+// A silent lookup service reads as an unavailable video and a media server that stops in the
+// middle of the body ends the job aborted, each after the stall limit, with the reason kept.
+TEST_F(DownloaderTest, SilentServersEndTheJobAfterTheStallLimit) {
+    LoopbackPeer silent([](PeerConnection& c) { c.ReceiveAll(); });
+    LoopbackPeer stopsMidBody([](PeerConnection& c) {
+        c.ReceiveUntil("\r\n\r\n");
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'x'));
+        c.ReceiveAll();
+    });
+    LoopbackPeer lookup(AnswerLookup(
+        Record("", "http://127.0.0.1:" + stopsMidBody.PortText() + "/media.flv")));
+    struct Case {
+        const char* name;
+        std::uint16_t lookupPort;
+        TJobStatus status;
+        const char* reason;
+    };
+    const Case cases[] = {{"lookup", silent.Port(), jsUnavailable, ""},
+                          {"media", lookup.Port(), jsAborted, "No data received for 0 seconds."}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TJobSettings settings = Settings(c.lookupPort);
+        settings.stallTimeout = 300;
+        Job job(std::move(settings));
+        ASSERT_TRUE(job.Run());
+        EXPECT_EQ(job.state.Status(), c.status);
+        EXPECT_EQ(job.state.ErrorText(), c.reason);
+        EXPECT_EQ(job.owner.ComponentCount(), 0u);
+    }
+    EXPECT_EQ(WorkFile("video.flv"), std::string(5000, 'x'));
+}
+
 // The abort lands at a different block of the media transfer each round; every round ends
 // aborted, with the clients gone.
 TEST_F(DownloaderTest, AbortDuringTheMediaTransferRepeatedly) {
