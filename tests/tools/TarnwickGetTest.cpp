@@ -119,7 +119,7 @@ TEST_F(TarnwickGetTool, WrongCommandLineExitsWithUsage) {
         const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(run.err.starts_with(
-            "usage: tarnwick-get [--follow] [--max-redirects N] [--events] URL OUTFILE\n"))
+            "usage: tarnwick-get [--follow] [--max-redirects N] [--events] [--cacert FILE]\n"))
             << run.err;
     }
 }

@@ -1,7 +1,8 @@
-// tarnwick-get [--follow] [--max-redirects N] [--events] URL OUTFILE
+// tarnwick-get [--follow] [--max-redirects N] [--events] [--cacert FILE] [--proxy HOST:PORT]
+//               URL OUTFILE
 //
-// Runs one Get of URL with the HTTP client's default settings (redirects are followed only with
-// --follow) and saves the body as OUTFILE. With --events every work and status event of the
+// Runs one Get of URL (http or https) with the HTTP client's default settings (redirects are
+// followed only with --follow) and saves the body as OUTFILE. With --events every work and status event of the
 // client is printed on a line of its own as it happens.
 //
 // The body is written to a temporary file beside OUTFILE, which takes OUTFILE's name only once
@@ -35,12 +36,15 @@ namespace {
 using namespace tarnwick;
 
 constexpr const char* kUsage =
-    "usage: tarnwick-get [--follow] [--max-redirects N] [--events] URL OUTFILE\n"
+    "usage: tarnwick-get [--follow] [--max-redirects N] [--events] [--cacert FILE]\n"
+    "                    [--proxy HOST:PORT] URL OUTFILE\n"
     "  fetches URL into OUTFILE (through a temporary file beside it: OUTFILE appears only when\n"
     "  the whole body came, and is left alone when the fetch fails)\n"
     "  --follow            follow redirects (off by default)\n"
     "  --max-redirects N   bound on the requests that may be redirected (default 15)\n"
     "  --events            print each work and status event on a line of its own\n"
+    "  --cacert FILE       trust the certificates in FILE (PEM) besides the system's\n"
+    "  --proxy HOST:PORT   go through this HTTP proxy (https through a CONNECT tunnel)\n"
     "  exit status 0 on success, 1 on failure (the error on standard error), 2 for a wrong\n"
     "  command line\n";
 
@@ -48,6 +52,9 @@ struct Options {
     bool follow = false;
     bool events = false;
     std::optional<std::int32_t> maxRedirects;
+    std::string caCert;
+    std::string proxyHost;
+    std::int32_t proxyPort = 0;
     std::string url;
     std::string outFile;
 };
@@ -61,6 +68,16 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             options.follow = true;
         } else if (option == "--events") {
             options.events = true;
+        } else if (option == "--cacert" && i + 1 < argc) {
+            options.caCert = argv[++i];
+        } else if (option == "--proxy" && i + 1 < argc) {
+            const std::string proxy = argv[++i];
+            const std::size_t colon = proxy.rfind(':');
+            if (colon == std::string::npos || colon == 0) return std::nullopt;
+            const auto port = TryStrToInt(proxy.substr(colon + 1));
+            if (!port || *port < 1 || *port > 65535) return std::nullopt;
+            options.proxyHost = proxy.substr(0, colon);
+            options.proxyPort = *port;
         } else if (option == "--max-redirects" && i + 1 < argc) {
             const auto n = TryStrToInt(argv[++i]);
             if (!n || *n < 0) return std::nullopt;
@@ -191,6 +208,11 @@ int main(int argc, char** argv) {
         http.HandleRedirects = options->follow;
         if (options->maxRedirects) http.RedirectMaximum = *options->maxRedirects;
         if (options->events) PrintEvents(http);
+        http.SSLOptions.RootCertFile = options->caCert;
+        if (!options->proxyHost.empty()) {
+            http.ProxyParams.SetProxyServer(options->proxyHost);
+            http.ProxyParams.SetProxyPort(options->proxyPort);
+        }
 
         PartFile part(options->outFile);
         {
