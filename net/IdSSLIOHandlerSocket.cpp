@@ -59,7 +59,9 @@ ssl_ctx_st* TIdSSLIOHandlerSocket::Context() {
     SSL_CTX* context = context_.get();
     if (!context || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1 ||
         SSL_CTX_set_max_proto_version(context, TLS1_3_VERSION) != 1 ||
-        SSL_CTX_set_default_verify_paths(context) != 1) {
+        // The system store as its hashed directory: an issuer is read when a chain needs it,
+        // instead of the whole bundle file at every start.
+        SSL_CTX_load_verify_dir(context, X509_get_default_cert_dir()) != 1) {
         const std::string reason = FailureReason();
         context_.reset();
         RaiseFailure(reason);
@@ -67,6 +69,8 @@ ssl_ctx_st* TIdSSLIOHandlerSocket::Context() {
     // A server that asks to renegotiate is refused rather than answered in the middle of a read.
     SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    // Whole socket reads instead of a header and a body receive per record.
+    SSL_CTX_set_read_ahead(context, 1);
     if (!SSLOptions.RootCertFile.empty() &&
         SSL_CTX_load_verify_file(context, SSLOptions.RootCertFile.c_str()) != 1) {
         const std::string reason = FailureReason();
@@ -146,6 +150,8 @@ void TIdSSLIOHandlerSocket::StartSSL(const std::string& host, int timeout) {
     }
     secured_ = true;
     PassThrough = false;
+    ReportStatus(hsStatusText, Format(msg::kTLSSecured, ProtocolName().c_str(),
+                                      CipherName().c_str()));
 }
 
 void TIdSSLIOHandlerSocket::AwaitReadable(int timeout) {

@@ -57,7 +57,8 @@ public:
     // <reason>" (say "certificate verify failed: self-signed certificate in certificate chain");
     // an unreadable RootCertFile raises EIdTLSError "Cannot load the certificates of ...". A
     // connect time-out above 0 bounds the handshake too (EIdConnectTimeout). The socket stays
-    // allocated after a failure; the connection closes it.
+    // allocated after a failure; the connection closes it. A completed handshake is reported as
+    // hsStatusText "Secured with <protocol>, <cipher>.".
     void ConnectTo(const std::string& host, int port, const std::string& bound_ip, int bound_port,
                    int bound_port_min, int bound_port_max, int timeout) override;
     // Makes the handshake on the open socket for host (URIHost when set) and clears PassThrough.
