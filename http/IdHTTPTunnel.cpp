@@ -1,5 +1,7 @@
 #include "http/IdHTTPTunnel.h"
 
+#include <memory>
+
 #include "http/IdCustomHTTP.h"
 #include "http/IdHTTPExceptions.h"
 #include "http/IdHTTPProtocol.h"
@@ -58,9 +60,11 @@ void TIdHTTPTunnel::Open() {
         throw EIdHTTPProtocolException(code, response.StatusLine, body.DataString());
     }
 
-    auto* handler = dynamic_cast<TIdSSLIOHandlerSocket*>(client_.IOHandler());
-    if (!handler) throw EIdIOHandlerPropInvalid();
-    handler->StartSSL(server.Host, client_.ReadTimeout);
+    // Held for the handshake: the user's close may release the connection's handler meanwhile.
+    const std::shared_ptr<TIdIOHandler> handler = client_.Handler();
+    auto* secure = dynamic_cast<TIdSSLIOHandlerSocket*>(handler.get());
+    if (!secure) throw EIdNotConnected();
+    secure->StartSSL(server.Host, client_.ReadTimeout);
 }
 
 }  // namespace tarnwick
