@@ -534,6 +534,28 @@ TEST_F(GetTest, ASecureAddressThroughAProxyAsksForATunnelFirst) {
               "\r\n");
 }
 
+TEST_F(GetTest, AProxyChallengeToATunnelIsAnsweredOnTheSameConnection) {
+    LoopbackPeer& proxy =
+        Serve({{"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                "Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 4\r\n\r\ndeny"},
+               {"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"}});
+    http_.ProxyParams.SetProxyServer("127.0.0.1");
+    http_.ProxyParams.SetProxyPort(proxy.Port());
+    http_.OnProxyAuthorization = [](TComponent*, TIdAuthentication& scheme, bool& handled) {
+        scheme.SetUsername("pu");
+        scheme.SetPassword("pp");
+        handled = true;
+    };
+    EXPECT_EQ(ProtocolError("https://video.example/clip").StatusCode(), 403);
+    const std::vector<std::string> lines = RequestLines(proxy);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "CONNECT video.example:443 HTTP/1.1");
+    EXPECT_NE(proxy.Received(0).rfind("\r\nProxy-Authorization: Basic cHU6cHA=\r\n"),
+              std::string::npos)
+        << proxy.Received(0);
+    EXPECT_EQ(proxy.Accepted(), 1);
+}
+
 TEST_F(GetTest, ProxyCredentialsNeverGoToAServer) {
     LoopbackPeer& peer = Serve({{Ok("direct")}});
     http_.ProxyParams.SetProxyUsername("pu");
