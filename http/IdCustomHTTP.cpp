@@ -5,6 +5,7 @@
 #include "core/StrUtils.h"
 #include "http/IdHTTPExceptions.h"
 #include "http/IdHTTPMessages.h"
+#include "http/IdHTTPTunnel.h"
 #include "net/IdExceptions.h"
 
 namespace tarnwick {
@@ -229,18 +230,50 @@ std::int32_t TIdCustomHTTP::ChooseEndpoint() {
             SetHost(url_.Host);
             SetPort(port);
         }
-        if (SameText(url_.Protocol, "HTTPS")) throw EIdIOHandlerPropInvalid();
-        return 0;
-    }
-    if (!SameText(Host, ProxyParams.ProxyServer()) || Port != ProxyParams.ProxyPort()) {
+    } else if (!SameText(Host, ProxyParams.ProxyServer()) || Port != ProxyParams.ProxyPort()) {
         if (IsConnected()) Disconnect();
         // Straight into the connection's fields: the current address stays the server's.
         Host = ProxyParams.ProxyServer();
         Port = ProxyParams.ProxyPort();
     }
-    // A secure address through the proxy needs a tunnel and a secure transport.
-    if (SameText(url_.Protocol, "HTTPS")) throw EIdIOHandlerPropInvalid();
-    return 2;
+    const bool secure = SameText(url_.Protocol, "HTTPS");
+    const std::int32_t route = ProxyParams.ProxyServer().empty() ? (secure ? 1 : 0)
+                                                                 : (secure ? 3 : 2);
+    // A kept connection serves only requests of its own kind: plain bytes must never go where
+    // a secured server is expected, nor a tunnel serve another server.
+    const std::string target = secure ? url_.Host + ":" + url_.Port : std::string();
+    if (IsConnected() && !SameText(secureTarget_, target)) Disconnect();
+    return route;
+}
+
+bool TIdCustomHTTP::ConnectionIsSecure() const {
+    const std::shared_ptr<TIdIOHandler> handler = Handler();
+    const auto* secure = dynamic_cast<const TIdSSLIOHandlerSocket*>(handler.get());
+    return secure && secure->Secured();
+}
+
+void TIdCustomHTTP::PrepareHandler(std::int32_t route) {
+    const bool secure = route == 1 || route == 3;
+    secureTarget_.clear();
+    std::shared_ptr<TIdIOHandler> current = Handler();
+    auto* handler = dynamic_cast<TIdSSLIOHandlerSocket*>(current.get());
+    if (current && !OwnsHandler()) {
+        // The caller's own handler: used as it is, if it can do what the route needs.
+        if (!handler) {
+            if (secure) throw EIdIOHandlerPropInvalid();
+            return;
+        }
+    } else if (secure && !handler) {
+        auto own = std::make_shared<TIdSSLIOHandlerSocket>(this);
+        own->OnStatus = OnStatus;
+        handler = own.get();
+        AdoptHandler(std::move(own), true);
+    }
+    if (!handler) return;
+    handler->SSLOptions = SSLOptions;
+    handler->URIHost = url_.Host;
+    // Plain routes, and the proxy's part of a tunnel, go unencrypted.
+    handler->PassThrough = route != 1;
 }
 
 void TIdCustomHTTP::EnsureConnected() {
@@ -254,9 +287,13 @@ void TIdCustomHTTP::EnsureConnected() {
     CheckAborted();
     reusedConnection_ = IsConnected();
     if (!reusedConnection_) {
+        const std::int32_t route = Request().Route;
+        PrepareHandler(route);
         OpenConnection(ReadTimeout);
         // The user's close may have come before the connect began: it must not be lost.
         CheckAborted();
+        if (route == 3) TIdHTTPTunnel(*this).Open();
+        if (route == 1 || route == 3) secureTarget_ = url_.Host + ":" + url_.Port;
     }
 }
 

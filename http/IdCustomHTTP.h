@@ -38,6 +38,7 @@
 #include "http/IdHTTPResponse.h"
 #include "http/IdProxyConnectionInfo.h"
 #include "http/IdURI.h"
+#include "net/IdSSLIOHandlerSocket.h"
 #include "net/IdStream.h"
 #include "net/IdTCPClient.h"
 
@@ -87,6 +88,8 @@ public:
     // the request repeated on the same connection.
     TIdHTTPOptions HTTPOptions{hoForceEncodeParams};
     TIdProxyConnectionInfo ProxyParams;
+    // Trust settings of "https" connections (an extra certificate file).
+    TIdSSLOptions SSLOptions;
     TIdHTTPOnRedirectEvent OnRedirect;
     TIdOnSelectAuthorization OnSelectAuthorization;
     TIdOnSelectAuthorization OnSelectProxyAuthorization;
@@ -107,6 +110,9 @@ public:
     TIdHTTPResponse& Response() noexcept { return protocol_.Response(); }
     // The current address: where the last request went, against which the next one resolves.
     TIdURI& URL() noexcept { return url_; }
+
+    // True while the connection runs over a completed secure handshake.
+    bool ConnectionIsSecure() const;
 
     std::int32_t RedirectsSoFar() const noexcept { return redirectsSoFar_; }
     std::int32_t AuthAttempts() const noexcept { return authAttempts_; }
@@ -129,7 +135,10 @@ public:
     //    Content-Length (see ContentLengthOf), before any body byte reaches output;
     //  - EIdException "The request target holds a line break." (or the same for a header value)
     //    for a request whose head would carry a CR or LF inside a line, before any of it is sent;
-    //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address;
+    //  - EIdIOHandlerPropInvalid "IOHandler value is not valid" for an "https" address when the
+    //    caller set an I/O handler of its own that is no TIdSSLIOHandlerSocket;
+    //  - EIdTLSError (naming the host and OpenSSL's reason) when the secure handshake or the
+    //    server's certificate fails, before any request byte is sent;
     //  - EIdUnknownProtocol for an address without port whose protocol has no default port;
     //  - EConvertError for a port that is not a number, or a bad "Content-Range";
     //  - what the connection throws: resolving, connecting, sending, reading, the user's abort;
@@ -153,7 +162,9 @@ protected:
     // Chooses the route, connects (or reuses the connection) and sends the request.
     void StartExchange();
     // Sets Host and Port for the current address (disconnecting when they change) and returns
-    // the route: 0 direct, 2 through the proxy. Throws EIdIOHandlerPropInvalid for "https".
+    // the route: 0 direct, 1 direct secure ("https"), 2 through the proxy, 3 secure through the
+    // proxy (a CONNECT tunnel). An open connection that is secure where the route is plain, plain
+    // where it is secure, or secured for another server is closed.
     std::int32_t ChooseEndpoint();
     // Closes a connection the last answer did not allow to keep, notices a close by the peer,
     // and connects when not connected.
@@ -178,6 +189,11 @@ protected:
 
 private:
     friend class TIdHTTPProtocol;
+    friend class TIdHTTPTunnel;
+
+    // Before a connect: gives the connection an I/O handler that can take the route (a secure
+    // one of the client's own for routes 1 and 3), set up for the current address.
+    void PrepareHandler(std::int32_t route);
 
     // Throws when the user closed the connection during this request.
     void CheckAborted() const;
@@ -200,6 +216,8 @@ private:
     bool answerPending_ = false;
     // The last StartExchange sent on a connection kept from an earlier answer.
     bool reusedConnection_ = false;
+    // "host:port" the open connection is secured for; empty for a plain one.
+    std::string secureTarget_;
 };
 
 }  // namespace tarnwick

@@ -53,8 +53,9 @@ void TIdHTTPProtocol::SendRequestHead(const TIdURI* address) {
     if (const std::string proxy = client_.ProxyParams.AuthorizationHeader(); !proxy.empty())
         AssignRequestHeader(lines, "Proxy-Authorization", proxy);
     if (address && client_.CookieManager()) {
-        // No secure transport exists, so secure cookies never go out.
-        const std::string cookies = client_.CookieManager()->BuildCookieHeader(*address, false);
+        // Cookies marked secure go out only over a secured connection.
+        const std::string cookies =
+            client_.CookieManager()->BuildCookieHeader(*address, client_.ConnectionIsSecure());
         if (!cookies.empty()) AssignRequestHeader(lines, "Cookie", cookies);
     }
 

@@ -188,7 +188,12 @@ void MergeRequestAddress(TIdURI& current, std::string_view requestAddress, TIdUR
     current.Document = next.Document;
     current.Params = next.Params;
     if (!next.Host.empty()) current.Host = next.Host;
-    current.Protocol = next.Protocol.empty() ? std::string("http") : next.Protocol;
+    // A relative address stays with the protocol it came from: a redirect from an https server
+    // to "/next" must not go out as plain http to port 443.
+    if (!next.Protocol.empty())
+        current.Protocol = next.Protocol;
+    else if (current.Protocol.empty())
+        current.Protocol = "http";
 
     if (!next.Port.empty()) {
         current.Port = next.Port;

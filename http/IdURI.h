@@ -110,7 +110,8 @@ public:
 // Merges requestAddress into current and prepares request for it:
 //  - credentials in the address become the request's; current takes the request's credentials;
 //  - the path resolves against the current path; document and parameters are replaced; the
-//    host is replaced when the address names one; the protocol is the address's, or "http";
+//    host is replaced when the address names one; the protocol is the address's, or the current
+//    one (a relative address keeps it), or "http" when there is none yet;
 //  - the port is the address's when it names one; an address with a host but no port goes to its
 //    protocol's default port; an address without a host keeps the current port unless that is
 //    0, 80 or 443 (or empty), which is replaced by the protocol's default port;

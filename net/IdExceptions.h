@@ -11,6 +11,7 @@
 //   ├─ EIdSocketHandleError ─ EIdCouldNotBindSocket, EIdCanNotBindPortInRange,
 //   │                         EIdInvalidPortRange
 //   ├─ EIdConnectTimeout, EIdConnectException, EIdClosedSocket, EIdSocksNotSupported
+//   ├─ EIdTLSError                                        a failed secure handshake or record
 //   ├─ EIdTCPConnectionError ─ EIdNotConnected, EIdNoDataToRead, EIdNotEnoughDataInBuffer
 //   ├─ EIdReadTimeout, EIdReadLnMaxLineLengthExceeded, EIdAlreadyConnected
 //   ├─ EIdProtocolReplyError (ReplyErrorCode)             base of protocol status errors
@@ -107,6 +108,13 @@ public:
 class EIdSocksNotSupported : public EIdException {
 public:
     EIdSocksNotSupported() : EIdException(msg::kSocksNotSupported) {}
+};
+
+// The secure transport failed: the handshake (an untrusted or mismatching certificate, no common
+// protocol) or a record afterwards. The message names the host and OpenSSL's reason.
+class EIdTLSError : public EIdException {
+public:
+    using EIdException::EIdException;
 };
 
 class EIdTCPConnectionError : public EIdException {

@@ -25,6 +25,13 @@ inline constexpr const char* kClosedSocket = "Disconnected.";
 inline constexpr const char* kSocksNotSupported =
     "Connecting through a SOCKS proxy is not supported.";
 
+// Secure I/O handler (%s: the host, then OpenSSL's reason).
+inline constexpr const char* kTLSFailed = "Secure connection to %s failed: %s";
+inline constexpr const char* kTLSTrustFileFailed = "Cannot load the certificates of \"%s\": %s";
+inline constexpr const char* kTLSPeerClosed = "the server closed the connection";
+// Reported as hsStatusText after the handshake (%s: the protocol, then the cipher).
+inline constexpr const char* kTLSSecured = "Secured with %s, %s.";
+
 // Buffered connection.
 inline constexpr const char* kNotConnected = "Not Connected";
 inline constexpr const char* kAlreadyConnected = "Already connected.";

@@ -43,6 +43,11 @@ void TIdTCPConnection::AdoptHandler(std::shared_ptr<TIdIOHandler> handler, bool 
     owns_handler_ = owned;
 }
 
+bool TIdTCPConnection::OwnsHandler() const {
+    std::lock_guard lock(handler_mutex_);
+    return owns_handler_;
+}
+
 void TIdTCPConnection::ReleaseOwnedHandler() {
     std::shared_ptr<TIdIOHandler> released;  // goes at the end, outside the lock
     std::lock_guard lock(handler_mutex_);

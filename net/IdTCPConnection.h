@@ -146,6 +146,8 @@ protected:
     std::shared_ptr<TIdIOHandler> Handler() const;
     // Makes handler the one in use; a previous owned one is released.
     void AdoptHandler(std::shared_ptr<TIdIOHandler> handler, bool owned);
+    // True when the handler in use was made by the connection (not set through SetIOHandler).
+    bool OwnsHandler() const;
 
 private:
     // The failure of a read that meets a close requested by CloseConnection.

@@ -12,6 +12,7 @@
 #include "core/Exception.h"
 #include "http/IdHTTPExceptions.h"
 #include "net/IdExceptions.h"
+#include "net/IdIOHandlerSocket.h"
 #include "support/HttpAnswers.h"
 #include "support/LoopbackPeer.h"
 
@@ -196,11 +197,17 @@ TEST_F(GetTest, AddressesThatCannotBeFetchedFailBeforeAnythingIsSent) {
     } catch (const EConvertError& e) {
         EXPECT_EQ(e.Message(), "'8x' is not a valid integer value");
     }
-    try {
-        http_.Get("hTTpS://127.0.0.1:" + peer.PortText() + "/", out_);
-        ADD_FAILURE() << "no exception";
-    } catch (const EIdIOHandlerPropInvalid& e) {
-        EXPECT_EQ(e.Message(), "IOHandler value is not valid");
+    {
+        // A handler of the caller's own that cannot secure the connection.
+        TIdIOHandlerSocket plain;
+        http_.SetIOHandler(&plain);
+        try {
+            http_.Get("hTTpS://127.0.0.1:" + peer.PortText() + "/", out_);
+            ADD_FAILURE() << "no exception";
+        } catch (const EIdIOHandlerPropInvalid& e) {
+            EXPECT_EQ(e.Message(), "IOHandler value is not valid");
+        }
+        http_.SetIOHandler(nullptr);
     }
     http_.ProtocolVersion = pv1_0;
     try {
@@ -352,13 +359,21 @@ TEST_F(GetTest, RedirectToAnotherHostConnectsThere) {
     EXPECT_EQ(http_.Port, other.Port());
 }
 
-TEST_F(GetTest, RedirectToASecureAddressFailsBeforeSendingIt) {
+TEST_F(GetTest, RedirectToASecureAddressNeverSendsItInPlain) {
+    // A server that answers a handshake with plain HTTP: the request must not follow in plain.
+    LoopbackPeer plain([](PeerConnection& c) {
+        c.ReceiveExactly(5);  // the start of the handshake
+        c.Send(Ok("plain"));
+        c.WaitForClose();
+    });
     LoopbackPeer& peer =
-        Serve({{"HTTP/1.1 302 Found\r\nLocation: HTTPS://127.0.0.1/secure\r\n"
-                "Content-Length: 0\r\n\r\n"}});
+        Serve({{"HTTP/1.1 302 Found\r\nLocation: HTTPS://127.0.0.1:" + plain.PortText() +
+                "/secure\r\nContent-Length: 0\r\n\r\n"}});
     http_.HandleRedirects = true;
-    EXPECT_THROW(http_.Get(Url(peer), out_), EIdIOHandlerPropInvalid);
+    EXPECT_THROW(http_.Get(Url(peer), out_), EIdTLSError);
     EXPECT_EQ(RequestLines(peer).size(), 1u);
+    EXPECT_EQ(plain.Received(0).find("/secure"), std::string::npos);
+    EXPECT_EQ(out_.DataString(), "");
 }
 
 TEST_F(GetTest, CookiesOfARedirectGoWithTheNextRequest) {
@@ -494,7 +509,51 @@ TEST_F(GetTest, ThroughAProxyTheRequestLineCarriesTheFullAddress) {
               "Proxy-Authorization: Basic cHU6cHA=\r\n"
               "\r\n");
     EXPECT_EQ(http_.URL().Host, "video.example");
-    EXPECT_THROW(http_.Get("https://video.example/clip", out_), EIdIOHandlerPropInvalid);
+}
+
+TEST_F(GetTest, ASecureAddressThroughAProxyAsksForATunnelFirst) {
+    LoopbackPeer& proxy = Serve({{"HTTP/1.1 403 Forbidden\r\nContent-Length: 6\r\n\r\nno way"}});
+    http_.ProxyParams.SetProxyServer("127.0.0.1");
+    http_.ProxyParams.SetProxyPort(proxy.Port());
+    http_.ProxyParams.SetProxyUsername("pu");
+    http_.ProxyParams.SetProxyPassword("pp");
+    http_.ProxyParams.BasicAuthentication = true;
+    const auto e = ProtocolError("https://video.example/clip");
+    EXPECT_EQ(e.StatusCode(), 403);
+    EXPECT_EQ(e.ResponseBody(), "no way");
+    // No path, no cookie: the proxy learns only where the tunnel goes.
+    EXPECT_EQ(proxy.Received(0),
+              "CONNECT video.example:443 HTTP/1.1\r\n"
+              "Content-Type: text/html\r\n"
+              "Pragma: no-cache\r\n"
+              "Proxy-Connection: keep-alive\r\n"
+              "Host: video.example:443\r\n"
+              "Accept: text/html, */*\r\n"
+              "User-Agent: Mozilla/3.0 (compatible; Tarnwick)\r\n"
+              "Proxy-Authorization: Basic cHU6cHA=\r\n"
+              "\r\n");
+}
+
+TEST_F(GetTest, AProxyChallengeToATunnelIsAnsweredOnTheSameConnection) {
+    LoopbackPeer& proxy =
+        Serve({{"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                "Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 4\r\n\r\ndeny"},
+               {"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"}});
+    http_.ProxyParams.SetProxyServer("127.0.0.1");
+    http_.ProxyParams.SetProxyPort(proxy.Port());
+    http_.OnProxyAuthorization = [](TComponent*, TIdAuthentication& scheme, bool& handled) {
+        scheme.SetUsername("pu");
+        scheme.SetPassword("pp");
+        handled = true;
+    };
+    EXPECT_EQ(ProtocolError("https://video.example/clip").StatusCode(), 403);
+    const std::vector<std::string> lines = RequestLines(proxy);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "CONNECT video.example:443 HTTP/1.1");
+    EXPECT_NE(proxy.Received(0).rfind("\r\nProxy-Authorization: Basic cHU6cHA=\r\n"),
+              std::string::npos)
+        << proxy.Received(0);
+    EXPECT_EQ(proxy.Accepted(), 1);
 }
 
 TEST_F(GetTest, ProxyCredentialsNeverGoToAServer) {

@@ -51,7 +51,7 @@ bool Accepts(std::uint16_t port) {
 
 }  // namespace
 
-NginxServer::NginxServer(const std::string& extra_server_config) {
+NginxServer::NginxServer(const std::string& extra_server_config, const NginxTls* tls) {
     char pattern[] = "/tmp/tarnwick-nginx-XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
@@ -61,6 +61,15 @@ NginxServer::NginxServer(const std::string& extra_server_config) {
 
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = FreeLoopbackPort();
+        std::string secure;
+        if (tls) {
+            do secure_port_ = FreeLoopbackPort();
+            while (secure_port_ == port_);
+            secure = "    listen 127.0.0.1:" + std::to_string(secure_port_) + " ssl;\n" +
+                     "    ssl_certificate " + tls->certificate.string() + ";\n" +
+                     "    ssl_certificate_key " + tls->key.string() + ";\n" +
+                     "    ssl_protocols TLSv1.2 TLSv1.3;\n";
+        }
         std::ofstream conf(dir_ / "nginx.conf", std::ios::trunc);
         conf << "daemon off;\n"
                 "master_process off;\n"
@@ -81,6 +90,7 @@ NginxServer::NginxServer(const std::string& extra_server_config) {
                 "  keepalive_timeout 30;\n"
                 "  server {\n"
                 "    listen 127.0.0.1:" << port_ << ";\n"
+             << secure
              << "    root " << root_.string() << ";\n"
              << extra_server_config << "\n"
              << "  }\n"
@@ -112,7 +122,7 @@ NginxServer::NginxServer(const std::string& extra_server_config) {
                 pid_ = -1;
                 break;  // exited: most likely the port was taken meanwhile; try another
             }
-            if (Accepts(port_)) return;
+            if (Accepts(port_) && (!tls || Accepts(secure_port_))) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         if (pid_ > 0) {

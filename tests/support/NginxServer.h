@@ -12,16 +12,28 @@
 
 namespace tarnwick::testing {
 
+// A certificate and its key for the secure port.
+struct NginxTls {
+    std::filesystem::path certificate;  // PEM, the server's certificate first, then its chain
+    std::filesystem::path key;
+};
+
 class NginxServer {
 public:
-    // extra_server_config is pasted into the server block (locations, returns, ...).
-    explicit NginxServer(const std::string& extra_server_config = {});
+    // extra_server_config is pasted into the server block (locations, returns, ...). With tls the
+    // same server also listens for TLS 1.2/1.3 on a second port (SecurePort).
+    explicit NginxServer(const std::string& extra_server_config = {},
+                         const NginxTls* tls = nullptr);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
 
     std::uint16_t Port() const { return port_; }
     std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::uint16_t SecurePort() const { return secure_port_; }
+    std::string SecureBaseUrl(const std::string& host = "127.0.0.1") const {
+        return "https://" + host + ":" + std::to_string(secure_port_);
+    }
     // The folder nginx serves; tests write their files here.
     const std::filesystem::path& Root() const { return root_; }
     // Writes a file of size bytes (a repeating pattern) under the document root; returns its path.
@@ -33,6 +45,7 @@ private:
     std::filesystem::path dir_;
     std::filesystem::path root_;
     std::uint16_t port_ = 0;
+    std::uint16_t secure_port_ = 0;
     pid_t pid_ = -1;
 };
 

@@ -1,11 +1,11 @@
 // tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]
-//              [--connect-timeout S] URL OUTFILE
+//              [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT] URL OUTFILE
 //
-// Runs one Get of URL with the HTTP client's default settings (redirects are followed only with
-// --follow) and saves the body as OUTFILE. With --events every work and status event of the
-// client is printed on a line of its own as it happens. Like the download job, the fetch fails
-// after 60 seconds without a byte and a connect after 30 seconds (the two options change that;
-// 0 for no limit).
+// Runs one Get of URL (http or https) with the HTTP client's default settings (redirects are
+// followed only with --follow) and saves the body as OUTFILE. With --events every work and status
+// event of the client is printed on a line of its own as it happens. Like the download job, the
+// fetch fails after 60 seconds without a byte and a connect after 30 seconds (the two options
+// change that; 0 for no limit).
 //
 // The body is written to a temporary file beside OUTFILE, which takes OUTFILE's name only once
 // the whole body is there: a failed or interrupted fetch leaves no OUTFILE behind (and an OUTFILE
@@ -42,15 +42,17 @@ using namespace tarnwick;
 
 constexpr const char* kUsage =
     "usage: tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]\n"
-    "                    [--connect-timeout S] URL OUTFILE\n"
-    "  fetches URL into OUTFILE (through a temporary file beside it: OUTFILE appears only when\n"
-    "  the whole body came, and is left alone when the fetch fails; a symbolic link is followed,\n"
-    "  and a device or FIFO is written in place)\n"
+    "                    [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT] URL OUTFILE\n"
+    "  fetches URL (http or https) into OUTFILE (through a temporary file beside it: OUTFILE\n"
+    "  appears only when the whole body came, and is left alone when the fetch fails; a symbolic\n"
+    "  link is followed, and a device or FIFO is written in place)\n"
     "  --follow              follow redirects (off by default)\n"
     "  --max-redirects N     bound on the requests that may be redirected (default 15)\n"
     "  --events              print each work and status event on a line of its own\n"
     "  --stall-timeout S     fail after S seconds without a byte (default 60; 0: no limit)\n"
     "  --connect-timeout S   fail a connect after S seconds (default 30; 0: no limit)\n"
+    "  --cacert FILE         trust the certificates in FILE (PEM) besides the system's\n"
+    "  --proxy HOST:PORT     go through this HTTP proxy (https through a CONNECT tunnel)\n"
     "  exit status 0 on success, 1 on failure (the error on standard error), 2 for a wrong\n"
     "  command line\n";
 
@@ -63,6 +65,9 @@ struct Options {
     std::optional<std::int32_t> maxRedirects;
     std::int32_t stallTimeoutMs = 60000;
     std::int32_t connectTimeoutMs = 30000;
+    std::string caCert;
+    std::string proxyHost;
+    std::int32_t proxyPort = 0;
     std::string url;
     std::string outFile;
 };
@@ -76,6 +81,16 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             options.follow = true;
         } else if (option == "--events") {
             options.events = true;
+        } else if (option == "--cacert" && i + 1 < argc) {
+            options.caCert = argv[++i];
+        } else if (option == "--proxy" && i + 1 < argc) {
+            const std::string proxy = argv[++i];
+            const std::size_t colon = proxy.rfind(':');
+            if (colon == std::string::npos || colon == 0) return std::nullopt;
+            const auto port = TryStrToInt(proxy.substr(colon + 1));
+            if (!port || *port < 1 || *port > 65535) return std::nullopt;
+            options.proxyHost = proxy.substr(0, colon);
+            options.proxyPort = *port;
         } else if (option == "--max-redirects" && i + 1 < argc) {
             const auto n = TryStrToInt(argv[++i]);
             if (!n || *n < 0) return std::nullopt;
@@ -281,6 +296,11 @@ int main(int argc, char** argv) {
         if (options->events) PrintEvents(http);
         http.StallTimeout = options->stallTimeoutMs;
         http.ConnectTimeout = options->connectTimeoutMs;
+        http.SSLOptions.RootCertFile = options->caCert;
+        if (!options->proxyHost.empty()) {
+            http.ProxyParams.SetProxyServer(options->proxyHost);
+            http.ProxyParams.SetProxyPort(options->proxyPort);
+        }
 
         const std::string outFile = FollowLinks(options->outFile);
         struct stat info {};
