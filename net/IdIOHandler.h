@@ -18,6 +18,10 @@ public:
     // limit. Unlike a connect under a time limit it needs no connect thread and ends the moment
     // the handshake does. A handler that cannot bound a connect ignores it.
     std::int32_t ConnectLimit = 0;
+    // ms a receive that has begun to take in a unit of the transport (a secure record) may wait
+    // for its rest before it fails with EIdStallTimeout; 0: no limit. The connection's own waits
+    // are bounded by the connection.
+    std::int32_t StallLimit = 0;
 
     // Closes the transport. May be called from another thread while a call waits inside it.
     virtual void CloseHandler() {}

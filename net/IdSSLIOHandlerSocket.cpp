@@ -126,9 +126,12 @@ void TIdSSLIOHandlerSocket::StartSSL(const std::string& host, int timeout) {
     }
     if (!named) RaiseFailure(FailureReason());
 
-    const bool limited = timeout > 0;
+    // The handshake is part of the connect: a server that never answers it is bounded like one
+    // that never accepts.
+    const int limit = timeout > 0 ? timeout : ConnectLimit;
+    const bool limited = limit > 0;
     const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(limited ? timeout : 0);
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(limited ? limit : 0);
     for (;;) {
         ERR_clear_error();
         const int result = SSL_connect(ssl);
@@ -142,7 +145,7 @@ void TIdSSLIOHandlerSocket::StartSSL(const std::string& host, int timeout) {
                 if (left.count() <= 0) throw EIdConnectTimeout();
                 wait = static_cast<int>(left.count());
             }
-            AwaitReadable(wait);
+            if (!AwaitReadable(wait)) throw EIdConnectTimeout();
             continue;
         }
         if (!HandlerConnected()) throw EIdClosedSocket();
@@ -154,7 +157,7 @@ void TIdSSLIOHandlerSocket::StartSSL(const std::string& host, int timeout) {
                                       CipherName().c_str()));
 }
 
-void TIdSSLIOHandlerSocket::AwaitReadable(int timeout) {
+bool TIdSSLIOHandlerSocket::AwaitReadable(int timeout) {
     bool readable;
     try {
         readable = TIdIOHandlerSocket::WaitReadable(timeout < 0 ? IdTimeoutInfinite : timeout);
@@ -162,7 +165,12 @@ void TIdSSLIOHandlerSocket::AwaitReadable(int timeout) {
         throw EIdClosedSocket();  // the socket went under the wait
     }
     if (!HandlerConnected()) throw EIdClosedSocket();
-    if (!readable && timeout >= 0) throw EIdConnectTimeout();
+    return readable;
+}
+
+void TIdSSLIOHandlerSocket::AwaitRestOfRecord() {
+    // A server that sends part of a record and then nothing must not hold the reader for ever.
+    if (!AwaitReadable(StallLimit > 0 ? StallLimit : -1)) throw EIdStallTimeout(StallLimit);
 }
 
 bool TIdSSLIOHandlerSocket::WaitReadable(int timeout) {
@@ -201,7 +209,7 @@ int TIdSSLIOHandlerSocket::Receive(void* buffer, int length, TReceive mode) {
         if (error == SSL_ERROR_WANT_READ) {
             if (total > 0) break;
             if (mode == TReceive::kNoWait) return kNothingReady;
-            AwaitReadable(-1);
+            AwaitRestOfRecord();
             continue;
         }
         if (total > 0) break;  // what came is delivered; the failure shows at the next receive
@@ -234,7 +242,7 @@ int TIdSSLIOHandlerSocket::SendFrom(const void* buffer, int length) {
         const int error = SSL_get_error(ssl_.get(), 0);
         if (!HandlerConnected()) throw EIdClosedSocket();
         if (error == SSL_ERROR_WANT_READ) {
-            AwaitReadable(-1);
+            AwaitRestOfRecord();
             continue;
         }
         ERR_clear_error();

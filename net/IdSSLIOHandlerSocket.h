@@ -96,9 +96,11 @@ private:
     // The context, made on the first secure connect with the trust settings of that moment.
     ssl_ctx_st* Context();
     int Receive(void* buffer, int length, TReceive mode);
-    // Waits until the socket is readable (a deadline in ms from now, or -1 for none); raises
-    // EIdClosedSocket when the socket is gone and EIdConnectTimeout past the deadline.
-    void AwaitReadable(int timeout);
+    // Waits until the socket is readable (a deadline in ms from now, or -1 for none): false past
+    // the deadline; raises EIdClosedSocket when the socket is gone.
+    bool AwaitReadable(int timeout);
+    // Waits for the rest of a record, at most StallLimit ms (EIdStallTimeout).
+    void AwaitRestOfRecord();
     [[noreturn]] void RaiseFailure(const std::string& reason) const;
     // OpenSSL's reason for the failure just seen (the error queue, the verification result, or
     // what the socket saw), emptying the thread's error queue.

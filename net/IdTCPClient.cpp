@@ -16,6 +16,7 @@ void TIdTCPClient::OpenConnection(int timeout) {
         throw EIdAlreadyConnected();
     }
     handler->ConnectLimit = ConnectTimeout;
+    handler->StallLimit = StallTimeout;
     try {
         handler->OpenHandler();
         ResetInput();

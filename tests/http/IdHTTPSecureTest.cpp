@@ -20,6 +20,7 @@
 #include "net/IdSSLIOHandlerSocket.h"
 #include "support/ClosedConnectionOutcome.h"
 #include "support/ConnectProxy.h"
+#include "support/ChildProcess.h"
 #include "support/LoopbackPeer.h"
 #include "support/NginxServer.h"
 #include "support/TestCertificates.h"
@@ -264,6 +265,62 @@ TEST_F(SecureGetTest, AbortEndsAStalledHandshakeAndASecureBodyAndLeavesNothingTo
     http_.Get(nginx_.SecureBaseUrl() + "/media.bin", out);
     EXPECT_TRUE(out.DataString() == media_);
     EXPECT_EQ(stalled.Accepted(), 5);
+}
+
+// A TLS server that answers one request with a record cut in half, then stays silent and open.
+// Prints its port first.
+constexpr const char* kCutRecordServer = R"(
+import socket, ssl, sys
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1], sys.argv[2])
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(1)
+print(listener.getsockname()[1], flush=True)
+connection, _ = listener.accept()
+incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+tls = context.wrap_bio(incoming, outgoing, server_side=True)
+def take_in():
+    connection.sendall(outgoing.read())
+    data = connection.recv(65536)
+    if not data:
+        sys.exit(0)
+    incoming.write(data)
+while True:
+    try:
+        tls.do_handshake()
+        break
+    except ssl.SSLWantReadError:
+        take_in()
+request = b""
+while b"\r\n\r\n" not in request:
+    try:
+        request += tls.read(65536)
+    except ssl.SSLWantReadError:
+        take_in()
+connection.sendall(outgoing.read())
+tls.write(b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello")
+record = outgoing.read()
+connection.sendall(record[: len(record) // 2])
+connection.recv(1)
+)";
+
+// Silence in the handshake ends the Get at the connect limit, silence in the middle of a record
+// at the stall limit, instead of holding it.
+TEST_F(SecureGetTest, SilentServersEndAtTheConnectAndStallLimits) {
+    LoopbackPeer stalled([](PeerConnection& c) { c.WaitForClose(); });
+    ChildProcess cut({"python3", "-c", kCutRecordServer, certificates_->Valid().string(),
+                      certificates_->Key().string()});
+    const std::optional<std::string> port = cut.ReadLine();
+    ASSERT_TRUE(port) << cut.ErrorOutput();
+    http_.ConnectTimeout = 300;
+    http_.StallTimeout = 300;
+    TIdMemoryStream out;
+    EXPECT_THROW(http_.Get("https://127.0.0.1:" + stalled.PortText() + "/", out),
+                 EIdConnectTimeout);
+    EXPECT_THROW(http_.Get("https://127.0.0.1:" + *port + "/", out), EIdStallTimeout);
+    EXPECT_EQ(out.Size(), 0);
+    EXPECT_FALSE(http_.IsConnected());
 }
 
 // --- Through a proxy ------------------------------------------------------------------------------
