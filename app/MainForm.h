@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "app/Desktop.h"
-#include "app/Folders.h"
+#include "job/Folders.h"
 #include "app/WindowSettings.h"
 #include "core/Component.h"
 #include "job/ConvertAndDeliver.h"

@@ -1,4 +1,4 @@
-#include "app/Folders.h"
+#include "job/Folders.h"
 
 #include <QTemporaryDir>
 

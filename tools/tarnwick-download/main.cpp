@@ -15,7 +15,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
@@ -27,18 +26,17 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "core/StrUtils.h"
 #include "job/ConversionTable.h"
 #include "job/ConvertAndDeliver.h"
+#include "job/Folders.h"
 #include "job/JobFrontEnd.h"
 #include "job/JobState.h"
 #include "job/StatusTexts.h"
@@ -67,30 +65,6 @@ constexpr const char* kUsage =
 constexpr std::int64_t kMiB = 1024 * 1024;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
-std::string HomeDirectory() {
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
-        buffer.resize(buffer.size() * 2);
-    if (found && found->pw_dir && found->pw_dir[0] == '/') return found->pw_dir;
-    std::error_code error;
-    const auto current = std::filesystem::current_path(error);
-    return error ? std::string("/") : current.string();
-}
-
-// The window's work directory: the program's folder when it is writable, else
-// <home>/.cache/tarnwick.
-std::string DefaultWorkDirectory(const std::string& home) {
-    std::error_code error;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const std::string folder = program.parent_path().string();
-        if (::access(folder.c_str(), W_OK) == 0) return folder;
-    }
-    return home + "/.cache/tarnwick";
-}
-
 struct Options {
     TLookupEndpoint lookup = DefaultLookupEndpoint();
     std::int32_t site = 1;
@@ -110,7 +84,6 @@ std::optional<std::int32_t> NumberIn(const char* text, std::int32_t low, std::in
 
 std::optional<Options> ParseArguments(int argc, char** argv) {
     Options options;
-    const std::string home = HomeDirectory();
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string option = argv[i];
@@ -141,8 +114,11 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
     }
     if (argc - i != 1 || argv[i][0] == '\0') return std::nullopt;
     options.address = argv[i];
-    if (options.workDirectory.empty()) options.workDirectory = DefaultWorkDirectory(home);
-    if (options.saveDirectory.empty()) options.saveDirectory = home + "/My Web Videos";
+    // The window's places, so the tool and the window share their work and save folders.
+    const TStartPlaces places = CurrentStartPlaces();
+    if (options.workDirectory.empty()) options.workDirectory = WorkDirectoryFor(places);
+    if (options.saveDirectory.empty())
+        options.saveDirectory = DefaultSaveDirectory(places.homeDirectory);
     return options;
 }
 
@@ -340,12 +316,6 @@ private:
     bool finished_ = false;
 };
 
-// The directory of this program, where the converter is looked for first.
-std::string ProgramDirectory() {
-    std::error_code error;
-    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string() : program.parent_path().string();
-}
 
 // Conversion and delivery's hand-overs, carried to the event loop's thread.
 class DeliveryPrinter : public TDeliveryObserver {
@@ -417,7 +387,7 @@ int DeliverDownload(const Options& options, const TJobState& state,
     request.fileExtension = state.FileExtension();
     request.formatIndex = options.format;
     request.qualityIndex = options.quality;
-    request.programDirectory = ProgramDirectory();
+    request.programDirectory = DirectoryOf(CurrentStartPlaces().programFile);
     DeliveryPrinter printer(loop, ::isatty(STDOUT_FILENO) == 1);
     TConvertAndDeliver task(request, printer);
     task.Start();
