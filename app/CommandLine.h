@@ -21,10 +21,6 @@ struct TWindowCommandLine {
     std::optional<TLookupEndpoint> lookup;
 };
 
-// HOST:PORT split at its last colon: a host that is not empty and a decimal port from 1 to
-// 65535. Nothing when the text is not of that form.
-std::optional<TLookupEndpoint> ParseHostAndPort(std::string_view text);
-
 // The arguments after the program's name (Qt's own options already taken out). Nothing when they
 // are wrong: an unknown option, a missing or malformed value, a repeated --lookup.
 std::optional<TWindowCommandLine> ParseWindowCommandLine(const std::vector<std::string>& arguments);

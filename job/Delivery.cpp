@@ -14,6 +14,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/ScopedFd.h"
+
 namespace tarnwick {
 
 namespace {
@@ -22,27 +24,6 @@ namespace {
 constexpr std::size_t kCopyBlock = 16 * 1024 * 1024;
 constexpr std::size_t kReadWriteBlock = 1024 * 1024;
 constexpr int kTemporaryNameAttempts = 64;
-
-class ScopedFd {
-public:
-    explicit ScopedFd(int fd = -1) noexcept : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-
-    int Get() const noexcept { return fd_; }
-    // Closes now, so that a failing close (a late write error) is seen.
-    int Close() noexcept {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 std::string ErrorText(int error) { return std::strerror(error); }
 

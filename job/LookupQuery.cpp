@@ -66,6 +66,20 @@ std::string ReadRecordText(TTcpClient& client) {
 
 }  // namespace
 
+std::optional<TLookupEndpoint> ParseHostAndPort(std::string_view text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    const std::string_view port = text.substr(colon + 1);
+    if (port.empty() || port.size() > 5) return std::nullopt;
+    long number = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    if (number < 1 || number > 65535) return std::nullopt;
+    return TLookupEndpoint{std::string(text.substr(0, colon)), std::to_string(number)};
+}
+
 TLookupEndpoint DefaultLookupEndpoint() { return {TARNWICK_LOOKUP_HOST, TARNWICK_LOOKUP_PORT}; }
 
 std::string BuildLookupRequest(std::string_view host, std::string_view site, std::string_view hd,

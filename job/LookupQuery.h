@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,10 @@ struct TLookupEndpoint {
     // ms the connect may take; 0: no limit.
     std::int32_t ConnectTimeout = 30000;
 };
+
+// HOST:PORT split at its last colon: a host that is not empty and a decimal port from 1 to
+// 65535. Nothing when the text is not of that form.
+std::optional<TLookupEndpoint> ParseHostAndPort(std::string_view text);
 
 // The lookup service set when the program was built (TARNWICK_LOOKUP_HOST, TARNWICK_LOOKUP_PORT).
 TLookupEndpoint DefaultLookupEndpoint();

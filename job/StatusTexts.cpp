@@ -1,16 +1,8 @@
 #include "job/StatusTexts.h"
 
-#include <array>
+#include "job/ConversionTable.h"
 
 namespace tarnwick {
-
-namespace {
-
-// The conversion's target extensions by format, 0 to 7.
-constexpr std::array<std::string_view, 8> kTargetExtensions = {"flv", "mov", "mp4", "mp4",
-                                                               "3gp", "wmv", "avi", "mp3"};
-
-}  // namespace
 
 std::string_view JobStatusText(TJobStatus status) {
     switch (status) {
@@ -30,10 +22,9 @@ std::int64_t RoundedKb(std::int64_t bytes) {
 }
 
 std::string ProgressExtensionText(std::string_view fileExtension, std::int32_t format) {
-    if (fileExtension == "mp4" && format == 6) return "avi (HD)";
-    if (format <= 0 || format >= static_cast<std::int32_t>(kTargetExtensions.size()))
-        return std::string(fileExtension);
-    return std::string(kTargetExtensions[static_cast<std::size_t>(format)]);
+    if (IsHighDefinitionCase(fileExtension, format)) return "avi (HD)";
+    if (format <= 0 || format > 7) return std::string(fileExtension);
+    return std::string(TargetExtension(format));
 }
 
 std::string ProgressLineText(std::string_view fileName, std::string_view fileExtension,

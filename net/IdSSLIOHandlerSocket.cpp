@@ -292,43 +292,36 @@ std::string TIdSSLIOHandlerSocket::FailureReason() {
 int TIdSSLIOHandlerSocket::BioWrite(BIO* bio, const char* data, size_t length, size_t* written) {
     auto* self = static_cast<TIdSSLIOHandlerSocket*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
-    const int n = self->SocketHandle().Send(data, ClampedLength(length));
-    if (n > 0) {
-        *written = static_cast<std::size_t>(n);
-        return 1;
-    }
-    if (n == 0) {
-        self->peer_closed_ = true;
-        return 0;
-    }
-    const std::int32_t code = GStack().LastSocketError();
-    if (code == Id_WSAEWOULDBLOCK) {
-        BIO_set_retry_write(bio);
-        return 0;
-    }
-    self->socket_error_ = code;
-    return 0;
+    return self->BioOutcome(bio, self->SocketHandle().Send(data, ClampedLength(length)), written,
+                            false);
 }
 
 int TIdSSLIOHandlerSocket::BioRead(BIO* bio, char* data, size_t length, size_t* read) {
     auto* self = static_cast<TIdSSLIOHandlerSocket*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     // Never a wait inside OpenSSL: the handler waits itself, where the user's close can end it.
-    const int n = self->SocketHandle().ReceiveReady(data, ClampedLength(length));
+    return self->BioOutcome(bio, self->SocketHandle().ReceiveReady(data, ClampedLength(length)),
+                            read, true);
+}
+
+int TIdSSLIOHandlerSocket::BioOutcome(BIO* bio, int n, std::size_t* done, bool reading) {
     if (n > 0) {
-        *read = static_cast<std::size_t>(n);
+        *done = static_cast<std::size_t>(n);
         return 1;
     }
     if (n == 0) {
-        self->peer_closed_ = true;
+        peer_closed_ = true;
         return 0;
     }
     const std::int32_t code = GStack().LastSocketError();
     if (code == Id_WSAEWOULDBLOCK) {
-        BIO_set_retry_read(bio);
+        if (reading)
+            BIO_set_retry_read(bio);
+        else
+            BIO_set_retry_write(bio);
         return 0;
     }
-    self->socket_error_ = code;
+    socket_error_ = code;
     return 0;
 }
 

@@ -111,6 +111,9 @@ private:
     static int BioWrite(bio_st* bio, const char* data, std::size_t length, std::size_t* written);
     static int BioRead(bio_st* bio, char* data, std::size_t length, std::size_t* read);
     static long BioControl(bio_st* bio, int command, long number, void* pointer);
+    // What a socket call's count n means to OpenSSL: bytes moved (1, with done set), the peer's
+    // close, a retry, or a failure kept for FailureReason (all 0).
+    int BioOutcome(bio_st* bio, int n, std::size_t* done, bool reading);
 
     std::unique_ptr<ssl_ctx_st, SSLDeleter> context_;
     std::string context_file_;  // the RootCertFile the context trusts

@@ -14,11 +14,7 @@ namespace tarnwick::testing {
 
 class TempFolder {
 public:
-    TempFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/tarnwick-test.XXXXXX";
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
+    TempFolder() : TempFolder(DefaultBase()) {}
     // In another file system's folder, e.g. "/dev/shm".
     explicit TempFolder(const std::string& base) {
         std::string pattern = base + "/tarnwick-test.XXXXXX";
@@ -40,6 +36,11 @@ public:
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
 private:
+    static std::string DefaultBase() {
+        const char* base = std::getenv("TMPDIR");
+        return base && *base ? base : "/tmp";
+    }
+
     std::string path_;
 };
 

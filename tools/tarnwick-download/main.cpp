@@ -33,6 +33,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/ScopedFd.h"
 #include "core/StrUtils.h"
 #include "job/ConversionTable.h"
 #include "job/ConvertAndDeliver.h"
@@ -93,11 +94,9 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         } else if (!hasValue) {
             return std::nullopt;
         } else if (option == "--lookup") {
-            const std::string value = argv[++i];
-            const auto colon = value.rfind(':');
-            if (colon == std::string::npos || colon == 0 || !NumberIn(argv[i] + colon + 1, 1, 65535))
-                return std::nullopt;
-            options.lookup = {value.substr(0, colon), value.substr(colon + 1)};
+            const auto lookup = ParseHostAndPort(argv[++i]);
+            if (!lookup) return std::nullopt;
+            options.lookup = *lookup;
         } else if (option == "--site" || option == "--format" || option == "--quality") {
             const std::int32_t high = option == "--site" ? 5 : option == "--format" ? 7 : 3;
             const auto n = NumberIn(argv[++i], option == "--site" ? 1 : 0, high);
@@ -121,20 +120,6 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         options.saveDirectory = DefaultSaveDirectory(places.homeDirectory);
     return options;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Tasks posted from any thread, run in order on the thread that runs the loop; SIGINT and
 // SIGTERM are taken out of normal delivery (for this thread and every thread started after) and
@@ -202,8 +187,8 @@ private:
         return ::signalfd(-1, &set, SFD_CLOEXEC);
     }
 
-    FileDescriptor wake_;
-    FileDescriptor signals_;
+    ScopedFd wake_;
+    ScopedFd signals_;
     std::mutex mutex_;
     std::deque<std::function<void()>> tasks_;
 };

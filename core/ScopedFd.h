@@ -1,0 +1,30 @@
+#pragma once
+
+// A file descriptor closed when it goes out of scope.
+
+#include <unistd.h>
+
+namespace tarnwick {
+
+class ScopedFd {
+public:
+    explicit ScopedFd(int fd = -1) noexcept : fd_(fd) {}
+    ~ScopedFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
+
+    int Get() const noexcept { return fd_; }
+    // Closes now, so that a failing close (a late write error) is seen.
+    int Close() noexcept {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace tarnwick
