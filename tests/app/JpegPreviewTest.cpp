@@ -27,6 +27,20 @@ std::string Write(const QTemporaryDir& dir, const char* name, const QByteArray& 
     return path;
 }
 
+// A JPEG whose frame header declares width x height (the rest of the file is a small picture's).
+QByteArray DeclaringSize(QByteArray jpeg, unsigned width, unsigned height) {
+    for (qsizetype i = 0; i + 9 < jpeg.size(); ++i) {
+        const auto marker = static_cast<unsigned char>(jpeg[i + 1]);
+        if (static_cast<unsigned char>(jpeg[i]) == 0xFF && (marker == 0xC0 || marker == 0xC2)) {
+            jpeg[i + 5] = static_cast<char>(height >> 8), jpeg[i + 6] = static_cast<char>(height & 0xFF);
+            jpeg[i + 7] = static_cast<char>(width >> 8), jpeg[i + 8] = static_cast<char>(width & 0xFF);
+            return jpeg;
+        }
+    }
+    ADD_FAILURE() << "no frame header in the sample picture";
+    return jpeg;
+}
+
 }  // namespace
 
 TEST(JpegPreview, DecodesScaledDownAndRefusesWhatIsNotAWholeJpeg) {
@@ -59,6 +73,8 @@ TEST(JpegPreview, DecodesScaledDownAndRefusesWhatIsNotAWholeJpeg) {
         {"png.jpg", png},
         {"truncated.jpg", jpeg.left(jpeg.size() / 2)},
         {"header-only.jpg", jpeg.left(200)},
+        // A small file whose frame header claims 20000 x 20000 pixels.
+        {"declares-400mp.jpg", DeclaringSize(jpeg, 20000, 20000)},
     };
     for (const auto& [name, bytes] : refused) EXPECT_TRUE(LoadJpegPreview(Write(dir, name, bytes)).isNull()) << name;
     EXPECT_TRUE(LoadJpegPreview(dir.filePath("missing.jpg").toStdString()).isNull());

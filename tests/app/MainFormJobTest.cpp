@@ -46,20 +46,6 @@ CatalogueEntry Entry(const std::string& media, const char* fileext = "flv") {
     return entry;
 }
 
-// A JPEG whose frame header declares width x height (the rest of the file is a small picture's).
-std::string JpegDeclaring(std::string jpeg, unsigned width, unsigned height) {
-    for (std::size_t i = 0; i + 9 < jpeg.size(); ++i) {
-        const auto marker = static_cast<unsigned char>(jpeg[i + 1]);
-        if (static_cast<unsigned char>(jpeg[i]) == 0xFF && (marker == 0xC0 || marker == 0xC2)) {
-            jpeg[i + 5] = static_cast<char>(height >> 8), jpeg[i + 6] = static_cast<char>(height & 0xFF);
-            jpeg[i + 7] = static_cast<char>(width >> 8), jpeg[i + 8] = static_cast<char>(width & 0xFF);
-            return jpeg;
-        }
-    }
-    ADD_FAILURE() << "no frame header in the sample preview";
-    return jpeg;
-}
-
 }  // namespace
 
 class WindowJob : public MainFormFixture {
@@ -215,14 +201,6 @@ INSTANTIATE_TEST_SUITE_P(
                     [] {
                         CatalogueEntry e = Entry(Samples().flv);
                         e.preview = Samples().preview.substr(0, Samples().preview.size() / 2);
-                        return e;
-                    },
-                    Address, 0, false, "clip.flv \u2014 ", TStatusBand::TBar::Fraction, true,
-                    "Download is completed.", "clip.flv", true},
-        OutcomeCase{"OversizedPreview",
-                    [] {
-                        CatalogueEntry e = Entry(Samples().flv);
-                        e.preview = JpegDeclaring(Samples().preview, 20000, 20000);
                         return e;
                     },
                     Address, 0, false, "clip.flv \u2014 ", TStatusBand::TBar::Fraction, true,

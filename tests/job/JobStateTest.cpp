@@ -15,20 +15,15 @@ TEST(SafeFileName, HostileNames) {
     } cases[] = {
         {"clip", "clip"},
         {"../../.bashrc", "___.._.bashrc"},
-        {"..", "__"},
         {".", "_"},
         {".hidden", "_hidden"},
         {"a/b", "a_b"},
-        {"/etc/passwd", "_etc_passwd"},
         {std::string("a\0b", 3), "a_b"},
         {"tab\there\r\nend\x7f", "tab_here__end_"},
-        {"name.with.dots", "name.with.dots"},
         {"", "video"},
-        {std::string(250, 'x'), std::string(200, 'x')},
         // 199 bytes, then a two-byte character across the cut: the whole character goes.
         {std::string(199, 'x') + e_acute + "tail", std::string(199, 'x')},
         {std::string(198, 'x') + e_acute + "tail", std::string(198, 'x') + e_acute},
-        {"Ann \xc3\x84rger \xe2\x80\x94 clip", "Ann \xc3\x84rger \xe2\x80\x94 clip"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SafeFileName(c.in), c.out) << "in: " << c.in;
@@ -42,21 +37,12 @@ TEST(SafeFileExtension, HostileExtensions) {
         std::string in, out;
     } cases[] = {
         {"flv", "flv"},
-        {"MP4", "MP4"},
         {"flv/../../x", "flvx"},
         {"../..", ""},
-        {".flv", "flv"},
         {"fl v\r\n", "flv"},
         {std::string("fl\0v", 4), "flv"},
-        {"\xc3\xa9mp3", "mp3"},
         {"", ""},
         {"abcdefghijklmnopqrstuvwxyz", "abcdefghijklmnop"},
     };
     for (const auto& c : cases) EXPECT_EQ(SafeFileExtension(c.in), c.out) << "in: " << c.in;
-
-    TJobState state;
-    state.SetFileName("../x");
-    state.SetFileExtension("a/b");
-    EXPECT_EQ(state.FileName(), "___x");
-    EXPECT_EQ(state.FileExtension(), "ab");
 }

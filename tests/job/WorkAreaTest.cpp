@@ -10,6 +10,7 @@
 #include "job/WorkArea.h"
 #include "job/YouTubeDownloader.h"
 #include "support/LookupService.h"
+#include "support/TempFolder.h"
 #include "support/TestData.h"
 #include "JobHarness.h"
 
@@ -21,15 +22,8 @@ namespace {
 
 class WorkAreaTest : public ::testing::Test {
 protected:
-    WorkAreaTest() {
-        char pattern[] = "/tmp/tarnwick-area-XXXXXX";
-        if (::mkdtemp(pattern)) base_ = pattern;
-    }
-    ~WorkAreaTest() override {
-        std::error_code ignored;
-        fs::remove_all(base_, ignored);
-    }
-    fs::path base_;
+    TempFolder folder_;
+    fs::path base_{folder_.Path()};
 };
 
 }  // namespace
@@ -43,11 +37,16 @@ TEST_F(WorkAreaTest, SecondCopyWorksInAPrivateFolderRemovedAtItsEnd) {
     entry.extra = {{"rate", "1000000"}};
     LookupService service({entry});
 
-    const std::string base = (base_ / "work").string();  // made by the first copy
-    TWorkArea first(base);
+    const std::string base = (base_ / "work").string();
+    // A folder a killed copy left behind goes when the next first copy starts.
+    const std::string abandoned = base + "/copy-killed";
+    fs::create_directories(abandoned);
+    std::ofstream(abandoned + "/video.flv") << "left over";
+    auto first = std::make_unique<TWorkArea>(base);
+    EXPECT_FALSE(fs::exists(abandoned));
     auto second = std::make_unique<TWorkArea>(base);
-    EXPECT_FALSE(first.IsPrivate());
-    EXPECT_EQ(first.Directory(), base);
+    EXPECT_FALSE(first->IsPrivate());
+    EXPECT_EQ(first->Directory(), base);
     ASSERT_TRUE(second->IsPrivate());
     EXPECT_EQ(fs::path(second->Directory()).parent_path(), base);
 
@@ -59,7 +58,7 @@ TEST_F(WorkAreaTest, SecondCopyWorksInAPrivateFolderRemovedAtItsEnd) {
         TYouTubeDownloader worker;
     };
     std::vector<std::unique_ptr<Run>> runs;
-    for (const TWorkArea* area : {&first, second.get()}) {
+    for (const TWorkArea* area : {first.get(), second.get()}) {
         TJobSettings s;
         s.pageAddress = entry.address;
         s.workDirectory = area->Directory();
@@ -69,26 +68,16 @@ TEST_F(WorkAreaTest, SecondCopyWorksInAPrivateFolderRemovedAtItsEnd) {
     for (auto& run : runs) run->worker.Start();
     for (auto& run : runs) run->worker.Join();
     for (auto& run : runs) EXPECT_EQ(run->state.Status(), jsCompleted) << run->state.ErrorText();
-    EXPECT_TRUE(ReadWholeFile(fs::path(first.Directory()) / "video.flv") == entry.media);
+    EXPECT_TRUE(ReadWholeFile(fs::path(first->Directory()) / "video.flv") == entry.media);
     EXPECT_TRUE(ReadWholeFile(fs::path(second->Directory()) / "video.flv") == entry.media);
 
     const std::string privateFolder = second->Directory();
     second.reset();
     EXPECT_FALSE(fs::exists(privateFolder));
     EXPECT_TRUE(ReadWholeFile(fs::path(base) / "video.flv") == entry.media);
+    // The lock goes with the first copy: the next one is the first again.
+    first.reset();
+    EXPECT_FALSE(TWorkArea(base).IsPrivate());
 }
 
-TEST_F(WorkAreaTest, AbandonedPrivateFolderGoesWithTheNextFirstCopy) {
-    const std::string base = base_.string();
-    const std::string abandoned = base + "/copy-killed";
-    fs::create_directories(abandoned);
-    { std::ofstream(abandoned + "/video.flv") << "left over"; }
-    {
-        TWorkArea first(base);
-        EXPECT_FALSE(first.IsPrivate());
-        EXPECT_FALSE(fs::exists(abandoned));
-    }
-    // Released at its end: the next copy is the first again.
-    TWorkArea next(base);
-    EXPECT_FALSE(next.IsPrivate());
-}
+

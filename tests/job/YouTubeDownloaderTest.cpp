@@ -19,6 +19,7 @@
 #include "support/HttpAnswers.h"
 #include "support/LookupService.h"
 #include "support/NginxServer.h"
+#include "support/TempFolder.h"
 #include "support/TestData.h"
 #include "support/ThreadProbe.h"
 #include "JobHarness.h"
@@ -64,14 +65,8 @@ public:
 class DownloaderTest : public ::testing::Test {
 protected:
     DownloaderTest() : nginx_(NginxConfig()) {
-        char pattern[] = "/tmp/tarnwick-job-XXXXXX";
-        if (::mkdtemp(pattern)) work_ = pattern;
         nginx_.WriteFile("preview.jpg", 1000);
         nginx_.WriteFile("media.flv", 300000);
-    }
-    ~DownloaderTest() override {
-        std::error_code ignored;
-        fs::remove_all(work_, ignored);
     }
 
     TJobSettings Settings(std::uint16_t lookupPort) const {
@@ -90,7 +85,8 @@ protected:
     std::string WorkFile(const std::string& name) const { return ReadWholeFile(work_ / name); }
 
     NginxServer nginx_;
-    fs::path work_;
+    TempFolder folder_;
+    fs::path work_{folder_.Path()};
 };
 
 }  // namespace

@@ -287,42 +287,6 @@ TEST_F(ConvertAndDeliverTest, FailuresDeliverNothingAndKeepTheDestination) {
     }
 }
 
-TEST_F(ConvertAndDeliverTest, StopEndsARunningConverterAndDeliversNothing) {
-    ASSERT_EQ(::mkfifo((work_ / "video.flv").c_str(), 0600), 0);
-    PlaceEarlierDestination("avi");
-    Recorder recorder;
-    TConvertAndDeliver task(request_, recorder);
-    task.Start();
-    ASSERT_TRUE(recorder.WaitForStatus());
-    // The converter has the input open once a writer can open the pipe without waiting.
-    int fifo = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (fifo < 0 && std::chrono::steady_clock::now() < deadline) {
-        fifo = ::open((work_ / "video.flv").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fifo < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_GE(fifo, 0) << "the converter never opened its input";
-    const std::string half = ReadWholeFile(*samples_ / "video.flv").substr(0, 30000);
-    ASSERT_EQ(::write(fifo, half.data(), half.size()), static_cast<ssize_t>(half.size()));
-    EXPECT_FALSE(task.Finished());
-
-    task.Stop();
-    task.Join();
-    EXPECT_EQ(recorder.finishedCalls, 1);
-    EXPECT_EQ(recorder.result.statusText, kDecodingAbortedText);
-    EXPECT_EQ(recorder.result.reason, "Stopped by the user.");
-    EXPECT_FALSE(recorder.result.delivered);
-    EXPECT_EQ(ReadWholeFile(Destination("avi")), kEarlierVideo);
-    // The reader is gone: the converter was killed, and reaped (nothing of ours left to wait for).
-    const auto previous = ::signal(SIGPIPE, SIG_IGN);
-    EXPECT_EQ(::write(fifo, "x", 1), -1);
-    EXPECT_EQ(errno, EPIPE);
-    ::signal(SIGPIPE, previous);
-    ::close(fifo);
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
-}
-
 TEST_F(ConvertAndDeliverTest, Format0DeliversTheDownloadWithoutCopyingOnOneFileSystem) {
     PlaceSample("video.flv");
     PlaceEarlierDestination("flv");
