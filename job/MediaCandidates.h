@@ -1,0 +1,52 @@
+#pragma once
+
+// The rules by which the built-in lookup chooses a media file: the quality a page's hint names,
+// the order in which the candidates are tried, whether an answer carries media at all, and the
+// file extension it gets.
+//
+// Plain functions: any thread; nothing throws but std::bad_alloc.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick {
+
+// One address a page offers as its video.
+struct TMediaCandidate {
+    std::string address;  // an absolute web address
+    std::string type;     // the type the page declares for it (lower-case), often empty
+    int lines = 0;        // the picture lines its quality hint names; 0 when it has none
+};
+
+// The picture lines a quality hint names: "720p", "1080", "720p HD", "HD 1080p60", "1280x720"
+// (the second number), "4K" (2160), "8K" (4320). A number counts when it has 3 or 4 digits and
+// lies between 100 and 4320. 0 when the hint names none ("HD", "medium", "").
+int QualityLines(std::string_view hint);
+
+// The order in which to try candidates, as indexes. Those with a hint come first: with hd the
+// most lines first, otherwise the nearest to 480 lines first (of two as near, the fewer lines);
+// those without a hint follow in page order. Equal hints keep page order.
+std::vector<std::size_t> CandidateOrder(const std::vector<TMediaCandidate>& candidates, bool hd);
+
+// The media type of a Content-Type value: lower-case, without parameters and blanks.
+std::string BareType(std::string_view contentType);
+
+// True for the type of a page: text/html or application/xhtml+xml.
+bool IsPageType(std::string_view contentType);
+
+// True when an answer of contentType ("" when the answer named none) for a file called fileName
+// carries media: a video/ or audio/ type other than a playlist (a type holding "mpegurl"), or a
+// generic binary type (application/octet-stream, binary/octet-stream, application/download,
+// application/x-download, application/force-download, application/mp4, application/ogg) or none
+// with a media file's extension on fileName.
+bool IsMediaAnswer(std::string_view contentType, std::string_view fileName);
+
+// The extension a media file gets, lower-case: fileName's when it is a media file's extension;
+// else the one its type stands for (video/mp4 "mp4", video/x-flv "flv", audio/mpeg "mp3", ...);
+// else fileName's own; else, for a video/ or audio/ type not known here, its subtype's letters
+// and digits ("video/x-foo" gives "foo"); else empty.
+std::string MediaExtension(std::string_view fileName, std::string_view contentType);
+
+}  // namespace tarnwick
