@@ -14,9 +14,9 @@
 
 #include "core/StrUtils.h"
 #include "job/ConversionTable.h"
-#include "job/ConverterProcess.h"
 #include "job/Delivery.h"
 #include "job/JobState.h"
+#include "job/ProcessRunner.h"
 #include "job/YouTubeDownloader.h"
 
 namespace tarnwick {
@@ -32,7 +32,7 @@ std::vector<std::string> ConverterArguments(const std::string& commandLine) {
     std::vector<std::string> argv = SplitCommandLine(commandLine);
     const std::vector<std::string> extra = {
         "-nostdin", "-nostats", "-progress",
-        "pipe:" + std::to_string(TConverterProcess::kProgressDescriptor)};
+        "pipe:" + std::to_string(TProcessRunner::kProgressDescriptor)};
     argv.insert(argv.begin() + 1, extra.begin(), extra.end());
     return argv;
 }
@@ -68,7 +68,7 @@ struct TConvertAndDeliver::Impl {
     TDeliveryResult Convert(const std::string& fileName, const std::string& extension);
     TDeliveryResult Deliver(const std::string& source, const std::string& destinationName,
                             std::string_view savedText);
-    void ReportProgress(std::string_view line, const TConverterProcess& process);
+    void ReportProgress(std::string_view line, const TProcessRunner& process);
 
     TDeliveryRequest request;
     TDeliveryObserver& observer;
@@ -76,7 +76,7 @@ struct TConvertAndDeliver::Impl {
     std::atomic<bool> stop{false};
     std::atomic<bool> finished{false};
     std::mutex processMutex;  // guards process, which Stop reaches from any thread
-    TConverterProcess* process = nullptr;
+    TProcessRunner* process = nullptr;
     std::int64_t durationMicros = 0;
     std::int64_t outTimeMicros = 0;
     double lastFraction = -1;
@@ -119,19 +119,21 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
         result.reason = "cannot remove the old " + output + ": " + std::strerror(error);
         return result;
     }
-    const std::string program = FindConverter(request.programDirectory);
+    const std::string program = FindProgram(request.programDirectory, kConverterProgramName);
     if (program.empty()) {
         result.reason = "ffmpeg was not found in the program's folder or on the PATH";
         return result;
     }
 
-    TConverterProcess process;
+    TProcessRunner process;
     {
         std::lock_guard lock(processMutex);
         this->process = &process;
     }
     if (stop.load()) process.Stop();
-    process.Start(program, ConverterArguments(command), request.workDirectory);
+    TProcessOptions options;
+    options.progressPipe = true;
+    process.Start(program, ConverterArguments(command), request.workDirectory, options);
     const TProcessExit exit =
         process.Wait([&](std::string_view line) { ReportProgress(line, process); });
     {
@@ -178,7 +180,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
 }
 
 void TConvertAndDeliver::Impl::ReportProgress(std::string_view line,
-                                              const TConverterProcess& process) {
+                                              const TProcessRunner& process) {
     if (line.starts_with(kOutTimePrefix)) {
         // "N/A" before the first frame reads as 0.
         outTimeMicros = std::strtoll(std::string(line.substr(kOutTimePrefix.size())).c_str(),

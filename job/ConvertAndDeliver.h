@@ -13,6 +13,9 @@
 
 namespace tarnwick {
 
+// The converter, looked for in the program's folder, then on the PATH.
+inline constexpr std::string_view kConverterProgramName = "ffmpeg";
+
 inline constexpr std::string_view kDecodingInProgressText = "Decoding in progress.";
 inline constexpr std::string_view kSavedText = "Video file is successfully saved.";
 inline constexpr std::string_view kDecodingAbortedText = "Decoding aborted.";
