@@ -170,7 +170,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
     result.reason = outcome.stopped ? std::string(kAbortedByUserText) : outcome.reason;
     if (outcome.delivered) {
         result.statusText = savedText;
-        result.destination = request.saveDirectory + "/" + destinationName;
+        result.destination = outcome.destination;
     } else if (outcome.stopped && request.formatIndex != 0) {
         result.statusText = kDecodingAbortedText;
     } else {

@@ -36,7 +36,9 @@ struct TDeliveryResult {
     // empty when the file was delivered (the status line keeps "Download is completed.").
     std::string statusText;
     bool delivered = false;
-    std::string destination;  // the delivered file's full path, when delivered
+    // The delivered file's full path, when delivered: the file name with the extension, or the
+    // first free "Name (2).ext", "Name (3).ext", ... when a file of that name is there already.
+    std::string destination;
     std::string reason;       // why not, for a hint (ffmpeg's last error line, the system's reason)
 };
 

@@ -186,6 +186,7 @@ TEST_F(ConvertAndDeliverTest, EveryFormatAndQualityFromAnFlvDownload) {
         request_.formatIndex = entry / 4 + 1;
         request_.qualityIndex = entry % 4;
         SCOPED_TRACE(BuildConverterCommand(request_.formatIndex, request_.qualityIndex, "flv"));
+        fs::remove_all(request_.saveDirectory);
         Recorder recorder;
         const TDeliveryResult result = Run(recorder);
         const std::string destination =
@@ -287,7 +288,7 @@ TEST_F(ConvertAndDeliverTest, FailuresDeliverNothingAndKeepTheDestination) {
     }
 }
 
-TEST_F(ConvertAndDeliverTest, Format0DeliversTheDownloadWithoutCopyingOnOneFileSystem) {
+TEST_F(ConvertAndDeliverTest, Format0DeliversTheDownloadWithoutCopyingBesideAnEarlierFile) {
     PlaceSample("video.flv");
     PlaceEarlierDestination("flv");
     request_.formatIndex = 0;
@@ -296,9 +297,11 @@ TEST_F(ConvertAndDeliverTest, Format0DeliversTheDownloadWithoutCopyingOnOneFileS
     EXPECT_TRUE(sameSystem.statuses.empty());
     EXPECT_EQ(result.statusText, "");
     EXPECT_TRUE(result.delivered) << result.reason;
+    EXPECT_EQ(result.destination, request_.saveDirectory + "/clip (2).flv");
     struct stat work {}, delivered {};
     ASSERT_EQ(::stat((work_ / "video.flv").c_str(), &work), 0);
-    ASSERT_EQ(::stat(Destination("flv").c_str(), &delivered), 0);
+    ASSERT_EQ(::stat(result.destination.c_str(), &delivered), 0);
     EXPECT_EQ(work.st_ino, delivered.st_ino);
-    EXPECT_EQ(Names(request_.saveDirectory), std::set<std::string>{"clip.flv"});
+    EXPECT_EQ(ReadWholeFile(Destination("flv")), kEarlierVideo);
+    EXPECT_EQ(Names(request_.saveDirectory), (std::set<std::string>{"clip.flv", "clip (2).flv"}));
 }
