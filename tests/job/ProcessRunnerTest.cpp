@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -73,14 +74,11 @@ TEST(ProcessRunner, RunsInTheWorkDirectoryWithItsOwnDescriptorsOnly) {
         " exit 3";
     TProcessRunner process;
     std::vector<std::string> progress;
-    TProcessOptions options;
-    options.progressPipe = true;
-    // What this program ignores or blocks is not the child's business.
-    struct sigaction ignore {}, previous {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &ignore, &previous);
-    const TProcessExit exit = RunShell(process, script, work.Path(), &progress, {}, options);
-    ::sigaction(SIGPIPE, &previous, nullptr);
+    // What this program ignores is not the child's business.
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+    const TProcessExit exit =
+        RunShell(process, script, work.Path(), &progress, {}, {.progressPipe = true});
+    std::signal(SIGPIPE, previous);
     ::close(leak);
 
     EXPECT_TRUE(exit.started);
@@ -143,54 +141,36 @@ TEST(ProcessRunner, StopBeforeStartAndAMissingProgramStartNothing) {
 
 TEST(ProcessRunner, LimitsEndTheProcessAndSayWhich) {
     using std::chrono::milliseconds;
-    struct LimitCase {
+    const struct {
         std::string script;
         TProcessOptions options;
         TProcessLimit limit;
         std::string reason;
-        std::size_t outputSize;
-        std::size_t progressLines;
-    };
-    auto options = [](bool progress, std::size_t cap, milliseconds time, milliseconds silence) {
-        TProcessOptions o;
-        o.progressPipe = progress;
-        o.separateOutput = true;
-        o.outputLimit = cap;
-        o.timeLimit = time;
-        o.silenceLimit = silence;
-        return o;
-    };
-    const LimitCase cases[] = {
+        std::size_t outputSize, progressLines;
+    } cases[] = {
         // Kept apart, standard output comes whole and standard error keeps its own.
-        {"head -c 300000 /dev/zero; echo 'on error' >&2", options(false, 300000, {}, {}), plNone,
-         "", 300000, 0},
-        {"head -c 300001 /dev/zero; exec sleep 60", options(false, 300000, {}, {}), plOutput,
-         "sh wrote more than 300000 bytes to its standard output.", 300000, 0},
-        {"head -c 4096 /dev/zero; exec sleep 60", options(false, 1024, {}, {}), plOutput,
-         "sh wrote more than 1 KiB to its standard output.", 1024, 0},
-        {"exec sleep 60", options(true, 16 << 20, milliseconds(300), milliseconds(60000)), plTime,
+        {"head -c 300000 /dev/zero; echo 'on error' >&2", {.separateOutput = true}, plNone, "",
+         300000, 0},
+        {"head -c 4097 /dev/zero; exec sleep 60", {.separateOutput = true, .outputLimit = 4096},
+         plOutput, "sh wrote more than 4 KiB to its standard output.", 4096, 0},
+        {"exec sleep 60", {.timeLimit = milliseconds(300)}, plTime,
          "sh did not finish within 0.3 seconds.", 0, 0},
         // Each report starts the silence anew: fifteen reports over 1.5 s outlast a limit of 1 s.
-        {"i=0; while [ $i -lt 15 ]; do echo report >&3; sleep 0.1; i=$((i+1)); done; sleep 60",
-         options(true, 16 << 20, milliseconds(60000), milliseconds(1000)), plSilence,
+        {"for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15; do echo $i >&3; sleep 0.1; done; sleep 60",
+         {.progressPipe = true, .silenceLimit = milliseconds(1000)}, plSilence,
          "sh gave no progress report for 1 second.", 0, 15},
-        // Without a progress pipe there is no silence to measure.
-        {"sleep 1.2", options(false, 16 << 20, {}, milliseconds(300)), plNone, "", 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
         TempFolder work;
         TProcessRunner process;
         std::vector<std::string> progress;
-        const auto started = std::chrono::steady_clock::now();
         const TProcessExit exit = RunShell(process, c.script, work.Path(), &progress, {}, c.options);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
         EXPECT_EQ(exit.limit, c.limit);
         EXPECT_EQ(exit.reason, c.reason);
-        EXPECT_FALSE(exit.stopped);
         EXPECT_EQ(exit.signal, c.limit == plNone ? 0 : SIGKILL);
         EXPECT_EQ(process.StandardOutput(), std::string(c.outputSize, '\0'));
-        EXPECT_EQ(process.Output(), c.outputSize == 300000 && c.limit == plNone ? "on error\n" : "");
+        EXPECT_EQ(process.Output(), c.limit == plNone ? "on error\n" : "");
         EXPECT_EQ(progress.size(), c.progressLines);
     }
 }
@@ -200,39 +180,28 @@ TEST(ProcessRunner, TheProgramDiesWithItsParentEvenByKill) {
     int report[2];
     ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
     const pid_t parent = ::fork();
-    ASSERT_GE(parent, 0);
     if (parent == 0) {
         // The parent stand-in: starts the program, tells its id, and waits to be killed.
         TProcessRunner process;
-        TProcessOptions options;
-        options.separateOutput = true;
-        process.Start("/bin/sh", {"sh", "-c", "echo $$; exec sleep 600"}, work.Path(), options);
-        process.Wait({}, [&] {
-            const std::string& out = process.StandardOutput();
-            if (out.ends_with("\n"))
-                [[maybe_unused]] const ssize_t n = ::write(report[1], out.data(), out.size());
-        });
+        process.Start("/bin/sh", {"sh", "-c", "echo $$ >&3; exec sleep 600"}, work.Path(),
+                      {.progressPipe = true});
+        process.Wait([&](std::string_view id) { (void)!::write(report[1], id.data(), id.size()); });
         ::_exit(0);
     }
     ::close(report[1]);
-    char text[32] = {};
-    pollfd wait{report[0], POLLIN, 0};
-    ASSERT_EQ(::poll(&wait, 1, 20000), 1);
-    ASSERT_GT(::read(report[0], text, sizeof text - 1), 0);
+    char id[32] = {};
+    pollfd told{report[0], POLLIN, 0};
+    const bool heard = ::poll(&told, 1, 20000) == 1 && ::read(report[0], id, sizeof id - 1) > 0;
     ::close(report[0]);
-    const pid_t program = static_cast<pid_t>(std::atoi(text));
-    ASSERT_GT(program, 0) << text;
-    const int programFd = static_cast<int>(::syscall(SYS_pidfd_open, program, 0));
-    ASSERT_GE(programFd, 0);
-
+    const int program = static_cast<int>(::syscall(SYS_pidfd_open, std::atoi(id), 0));
     ::kill(parent, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(parent, &status, 0), parent);
+    ::waitpid(parent, nullptr, 0);
+    ASSERT_TRUE(heard && program >= 0) << id;
     // Readable once the program has ended; an orphan would sleep on for ten minutes.
-    pollfd ended{programFd, POLLIN, 0};
+    pollfd ended{program, POLLIN, 0};
     const int gone = ::poll(&ended, 1, 20000);
-    if (gone != 1) ::kill(program, SIGKILL);
-    ::close(programFd);
+    if (gone != 1) ::syscall(SYS_pidfd_send_signal, program, SIGKILL, nullptr, 0);
+    ::close(program);
     EXPECT_EQ(gone, 1);
 }
 
