@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/StrUtils.h"
+#include "job/LookupTexts.h"
 #include "job/PageCharset.h"
 
 namespace tarnwick {
@@ -42,6 +43,39 @@ std::string ExtendedValue(std::string_view value) {
 }
 
 }  // namespace
+
+TLookupRecord VideoRecord(const TVideoEntries& entries) {
+    TLookupRecord record;
+    const std::pair<std::string_view, const std::string&> fields[] = {
+        {"author", entries.author},     {"title", entries.title},
+        {"length", entries.length},     {"size", entries.size},
+        {"filename", entries.filename}, {"fileext", entries.fileext},
+        {"preview", entries.preview},   {"url", entries.url}};
+    for (const auto& [name, value] : fields) record.Add(std::string(name), OneLineText(value));
+    const std::pair<std::string_view, const std::string&> headers[] = {
+        {kRefererEntry, entries.referer},
+        {kUserAgentEntry, entries.useragent},
+        {kCookieEntry, entries.cookie}};
+    for (const auto& [name, value] : headers)
+        if (!value.empty()) record.Add(std::string(name), OneLineText(value));
+    return record;
+}
+
+TLookupRecord FailedRecord(std::string_view hint) {
+    TLookupRecord record;
+    record.Add("error", "1");
+    if (!hint.empty()) record.Add(std::string(kHintEntry), OneLineText(hint));
+    return record;
+}
+
+std::string RecordText(const TLookupRecord& record) {
+    std::string text;
+    for (std::size_t i = 0; i < record.Count(); ++i) {
+        if (i > 0) text += '|';
+        text += record.Entry(i);
+    }
+    return text;
+}
 
 std::optional<std::int64_t> ParseIsoDuration(std::string_view text) {
     const std::string s = Trim(text);

@@ -1,7 +1,6 @@
 #pragma once
 
-// The texts of a lookup record that the built-in lookup writes itself, and the names it takes them
-// from: a length as the lookup service writes it ("1:05", "1:02:03"), a size ("12.3 MB"), an ISO
+// The records the built-in lookup makes, and the texts it writes into them itself: a length as the lookup service writes it ("1:05", "1:02:03"), a size ("12.3 MB"), an ISO
 // 8601 duration read into seconds, a file name from a Content-Disposition value or from an
 // address's last path segment.
 //
@@ -14,7 +13,35 @@
 #include <string_view>
 #include <utility>
 
+#include "job/LookupRecord.h"
+
 namespace tarnwick {
+
+// What a lookup found out about one video, each field the record entry of that name.
+struct TVideoEntries {
+    std::string author;
+    std::string title;
+    std::string length;
+    std::string size;
+    std::string filename;
+    std::string fileext;
+    std::string preview;
+    std::string url;
+    // Request headers for the preview and the media; entries only when not empty.
+    std::string referer;
+    std::string useragent;
+    std::string cookie;
+};
+
+// The record of a video: author, title, length, size, filename, fileext, preview and url, in
+// that order, then referer, useragent and cookie when given. Every value is made one line.
+TLookupRecord VideoRecord(const TVideoEntries& entries);
+
+// A failed lookup's record: error=1 and, when given, the hint (made one line).
+TLookupRecord FailedRecord(std::string_view hint);
+
+// The record text of record: its entries joined by "|", as a lookup service sends it.
+std::string RecordText(const TLookupRecord& record);
 
 // An ISO 8601 duration in whole seconds (a fraction is rounded): "PT1H2M3S" gives 3723, "PT90M"
 // 5400, "P1DT2H" 93600, "PT3.5S" 4; letters in either case. Nothing for anything else: an empty

@@ -1,0 +1,321 @@
+#include "job/PageLookup.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/StrUtils.h"
+#include "http/IdHTTP.h"
+#include "job/JobState.h"
+#include "job/LookupTexts.h"
+#include "job/MediaCandidates.h"
+#include "job/PageAddresses.h"
+#include "job/PageCharset.h"
+#include "job/PageReader.h"
+#include "job/RecordTexts.h"
+#include "net/IdExceptions.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Ends a fetch from inside the client's reading: the answer's head said enough, or the page's
+// bound is reached.
+struct ReadingDone {};
+
+// The first `limit` bytes of a body; a byte beyond them ends the read (ReadingDone) with those
+// kept. A size set from an announced length costs nothing.
+class TCappedBody : public TIdStream {
+public:
+    explicit TCappedBody(std::size_t limit) : limit_(limit) {}
+
+    std::int64_t Position() const override { return position_; }
+    void SetPosition(std::int64_t position) override { position_ = std::max<std::int64_t>(0, position); }
+    std::int64_t Size() const override { return size_; }
+    void SetSize(std::int64_t size) override {
+        size_ = std::max<std::int64_t>(0, size);
+        position_ = std::min(position_, size_);
+        if (bytes_.size() > static_cast<std::size_t>(size_))
+            bytes_.resize(static_cast<std::size_t>(size_));
+    }
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    void Write(const void* buffer, std::int64_t count) override {
+        if (count <= 0) return;
+        const auto at = static_cast<std::size_t>(position_);
+        const std::size_t room = at < limit_ ? limit_ - at : 0;
+        const std::size_t taken = std::min(room, static_cast<std::size_t>(count));
+        if (bytes_.size() < at + taken) bytes_.resize(at + taken);
+        bytes_.replace(at, taken, static_cast<const char*>(buffer), taken);
+        position_ += static_cast<std::int64_t>(taken);
+        size_ = std::max(size_, position_);
+        if (taken < static_cast<std::size_t>(count)) throw ReadingDone();
+    }
+
+    const std::string& Bytes() const noexcept { return bytes_; }
+
+private:
+    const std::size_t limit_;
+    std::string bytes_;
+    std::int64_t position_ = 0;
+    std::int64_t size_ = 0;
+};
+
+// Closes a client's connection once `limit` has passed, from a thread of its own, so that a
+// server that sends a byte just often enough for the stall limit cannot hold a fetch longer. The
+// watch ends (and its thread is joined) when it is destroyed.
+class TDeadlineWatch {
+public:
+    TDeadlineWatch(TIdCustomHTTP& client, std::chrono::milliseconds limit)
+        : thread_([this, &client, limit] {
+              std::unique_lock lock(mutex_);
+              if (cv_.wait_for(lock, limit, [this] { return done_; })) return;
+              fired_.store(true);
+              client.CloseConnection();
+          }) {}
+    ~TDeadlineWatch() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_one();
+        thread_.join();
+    }
+    TDeadlineWatch(const TDeadlineWatch&) = delete;
+    TDeadlineWatch& operator=(const TDeadlineWatch&) = delete;
+
+    bool Fired() const noexcept { return fired_.load(); }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::atomic<bool> fired_{false};
+    std::thread thread_;  // last: it starts once the rest is made
+};
+
+// The lookup's client: in the owner's list, once fully set up, until the lookup ends (the list's
+// lock then keeps an abort's walk from touching it as it goes), or alone without an owner.
+class LookupClient {
+public:
+    LookupClient(TComponent* owner, std::unique_ptr<TIdHTTP> client)
+        : owner_(owner), client_(client.get()) {
+        if (owner_)
+            owner_->InsertComponent(std::move(client));
+        else
+            alone_ = std::move(client);
+    }
+    ~LookupClient() {
+        if (owner_) owner_->FreeComponent(*client_);
+    }
+    LookupClient(const LookupClient&) = delete;
+    LookupClient& operator=(const LookupClient&) = delete;
+
+    TIdHTTP& operator*() const { return *client_; }
+    TIdHTTP* operator->() const { return client_; }
+
+private:
+    TComponent* owner_;
+    std::unique_ptr<TIdHTTP> alone_;
+    TIdHTTP* client_;
+};
+
+// Where the client's last request went, after redirects: without credentials, fragment or a
+// default port.
+std::string CurrentAddress(TIdCustomHTTP& client) {
+    TIdURI uri = client.URL();
+    uri.Protocol = LowerCase(uri.Protocol);
+    if ((uri.Protocol == "http" && uri.Port == "80") || (uri.Protocol == "https" && uri.Port == "443"))
+        uri.Port.clear();
+    uri.UserName.clear();
+    uri.Password.clear();
+    try {
+        return uri.ComposeUri(TIdURIOptionalFields::None);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+// The name of the file the last answer carries.
+std::string AnswerFileName(TIdCustomHTTP& client) {
+    const std::string disposition =
+        DispositionFileName(client.Response().HeaderLines().HeaderValue("Content-Disposition"));
+    return disposition.empty() ? LastPathSegment(CurrentAddress(client)) : disposition;
+}
+
+// What the head of an answer says it carries.
+enum TAnswerKind { akNone, akPage, akMedia, akOther };
+
+TAnswerKind KindOfAnswer(TIdCustomHTTP& client) {
+    const std::string& type = client.Response().ContentType;
+    if (IsMediaAnswer(type, AnswerFileName(client))) return akMedia;
+    // A page served without a type is read as one, as a browser would.
+    if (IsPageType(type) || BareType(type).empty()) return akPage;
+    return akOther;
+}
+
+std::string ContentSizeText(const std::string& contentSize) {
+    if (const auto bytes = TryStrToInt64(contentSize); bytes && *bytes >= 0)
+        return SizeText(*bytes);
+    return contentSize;
+}
+
+std::string FailureText(const std::exception& failure) {
+    const std::string text = OneLineText(failure.what());
+    return text.empty() ? std::string("unsupported address") : text;
+}
+
+}  // namespace
+
+// One fetch of the lookup's client within the page's time bound.
+struct TPageLookup::Fetch {
+    bool failed = false;  // the client raised (not ReadingDone)
+    bool late = false;    // the deadline closed the connection
+    std::string error;    // the failure's text
+};
+
+TPageLookup::TPageLookup(TPageLookupSettings settings, TComponent* owner,
+                         std::function<bool()> aborted)
+    : settings_(std::move(settings)), owner_(owner), aborted_(std::move(aborted)) {}
+
+bool TPageLookup::Stopped() const { return aborted_ && aborted_(); }
+
+std::unique_ptr<TIdHTTP> TPageLookup::MakeClient() const {
+    auto client = std::make_unique<TIdHTTP>(owner_);
+    client->SetName(std::string(kPageClientName));
+    client->HandleRedirects = true;
+    client->StallTimeout = settings_.stallTimeout;
+    client->ConnectTimeout = settings_.connectTimeout;
+    client->Request().UserAgent = std::string(kLookupUserAgent);
+    // An abort's close does not carry into a request that starts after it: every connect looks
+    // for the abort first.
+    client->OnStatus = [this](TIdComponent&, TIdStatus status, const std::string&) {
+        if ((status == hsResolving || status == hsConnecting) && Stopped()) throw EIdNotConnected();
+    };
+    return client;
+}
+
+TPageLookup::Fetch TPageLookup::Get(TIdHTTP& client, const std::string& address,
+                                    TIdStream& body) const {
+    Fetch fetch;
+    const TDeadlineWatch watch(client, settings_.pageTime);
+    try {
+        client.Get(address, body);
+    } catch (const ReadingDone&) {
+    } catch (const std::exception& e) {
+        fetch.failed = true;
+        fetch.error = FailureText(e);
+    }
+    fetch.late = fetch.failed && watch.Fired();
+    return fetch;
+}
+
+TLookupRecord TPageLookup::Run(std::string_view address, bool hd) {
+    std::string page = Trim(address);
+    if (page.find("://") == std::string::npos) page = "http://" + page;
+    if (Stopped()) return FailedRecord(kLookupStoppedHint);
+    if (!IsWebAddress(page)) return FailedRecord(std::string(kNotWebAddressHint) + Trim(address));
+
+    std::string hint;
+    TLookupRecord found = FromPage(page, hd, hint);
+    if (found.Count() > 0) return found;
+    if (Stopped()) return FailedRecord(kLookupStoppedHint);
+    TLookupRecord helped = RunYtDlp(settings_.ytDlp, owner_, page, hd, aborted_);
+    if (helped.Values("error") != "1" || Stopped()) return helped;
+    return FailedRecord(hint + " " + helped.Values(kHintEntry));
+}
+
+TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::string& hint) {
+    LookupClient client(owner_, MakeClient());
+
+    // The page's answer: media ends the read at its head, a page is read within its bounds.
+    TCappedBody body(settings_.pageLimit);
+    TAnswerKind kind = akNone;
+    client->OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
+        if (mode != wmRead || kind != akNone || client->Response().BodyStream != &body) return;
+        kind = KindOfAnswer(*client);
+        if (kind != akPage) throw ReadingDone();
+    };
+    const Fetch fetch = Get(*client, page, body);
+    if (Stopped()) return {};
+    if (fetch.failed && !(fetch.late && kind == akPage)) {
+        hint = fetch.late ? std::string(kPageTooSlowHint)
+                          : std::string(kPageFailedHint) + fetch.error;
+        return {};
+    }
+    // An empty body raises no work events.
+    if (kind == akNone) kind = KindOfAnswer(*client);
+    const std::string pageAddress = CurrentAddress(*client);
+    const std::string type = client->Response().ContentType;
+    if (kind == akMedia) {
+        const std::string name = AnswerFileName(*client);
+        TVideoEntries entries;
+        entries.title = SplitExtension(name).first;
+        entries.filename = SafeFileName(entries.title);
+        entries.fileext = MediaExtension(name, type);
+        entries.size = client->Response().LengthGiven() ? SizeText(client->Response().ContentLength)
+                                                        : std::string();
+        entries.url = page;
+        entries.useragent = std::string(kLookupUserAgent);
+        return VideoRecord(entries);
+    }
+    if (kind != akPage) {
+        hint = std::string(kNeitherPageNorVideoHint) + (BareType(type));
+        return {};
+    }
+
+    TPageReadLimits limits;
+    limits.time = settings_.parseTime;
+    limits.stop = aborted_;
+    const TPageFacts facts = ReadPage(DecodePageText(body.Bytes(), type), pageAddress, limits);
+    if (Stopped()) return {};
+    if (!facts.read) {
+        hint = std::string(kPageTooComplexHint);
+        return {};
+    }
+    if (facts.candidates.empty()) {
+        hint = std::string(kNoVideoOnPageHint);
+        return {};
+    }
+
+    // The candidates are asked as the media will be: from the page, by the same browser.
+    client->Request().Referer = pageAddress;
+    const std::vector<std::size_t> order = CandidateOrder(facts.candidates, hd);
+    for (std::size_t n = 0; n < order.size() && n < settings_.probeLimit; ++n) {
+        const TMediaCandidate& candidate = facts.candidates[order[n]];
+        TCappedBody none(0);
+        client->OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
+            if (mode == wmRead && client->Response().BodyStream == &none) throw ReadingDone();
+        };
+        if (Get(*client, candidate.address, none).failed) {
+            if (Stopped()) return {};
+            continue;
+        }
+        if (KindOfAnswer(*client) != akMedia) continue;
+
+        const std::string name = AnswerFileName(*client);
+        TVideoEntries entries;
+        entries.author = facts.author;
+        entries.title = facts.title;
+        if (facts.durationSeconds >= 0) entries.length = LengthText(facts.durationSeconds);
+        entries.size = client->Response().LengthGiven()
+                           ? SizeText(client->Response().ContentLength)
+                           : ContentSizeText(facts.contentSize);
+        entries.filename =
+            SafeFileName(facts.title.empty() ? SplitExtension(name).first : facts.title);
+        entries.fileext = MediaExtension(name, client->Response().ContentType);
+        entries.preview = facts.preview;
+        entries.url = candidate.address;
+        entries.referer = pageAddress;
+        entries.useragent = std::string(kLookupUserAgent);
+        return VideoRecord(entries);
+    }
+    hint = std::string(kNoCandidateAnsweredHint);
+    return {};
+}
+
+}  // namespace tarnwick
