@@ -72,7 +72,9 @@ private:
             const Json* value = pending.back();
             pending.pop_back();
             if (value->is_object()) {
-                if (const Json* id = Member(*value, "@id"); id && id->is_string())
+                // A bare reference is not the object it names.
+                if (const Json* id = Member(*value, "@id");
+                    id && id->is_string() && value->size() > 1)
                     ids_.emplace(id->get<std::string>(), value);
                 if (const Json* type = Member(*value, "@type"); type && NamesVideoObject(*type))
                     videoObjects_.push_back(value);
