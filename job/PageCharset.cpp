@@ -145,7 +145,7 @@ std::string FromIconv(std::string_view text, const std::string& encoding) {
     }
     // iconv may pass bytes through that are not UTF-8 (a private use of a code page); the page
     // reader relies on valid UTF-8.
-    return IsValidUtf8(out) ? out : Utf8Sanitized(out);
+    return IsWellFormedUtf8(out) ? out : Utf8Sanitized(out);
 }
 
 // The encoding a declared name stands for; empty when it is not known here or to iconv.
@@ -242,7 +242,7 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-bool IsValidUtf8(std::string_view text) noexcept {
+bool IsWellFormedUtf8(std::string_view text) noexcept {
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp = 0;
         const std::size_t length = Utf8SequenceAt(text, i, cp);
@@ -337,7 +337,7 @@ std::string PageEncoding(std::string_view page, std::string_view contentType) {
         return declared;
     if (std::string declared = KnownEncoding(PrescanMetaCharset(page), true); !declared.empty())
         return declared;
-    return IsValidUtf8(page) ? "utf-8" : "windows-1252";
+    return IsWellFormedUtf8(page) ? "utf-8" : "windows-1252";
 }
 
 std::string DecodePageText(std::string_view page, std::string_view contentType) {

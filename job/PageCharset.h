@@ -34,7 +34,7 @@ std::string PrescanMetaCharset(std::string_view page);
 
 // True when text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above
 // U+10FFFF).
-bool IsValidUtf8(std::string_view text) noexcept;
+bool IsWellFormedUtf8(std::string_view text) noexcept;
 
 // The name of the encoding the rules above choose for page: "utf-8", "utf-16le", "utf-16be",
 // "windows-1252", or another name that iconv accepts (lower-case).

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lineEnd == std::string_view::npos ? std::string_view() : input.substr(0, lineEnd);
 
     const std::string text = DecodePageText(input, contentType);
-    FUZZ_CHECK(IsValidUtf8(text));
+    FUZZ_CHECK(IsWellFormedUtf8(text));
 
     TPageReadLimits limits;
     limits.time = std::chrono::seconds(2);
