@@ -60,10 +60,14 @@ std::string BuildLookupRequest(std::string_view host, std::string_view site, std
 // beyond the endpoint's limits, or any exception gives "error=1".
 // beforeConnect, when given, sees the client once it is named and in owner's list, before it
 // connects: the caller's chance to apply an abort that came before any walk could find it.
+// failureReason, when given, receives why a lookup failed, in words for the user's hint (the
+// refused or timed-out connect, the service's silence, the status line it sent instead); it is
+// left empty when the service itself answered "error=1".
 std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* owner,
                                 std::string_view site, std::string_view hd,
                                 std::string_view address,
-                                const std::function<void(TTcpClient&)>& beforeConnect = {});
+                                const std::function<void(TTcpClient&)>& beforeConnect = {},
+                                std::string* failureReason = nullptr);
 // The same against DefaultLookupEndpoint().
 std::string RequestLookupRecord(std::string_view site, std::string_view hd,
                                 std::string_view address, TComponent* owner = nullptr);

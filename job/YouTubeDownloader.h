@@ -7,12 +7,15 @@
 // inserted under the owner it is given and freed again by the worker, under the owner's lock.
 //
 // What a job does, in order: status 1; the lookup (a record with error=1 gives status 2 and ends
-// the job); the description handed to the front end (ShowDescription); the record's file name and
-// extension stored (made safe) in the job state; the preview fetched into
-// "<work>/default.jpg" without redirects, its failures only noted (ErrorText) and the preview
-// present when that file is not empty; the media fetched into "<work>/video.<ext>" following
-// redirects, with begin, progress and end notifications; any failure of the media fetch gives
-// status 3. Last, on every path, TJobFrontEnd::FinishJob.
+// the job, with the lookup's failure as ErrorText); the description handed to the front end
+// (ShowDescription); the record's file name and extension stored (made safe) in the job state;
+// the preview fetched into "<work>/default.jpg" without redirects, at most kPreviewLimit bytes
+// of it, its failures only noted (ErrorText) and the preview present when that file is not empty;
+// the media fetched into "<work>/video.<ext>" following redirects, with begin, progress and end
+// notifications, its Content-Type kept as the state's MediaType; any failure of the media fetch
+// gives status 3 and removes the media file, and so does a media answer that is a web page
+// (its type says so, or it names no type and starts like one): kWebPageNotVideoText. Last, on
+// every path, TJobFrontEnd::FinishJob.
 //
 // The abort is never lost: an abort at any moment ends the job with status 3, closes the
 // connection in use, and no request goes out after it. A work file that cannot be created ends
@@ -42,6 +45,9 @@ inline constexpr std::string_view kPreviewFileName = "default.jpg";
 inline constexpr std::string_view kMediaFileStem = "video.";
 // ErrorText of a job the user aborted.
 inline constexpr std::string_view kAbortedByUserText = "Stopped by the user.";
+// A preview larger than this is cut off and ignored, as a failed preview is.
+inline constexpr std::int64_t kPreviewLimit = 8 * 1024 * 1024;
+inline constexpr std::string_view kPreviewTooLargeText = "The preview is larger than 8 MiB.";
 // ErrorText of a fetch whose address the client cannot use, followed by the address.
 inline constexpr std::string_view kUnsupportedAddressText = "Unsupported address: ";
 
