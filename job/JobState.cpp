@@ -111,7 +111,6 @@ void TJobState::Reset() {
     previewPresent_.store(false);
     totalBytes_.store(0);
     bytesSoFar_.store(0);
-    progressPending_.store(false);
     std::lock_guard lock(textMutex_);
     fileName_.clear();
     fileExtension_.clear();

@@ -55,13 +55,6 @@ public:
     std::string ErrorText() const;
     void SetErrorText(std::string_view text);
 
-    // Progress notifications are coalesced: the worker posts one only when ClaimProgressPost
-    // returns true, and the front end calls ProgressHandled as it takes that notification, before
-    // it reads BytesSoFar to show it (a count stored after that read is then posted again, so
-    // nothing is lost).
-    bool ClaimProgressPost() noexcept { return !progressPending_.exchange(true); }
-    void ProgressHandled() noexcept { progressPending_.store(false); }
-
     // Back to the values of a new job (status 1, empty texts, zero counts).
     void Reset();
 
@@ -70,7 +63,6 @@ private:
     std::atomic<bool> previewPresent_{false};
     std::atomic<std::int64_t> totalBytes_{0};
     std::atomic<std::int64_t> bytesSoFar_{0};
-    std::atomic<bool> progressPending_{false};
     mutable std::mutex textMutex_;  // guards the texts below
     std::string fileName_;
     std::string fileExtension_;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/Component.h"
+#include "job/JobDefaults.h"
 
 namespace tarnwick {
 
@@ -33,9 +34,9 @@ struct TLookupEndpoint {
     std::string Host;  // remote host and the request's Host line
     std::string Port;  // a service name or a decimal number
     // ms the service may stay silent while the answer is awaited or read; 0: no limit.
-    std::int32_t StallTimeout = 60000;
+    std::int32_t StallTimeout = kDefaultStallTimeout;
     // ms the connect may take; 0: no limit.
-    std::int32_t ConnectTimeout = 30000;
+    std::int32_t ConnectTimeout = kDefaultConnectTimeout;
 };
 
 // HOST:PORT split at its last colon: a host that is not empty and a decimal port from 1 to

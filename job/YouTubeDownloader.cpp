@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <string_view>
 #include <thread>
@@ -69,8 +70,9 @@ struct TYouTubeDownloader::Impl {
     std::function<void(TJobStep)> stepHook;
     std::atomic<bool> abortRequested{false};
     std::atomic<bool> finished{false};
-    // The count of the last progress notification posted (worker's thread only).
+    // The count and time of the last progress notification posted (worker's thread only).
     std::int64_t postedCount = 0;
+    std::chrono::steady_clock::time_point lastProgressPost{};
     std::thread thread;
 };
 
@@ -249,9 +251,11 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
         transfer.bytes += count - transfer.phaseCount;
         transfer.phaseCount = count;
         state.SetBytesSoFar(transfer.bytes);
-        // At most one progress notification waits in the front end's queue; its handler reads
-        // the latest count, so nothing is lost by not posting the others.
-        if (state.ClaimProgressPost()) {
+        // A line that changes more often than this cannot be read; the last count is posted
+        // when the transfer ends.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastProgressPost >= kProgressInterval) {
+            lastProgressPost = now;
             postedCount = transfer.bytes;
             frontEnd.PostProgress(pkProgress, transfer.bytes);
         }
@@ -282,7 +286,6 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
         const std::int64_t written = file.Size();
         if (written != postedCount) {
             state.SetBytesSoFar(written);
-            static_cast<void>(state.ClaimProgressPost());
             postedCount = written;
             frontEnd.PostProgress(pkProgress, written);
         }

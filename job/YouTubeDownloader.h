@@ -21,22 +21,26 @@
 // connection in use, and no request goes out after it. A work file that cannot be created ends
 // the job with status 3 and the system's reason in ErrorText.
 //
-// Progress notifications are coalesced through TJobState::ClaimProgressPost; begin and end are
-// always posted, and after the transfer the last count posted equals the bytes written.
+// Progress notifications come at most every kProgressInterval; begin and end are always posted,
+// and after the transfer the last count posted equals the bytes written.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "core/Component.h"
+#include "job/JobDefaults.h"
 #include "job/JobFrontEnd.h"
 #include "job/JobState.h"
 #include "job/LookupQuery.h"
 
 namespace tarnwick {
 
+// The least time between two progress notifications.
+inline constexpr std::chrono::milliseconds kProgressInterval{40};
 // Component names the job gives its HTTP clients.
 inline constexpr std::string_view kPreviewClientName = "IdHTTP1";
 inline constexpr std::string_view kMediaClientName = "IdHTTP";
@@ -68,12 +72,12 @@ enum TJobStep {
 struct TJobSettings {
     std::string pageAddress;    // the address field's text when the job started
     std::string workDirectory;  // where "default.jpg" and "video.<ext>" go (no trailing "/")
-    std::int32_t siteNumber = 1;  // 1 to 5
-    std::int32_t hdFlag = 0;      // 0 or 1
+    std::int32_t siteNumber = kDefaultSiteNumber;  // 1 to 5
+    std::int32_t hdFlag = 0;                       // 0 or 1
     TLookupEndpoint lookup = DefaultLookupEndpoint();
     // Limits on a silent server, in milliseconds (0: none).
-    std::int32_t stallTimeout = 60000;
-    std::int32_t connectTimeout = 30000;
+    std::int32_t stallTimeout = kDefaultStallTimeout;
+    std::int32_t connectTimeout = kDefaultConnectTimeout;
 };
 
 class TYouTubeDownloader {
