@@ -24,13 +24,10 @@
 
 #include "app/ClickPanel.h"
 #include "app/DisplayText.h"
-#include "app/JobHandOver.h"
+#include "app/JobQueue.h"
 #include "app/SiteTable.h"
 #include "app/StatusBand.h"
 #include "app/WindowTexts.h"
-#include "job/ConvertAndDeliver.h"
-#include "job/WorkArea.h"
-#include "job/YouTubeDownloader.h"
 
 namespace tarnwick {
 
@@ -164,16 +161,8 @@ TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> deskt
     SetStartupDefaults(places);
     ConnectHandlers();
 
-    progressTimer_.setSingleShot(true);
-    connect(&progressTimer_, &QTimer::timeout, this, &TMainForm::ShowProgress);
-    jobHandOver_ = std::make_unique<TJobHandOver>(
-        *this, [this](const std::array<std::string, 4>& texts) { ShowDescription(texts); }, [this] { FinishJob(); });
-    deliveryHandOver_ = std::make_unique<TDeliveryHandOver>(
-        *this, TDeliveryHandOver::THandlers{[this](const std::string& text) { DeliveryStatus(text); },
-                                            [this](double fraction) {
-                                                if (jobRunning_ && !closing_) statusBand_->ShowFraction(fraction);
-                                            },
-                                            [this](const TDeliveryResult& result) { DeliveryFinished(result); }});
+    jobQueue_ = std::make_unique<TJobQueue>(*this);
+    session_ = std::make_unique<TDownloadSession>(static_cast<TSessionEvents&>(*this), *jobQueue_);
 
     move(screen()->availableGeometry().center() - rect().center());
     edit1_->setFocus();
@@ -343,10 +332,14 @@ void TMainForm::SetTabOrder() {
 
 void TMainForm::ConnectHandlers() {
     connect(comboBox1_, &QComboBox::currentIndexChanged, this, &TMainForm::SiteChange);
-    connect(formatComboBox_, &QComboBox::currentIndexChanged, this,
-            [this](int position) { settings_.formatIndex = position; });
-    connect(qualityComboBox_, &QComboBox::currentIndexChanged, this,
-            [this](int position) { settings_.qualityIndex = position; });
+    connect(formatComboBox_, &QComboBox::currentIndexChanged, this, [this](int position) {
+        settings_.formatIndex = position;
+        ConversionChanged();
+    });
+    connect(qualityComboBox_, &QComboBox::currentIndexChanged, this, [this](int position) {
+        settings_.qualityIndex = position;
+        ConversionChanged();
+    });
     connect(radioButton1_, &QRadioButton::clicked, this, &TMainForm::HdNoClick);
     connect(radioButton2_, &QRadioButton::clicked, this, &TMainForm::HdYesClick);
     connect(speedButton1_, &QToolButton::clicked, this, [this] { notebook1_->setCurrentIndex(1); });
@@ -373,11 +366,11 @@ void TMainForm::SetStartupDefaults(const TStartPlaces& places) {
     CreateDirectories(settings_.saveDirectory);  // delivery tries again when this fails
     ShowIdleStatus();
     ShowDefaultPicture();
-    formatComboBox_->setCurrentIndex(6);
-    qualityComboBox_->setCurrentIndex(2);
-    settings_.formatIndex = 6;
-    settings_.qualityIndex = 2;
-    settings_.siteNumber = 1;
+    formatComboBox_->setCurrentIndex(kDefaultFormat);
+    qualityComboBox_->setCurrentIndex(kDefaultQuality);
+    settings_.formatIndex = kDefaultFormat;
+    settings_.qualityIndex = kDefaultQuality;
+    settings_.siteNumber = kDefaultSiteNumber;
     settings_.hdFlag = 0;
 }
 

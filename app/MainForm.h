@@ -1,22 +1,17 @@
 #pragma once
 
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "app/Desktop.h"
-#include "job/Folders.h"
 #include "app/WindowSettings.h"
-#include "core/Component.h"
-#include "job/ConvertAndDeliver.h"
-#include "job/JobFrontEnd.h"
-#include "job/JobState.h"
+#include "job/DownloadSession.h"
+#include "job/Folders.h"
 #include "job/LookupQuery.h"
 
 class QComboBox;
@@ -31,12 +26,8 @@ class QToolButton;
 namespace tarnwick {
 
 class TClickPanel;
-class TConvertAndDeliver;
-class TDeliveryHandOver;
-class TJobHandOver;
+class TJobQueue;
 class TStatusBand;
-class TWorkArea;
-class TYouTubeDownloader;
 
 // The program's one window, object name "MainForm": a fixed 579 x 291 pixel layout of six bands
 // (header, the two-page notebook, example address, address, folder, status) and the settings of
@@ -47,12 +38,12 @@ class TYouTubeDownloader;
 // <home>/My Web Videos with its parents (a failure is ignored). The browser, the file manager,
 // the folder browser and the message box are reached only through the desktop given.
 //
-// The window owns the download job: "Download" starts a worker, whose HTTP clients join the
-// window's component list jobOwner_, and "Abort" stops whatever part of the job is running. The
-// event loop never waits for the job: conversion and delivery run on a thread of their own.
-// Closing the window (or destroying it) aborts the job and joins its threads, which takes well
-// under a second and leaves nothing half-written in the save directory.
-class TMainForm : public QWidget {
+// The window shows a download session: "Download" starts its job, "Abort" aborts it, and the
+// session's events (on the window's thread) fill the description, the preview, the status line
+// and the status band. The event loop never waits for the job. Closing the window hides it at
+// once, then closes the session, which stops the job and leaves nothing half-written in the save
+// directory.
+class TMainForm : public QWidget, private TSessionEvents {
     Q_OBJECT
 public:
     // A window for this user and program on the real desktop.
@@ -96,17 +87,19 @@ private:
     void PrepareJob();
     void StartWorker(const QString& pageAddress);
     void AbortJob();
-    void ShowDescription(const std::array<std::string, 4>& texts);
-    void HandleProgressNotification(TProgressKind kind, std::int64_t value);
-    void ShowProgress();
-    void ShowPreview();
-    void FinishJob();
-    void StartDelivery();
-    void DeliveryStatus(const std::string& text);
-    void DeliveryFinished(const TDeliveryResult& result);
+    void ConversionChanged();
+    void ShowPreview(const std::string& previewFile);
     void EndJob();
     void ShutDownJob();
-    const std::string& WorkDirectory();
+
+    // The session's events.
+    void ShowDescription(const std::array<std::string, 4>& texts) override;
+    void TransferBegan(std::int64_t totalBytes, const std::string& previewFile) override;
+    void TransferProgress(const TTransferProgress& progress) override;
+    void TransferEnded() override;
+    void ConversionProgress(double fraction) override;
+    void ShowStatus(const std::string& text, const std::string& hint) override;
+    void JobFinished(const TJobOutcome& outcome) override;
 
     void ShowSaveDirectory();
     void ShowIdleStatus();
@@ -121,22 +114,10 @@ private:
     std::string programDirectory_;
     TLookupEndpoint lookupEndpoint_ = DefaultLookupEndpoint();
 
-    // The job. jobOwner_ owns the worker's clients while they exist; the worker and the delivery
-    // are kept after they end until the next job or the window's end joins them.
-    TComponent jobOwner_;
-    TJobState jobState_;
-    std::unique_ptr<TWorkArea> workArea_;
-    std::unique_ptr<TJobHandOver> jobHandOver_;
-    std::unique_ptr<TDeliveryHandOver> deliveryHandOver_;
-    std::unique_ptr<TYouTubeDownloader> worker_;
-    std::unique_ptr<TConvertAndDeliver> delivery_;
-    // The progress line is redrawn at most every kProgressInterval: a notification that comes
-    // sooner is shown when this timer fires, and until then the worker posts no other.
-    QTimer progressTimer_;
-    std::chrono::steady_clock::time_point progressShown_{};
+    // The job: the session posts its events through jobQueue_ to this window.
+    std::unique_ptr<TJobQueue> jobQueue_;
+    std::unique_ptr<TDownloadSession> session_;
     bool jobRunning_ = false;
-    bool abortPressed_ = false;
-    bool closing_ = false;
 
     // Owned by the window through Qt's parent chain.
     TClickPanel* image2_ = nullptr;

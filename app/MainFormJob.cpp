@@ -1,5 +1,5 @@
-// The window's side of a download job: start and abort, the progress notifications, the end of
-// the job with conversion and delivery, and the shutdown when the window goes.
+// The window's side of a download job: start and abort, and the session's events shown in the
+// description, the preview, the status line and the status band.
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
@@ -8,21 +8,13 @@
 #include <QPushButton>
 #include <QStackedWidget>
 
-#include <chrono>
-
 #include "app/DisplayText.h"
-#include "app/JobHandOver.h"
+#include "app/JobQueue.h"
 #include "app/JpegPreview.h"
 #include "app/MainForm.h"
 #include "app/ProgressText.h"
 #include "app/StatusBand.h"
 #include "app/WindowTexts.h"
-#include "http/IdCustomHTTP.h"
-#include "job/ConversionTable.h"
-#include "job/ConvertAndDeliver.h"
-#include "job/StatusTexts.h"
-#include "job/WorkArea.h"
-#include "job/YouTubeDownloader.h"
 
 namespace tarnwick {
 
@@ -30,29 +22,11 @@ namespace {
 
 using namespace WindowTexts;
 
-// A line that changes more often than this cannot be read, and redrawing it costs the transfer.
-constexpr std::chrono::milliseconds kProgressInterval{40};
-
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
-QString Text(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 
 }  // namespace
 
-const std::string& TMainForm::WorkDirectory() {
-    // Taken at the first job, so a second running copy of the program gets a folder of its own.
-    if (!workArea_) workArea_ = std::make_unique<TWorkArea>(settings_.workDirectory);
-    return workArea_->Directory();
-}
-
 void TMainForm::PrepareJob() {
-    // The last job's threads have ended (its end is what brought the window back to idle).
-    worker_.reset();
-    delivery_.reset();
-    jobState_.Reset();
-    abortPressed_ = false;
-    progressTimer_.stop();
-    progressShown_ = {};
-    ClearTemporaryFiles(WorkDirectory());
     notebook1_->setCurrentIndex(0);
     ShowDefaultPicture();
     ClearDescription();
@@ -65,26 +39,30 @@ void TMainForm::PrepareJob() {
 }
 
 void TMainForm::StartWorker(const QString& pageAddress) {
-    TJobSettings job;
+    TSessionSettings job;
     job.pageAddress = pageAddress.toStdString();
-    job.workDirectory = WorkDirectory();
     job.siteNumber = settings_.siteNumber;
     job.hdFlag = settings_.hdFlag;
+    job.formatIndex = settings_.formatIndex;
+    job.qualityIndex = settings_.qualityIndex;
+    job.workDirectory = settings_.workDirectory;
+    job.saveDirectory = settings_.saveDirectory;
+    job.programDirectory = programDirectory_;
     job.lookup = lookupEndpoint_;
-    worker_ = std::make_unique<TYouTubeDownloader>(std::move(job), jobState_, *jobHandOver_, jobOwner_);
-    worker_->Start();
+    // Only refused while a job runs, which the button does not allow.
+    if (!session_->Start(job)) EndJob();
 }
 
-void TMainForm::AbortJob() {
-    abortPressed_ = true;
-    // The media client is cut under the list's lock, so the worker cannot free it meanwhile; the
-    // worker's own abort covers the moments before that client exists.
-    jobOwner_.ForEachComponent([](TComponent& component) {
-        if (component.Name() != kMediaClientName) return;
-        if (auto* client = dynamic_cast<TIdCustomHTTP*>(&component)) client->CloseConnection();
-    });
-    if (worker_) worker_->Abort();
-    if (delivery_) delivery_->Stop();
+void TMainForm::AbortJob() { session_->Abort(); }
+
+void TMainForm::ConversionChanged() {
+    // The end of a running job converts with what is chosen then.
+    if (session_) session_->SetConversion(settings_.formatIndex, settings_.qualityIndex);
+}
+
+void TMainForm::customEvent(QEvent* event) {
+    if (event->type() != TJobTaskEvent::kType) return QWidget::customEvent(event);
+    static_cast<const TJobTaskEvent&>(*event).Run();
 }
 
 void TMainForm::ShowDescription(const std::array<std::string, 4>& texts) {
@@ -92,50 +70,28 @@ void TMainForm::ShowDescription(const std::array<std::string, 4>& texts) {
     for (std::size_t i = 0; i < texts.size(); ++i) panels[i]->setText(DisplayText(texts[i]));
 }
 
-void TMainForm::customEvent(QEvent* event) {
-    if (event->type() != TProgressEvent::kType) return QWidget::customEvent(event);
-    const auto& progress = static_cast<const TProgressEvent&>(*event);
-    HandleProgressNotification(progress.Kind(), progress.Value());
+void TMainForm::TransferBegan(std::int64_t totalBytes, const std::string& previewFile) {
+    ShowPreview(previewFile);
+    statusBand_->BeginTransfer(totalBytes, TTransferMeter::Clock::now());
 }
 
-void TMainForm::HandleProgressNotification(TProgressKind kind, std::int64_t) {
-    if (closing_ || !jobRunning_) return;
-    const auto now = TTransferMeter::Clock::now();
-    switch (kind) {
-        case pkBegin:
-            ShowPreview();
-            ShowStatus(Text(kDownloadStartedText));
-            statusBand_->BeginTransfer(jobState_.TotalBytes(), now);
-            break;
-        case pkProgress:
-            if (progressTimer_.isActive()) break;
-            if (now - progressShown_ < kProgressInterval) {
-                progressTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(kProgressInterval - (now - progressShown_)));
-                break;
-            }
-            ShowProgress();
-            break;
-        default:
-            break;
-    }
+void TMainForm::TransferProgress(const TTransferProgress& progress) {
+    ShowStatus(ProgressLine(progress));
+    statusBand_->ShowTransfer(progress.bytesSoFar, TTransferMeter::Clock::now());
 }
 
-void TMainForm::ShowProgress() {
-    if (closing_ || !jobRunning_) return;
-    // Taken before the count is read: a count stored after the read is posted again. Formatted
-    // from the latest counts, so the coalesced notifications lose nothing.
-    jobState_.ProgressHandled();
-    const auto now = TTransferMeter::Clock::now();
-    const std::int64_t bytes = jobState_.BytesSoFar();
-    ShowStatus(ProgressLine(jobState_.FileName(), jobState_.FileExtension(), settings_.formatIndex, bytes,
-                            jobState_.TotalBytes()));
-    statusBand_->ShowTransfer(bytes, now);
-    progressShown_ = now;
+void TMainForm::TransferEnded() { statusBand_->ClearProgress(); }
+
+void TMainForm::ConversionProgress(double fraction) { statusBand_->ShowFraction(fraction); }
+
+void TMainForm::ShowStatus(const std::string& text, const std::string& hint) {
+    ShowStatus(QString::fromStdString(text));
+    messagePanel_->setToolTip(DisplayText(hint));
 }
 
-void TMainForm::ShowPreview() {
+void TMainForm::ShowPreview(const std::string& previewFile) {
     QImage preview;
-    if (jobState_.PreviewPresent()) preview = LoadJpegPreview(WorkDirectory() + "/default.jpg");
+    if (!previewFile.empty()) preview = LoadJpegPreview(previewFile);
     if (preview.isNull())
         ShowDefaultPicture();
     else
@@ -143,47 +99,7 @@ void TMainForm::ShowPreview() {
     previewImage_->repaint();
 }
 
-void TMainForm::FinishJob() {
-    if (closing_) return;
-    // The final text is not overwritten by a progress line still waiting for its turn.
-    progressTimer_.stop();
-    TJobStatus status = jobState_.Status();
-    // An Abort pressed while the worker was finishing still counts: nothing is converted.
-    if (abortPressed_) status = jsAborted;
-    ShowStatus(Text(JobStatusText(status)));
-    messagePanel_->setToolTip(DisplayText(jobState_.ErrorText()));
-    statusBand_->ClearProgress();
-    if (status == jsCompleted)
-        StartDelivery();
-    else
-        EndJob();
-}
-
-void TMainForm::StartDelivery() {
-    TDeliveryRequest request;
-    request.workDirectory = WorkDirectory();
-    request.saveDirectory = settings_.saveDirectory;
-    request.fileName = jobState_.FileName();
-    request.fileExtension = jobState_.FileExtension();
-    request.formatIndex = settings_.formatIndex;
-    request.qualityIndex = settings_.qualityIndex;
-    request.programDirectory = programDirectory_;
-    delivery_ = std::make_unique<TConvertAndDeliver>(std::move(request), *deliveryHandOver_);
-    delivery_->Start();
-}
-
-void TMainForm::DeliveryStatus(const std::string& text) {
-    if (closing_ || !jobRunning_) return;
-    ShowStatus(Text(text));
-    if (text == kDecodingInProgressText) statusBand_->ShowFraction(0);
-}
-
-void TMainForm::DeliveryFinished(const TDeliveryResult& result) {
-    if (closing_ || !jobRunning_) return;
-    if (!result.statusText.empty()) ShowStatus(Text(result.statusText));
-    messagePanel_->setToolTip(DisplayText(result.reason));
-    EndJob();
-}
+void TMainForm::JobFinished(const TJobOutcome&) { EndJob(); }
 
 void TMainForm::EndJob() {
     statusBand_->ClearProgress();
@@ -194,17 +110,14 @@ void TMainForm::EndJob() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    // Gone from the screen at once; a delivery that flushes to disk may hold the close a little.
+    hide();
     ShutDownJob();
     QWidget::closeEvent(event);
 }
 
 void TMainForm::ShutDownJob() {
-    closing_ = true;
-    if (jobHandOver_) jobHandOver_->Close();
-    if (worker_) worker_->Abort();
-    if (delivery_) delivery_->Stop();
-    worker_.reset();
-    delivery_.reset();
+    if (session_) session_->Close();
 }
 
 }  // namespace tarnwick

@@ -1,15 +1,12 @@
 #include "app/ProgressText.h"
 
 #include "app/DisplayText.h"
-#include "job/StatusTexts.h"
 
 namespace tarnwick {
 
-QString ProgressLine(std::string_view fileName, std::string_view fileExtension, std::int32_t format,
-                     std::int64_t bytesSoFar, std::int64_t totalBytes) {
+QString ProgressLine(const TTransferProgress& progress) {
     // Decoded apart: a name that is not UTF-8 must not turn the em dash into Windows-1252.
-    return DisplayText(fileName) +
-           QString::fromStdString(ProgressLineText({}, fileExtension, format, bytesSoFar, totalBytes));
+    return DisplayText(progress.fileName) + QString::fromStdString(progress.lineAfterName);
 }
 
 QString RateText(double bytesPerSecond) {

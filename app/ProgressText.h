@@ -8,12 +8,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "job/DownloadSession.h"
+
 namespace tarnwick {
 
-// The progress line (job/StatusTexts.h) for the screen: the file name shown as DisplayText shows
-// names from the lookup service, the rest as written.
-QString ProgressLine(std::string_view fileName, std::string_view fileExtension, std::int32_t format,
-                     std::int64_t bytesSoFar, std::int64_t totalBytes);
+// The progress line for the screen: the file name shown as DisplayText shows names from the
+// lookup service, the rest as written.
+QString ProgressLine(const TTransferProgress& progress);
 
 // "2.4 MB/s", "512 KB/s", "80 B/s" (binary multiples, as the Kb counts are).
 QString RateText(double bytesPerSecond);

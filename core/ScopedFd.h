@@ -23,6 +23,13 @@ public:
         return result;
     }
 
+    // Gives the descriptor up: the caller closes it.
+    int Release() noexcept {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
 private:
     int fd_;
 };

@@ -144,7 +144,10 @@ TDeliveryResult TConvertAndDeliver::Impl::Run() {
             result.reason = "the download left no file";
             return result;
         }
-        return Deliver(source, fileName + "." + extension, "");
+        const std::string delivered = request.deliveredExtension.empty()
+                                          ? extension
+                                          : SafeFileExtension(request.deliveredExtension);
+        return Deliver(source, fileName + "." + delivered, "");
     }
     return Convert(fileName, extension);
 }

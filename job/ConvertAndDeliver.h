@@ -40,6 +40,9 @@ struct TDeliveryRequest {
     // The converter is ended when its progress reports stop for this long (milliseconds; 0: no
     // limit).
     std::int32_t converterSilenceLimit = 60000;
+    // Format 0: the extension the saved file takes (empty: fileExtension), so that a download
+    // whose record named no media extension is not saved as ".txt" or ".desktop".
+    std::string deliveredExtension;
 };
 
 struct TDeliveryResult {

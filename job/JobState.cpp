@@ -12,6 +12,18 @@ bool IsAsciiAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// The UTF-8 length of a control of text direction at the start of text, 0 when there is none.
+std::size_t DirectionControlAt(std::string_view text) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    if (text.size() >= 2 && at(0) == 0xD8 && at(1) == 0x9C) return 2;  // U+061C
+    if (text.size() < 3 || at(0) != 0xE2) return 0;
+    const unsigned second = at(1), third = at(2);
+    if (second == 0x80 && (third == 0x8E || third == 0x8F)) return 3;  // U+200E, U+200F
+    if (second == 0x80 && third >= 0xAA && third <= 0xAE) return 3;    // U+202A to U+202E
+    if (second == 0x81 && third >= 0xA6 && third <= 0xA9) return 3;    // U+2066 to U+2069
+    return 0;
+}
+
 }  // namespace
 
 std::string SafeFileExtension(std::string_view extension) {
@@ -24,7 +36,15 @@ std::string SafeFileExtension(std::string_view extension) {
 }
 
 std::string SafeFileName(std::string_view name) {
-    std::string safe(name);
+    std::string safe;
+    safe.reserve(name.size());
+    for (std::size_t i = 0; i < name.size();) {
+        if (const std::size_t control = DirectionControlAt(name.substr(i))) {
+            i += control;
+            continue;
+        }
+        safe += name[i++];
+    }
     for (char& c : safe) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '/' || byte < 0x20 || byte == 0x7F) c = '_';
@@ -66,6 +86,16 @@ void TJobState::SetFileExtension(std::string_view extension) {
     fileExtension_ = std::move(safe);
 }
 
+std::string TJobState::MediaType() const {
+    std::lock_guard lock(textMutex_);
+    return mediaType_;
+}
+
+void TJobState::SetMediaType(std::string_view type) {
+    std::lock_guard lock(textMutex_);
+    mediaType_ = std::string(type);
+}
+
 std::string TJobState::ErrorText() const {
     std::lock_guard lock(textMutex_);
     return errorText_;
@@ -81,10 +111,10 @@ void TJobState::Reset() {
     previewPresent_.store(false);
     totalBytes_.store(0);
     bytesSoFar_.store(0);
-    progressPending_.store(false);
     std::lock_guard lock(textMutex_);
     fileName_.clear();
     fileExtension_.clear();
+    mediaType_.clear();
     errorText_.clear();
 }
 

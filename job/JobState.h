@@ -20,8 +20,10 @@ enum TJobStatus : std::int32_t {
 // The record's file extension made safe to name a file: ASCII letters and digits only (anything
 // else dropped), at most 16 of them. An empty result stays empty.
 std::string SafeFileExtension(std::string_view extension);
-// The record's file name made safe to name a file: "/", NUL and control bytes become "_", leading
-// dots become "_", an empty name becomes "video", and the name is cut at 200 bytes on a UTF-8
+// The record's file name made safe to name a file: "/", NUL and control bytes become "_", the
+// invisible controls of text direction (U+200E, U+200F, U+061C, U+202A to U+202E, U+2066 to
+// U+2069, which can make "clip\u202Egpj.exe" read as "clipexe.jpg") are removed, leading dots
+// become "_", an empty name becomes "video", and the name is cut at 200 bytes on a UTF-8
 // character boundary.
 std::string SafeFileName(std::string_view name);
 
@@ -44,17 +46,14 @@ public:
     std::int64_t BytesSoFar() const noexcept { return bytesSoFar_.load(); }
     void SetBytesSoFar(std::int64_t bytes) noexcept { bytesSoFar_.store(bytes); }
 
+    // The media answer's Content-Type as the server sent it (empty when it named none).
+    std::string MediaType() const;
+    void SetMediaType(std::string_view type);
+
     // Why the job did not complete, for the front end to show as a hint (empty when nothing
     // went wrong): the failing client's exception text, a work file that could not be made, ...
     std::string ErrorText() const;
     void SetErrorText(std::string_view text);
-
-    // Progress notifications are coalesced: the worker posts one only when ClaimProgressPost
-    // returns true, and the front end calls ProgressHandled as it takes that notification, before
-    // it reads BytesSoFar to show it (a count stored after that read is then posted again, so
-    // nothing is lost).
-    bool ClaimProgressPost() noexcept { return !progressPending_.exchange(true); }
-    void ProgressHandled() noexcept { progressPending_.store(false); }
 
     // Back to the values of a new job (status 1, empty texts, zero counts).
     void Reset();
@@ -64,10 +63,10 @@ private:
     std::atomic<bool> previewPresent_{false};
     std::atomic<std::int64_t> totalBytes_{0};
     std::atomic<std::int64_t> bytesSoFar_{0};
-    std::atomic<bool> progressPending_{false};
-    mutable std::mutex textMutex_;  // guards the three texts below
+    mutable std::mutex textMutex_;  // guards the texts below
     std::string fileName_;
     std::string fileExtension_;
+    std::string mediaType_;
     std::string errorText_;
 };
 

@@ -4,8 +4,12 @@
 #include <exception>
 #include <memory>
 
+#include <cerrno>
+#include <cstring>
+
 #include "core/StrUtils.h"
 #include "job/LookupSettings.h"
+#include "net/IdMessages.h"
 #include "net/Sockets.h"
 
 namespace tarnwick {
@@ -40,7 +44,21 @@ private:
     TTcpClient* client_ = nullptr;
 };
 
-std::string ReadRecordText(TTcpClient& client) {
+// The status line quoted for a hint: at most 100 bytes, control bytes shown as "?".
+std::string Quoted(std::string_view line) {
+    constexpr std::size_t kShown = 100;
+    std::string text(line.substr(0, kShown));
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    if (line.size() > kShown) text += "...";
+    return "\"" + text + "\"";
+}
+
+std::string SystemErrorText(int error) {
+    return error != 0 ? std::strerror(error) : "unknown error";
+}
+
+std::string ReadRecordText(TTcpClient& client, std::string& reason, const int& lastError) {
     // One byte beyond the limit shows an answer that does not end within it.
     const auto receiveLine = [&client] {
         const auto received = static_cast<std::size_t>(client.BytesReceived());
@@ -50,17 +68,34 @@ std::string ReadRecordText(TTcpClient& client) {
     const auto overLimit = [&client] {
         return static_cast<std::size_t>(client.BytesReceived()) > kLookupAnswerLimit;
     };
-    if (receiveLine() != kLookupStatusLine) return std::string(kLookupFailedRecord);
+    const std::string status = receiveLine();
+    if (status != kLookupStatusLine) {
+        if (!status.empty()) {
+            reason = "The lookup service answered " + Quoted(status) + ".";
+        } else if (lastError == EAGAIN || lastError == EWOULDBLOCK) {
+            reason = Format(msg::kNoDataReceived, client.StallTimeout / 1000);
+        } else if (lastError != 0) {
+            reason = "The lookup service's connection failed: " + SystemErrorText(lastError) + ".";
+        } else {
+            reason = "The lookup service closed the connection without an answer.";
+        }
+        return std::string(kLookupFailedRecord);
+    }
     // An empty line ends the header block, and is also what an ended connection reads as.
     std::string headers;
     for (;;) {
         const std::string line = receiveLine();
-        if (overLimit()) return std::string(kLookupFailedRecord);
+        if (overLimit()) {
+            reason = "The lookup service's answer is too long.";
+            return std::string(kLookupFailedRecord);
+        }
         headers.append(line).push_back('\r');
         if (line.empty()) break;
     }
-    if (headers.find(kFileContentPrefix) == std::string::npos)
+    if (headers.find(kFileContentPrefix) == std::string::npos) {
+        reason = "The lookup service's answer carries no record.";
         return std::string(kLookupFailedRecord);
+    }
     return ExtractHeaderValue(headers, kFileContentPrefix);
 }
 
@@ -100,7 +135,10 @@ std::string BuildLookupRequest(std::string_view host, std::string_view site, std
 std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* owner,
                                 std::string_view site, std::string_view hd,
                                 std::string_view address,
-                                const std::function<void(TTcpClient&)>& beforeConnect) {
+                                const std::function<void(TTcpClient&)>& beforeConnect,
+                                std::string* failureReason) {
+    std::string reason;
+    std::string record;
     try {
         ScopedClient client(owner);
         if (beforeConnect) beforeConnect(*client);
@@ -108,13 +146,26 @@ std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* own
         client->SetRemotePort(endpoint.Port);
         client->ConnectTimeout = endpoint.ConnectTimeout;
         client->StallTimeout = endpoint.StallTimeout;
-        // A failed open needs no test here: it reads as an empty status line.
-        client->ConnectClient();
-        client->SendLine(BuildLookupRequest(endpoint.Host, site, hd, address), "\r\n");
-        return ReadRecordText(*client);
-    } catch (const std::exception&) {
-        return std::string(kLookupFailedRecord);
+        // The socket layer reports a failed call only through this event.
+        int lastError = 0;
+        client->OnError = [&lastError](TBaseSocket&, std::int32_t error) { lastError = error; };
+        if (client->ConnectClient()) {
+            client->SendLine(BuildLookupRequest(endpoint.Host, site, hd, address), "\r\n");
+            record = ReadRecordText(*client, reason, lastError);
+        } else {
+            record = std::string(kLookupFailedRecord);
+            reason = "Cannot connect to the lookup service at " + endpoint.Host + ":" +
+                     endpoint.Port + ": " +
+                     (lastError == ETIMEDOUT && endpoint.ConnectTimeout > 0
+                          ? std::string(msg::kConnectTimeout)
+                          : SystemErrorText(lastError) + ".");
+        }
+    } catch (const std::exception& e) {
+        record = std::string(kLookupFailedRecord);
+        reason = e.what();
     }
+    if (failureReason) *failureReason = std::move(reason);
+    return record;
 }
 
 std::string RequestLookupRecord(std::string_view site, std::string_view hd,

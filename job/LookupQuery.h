@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/Component.h"
+#include "job/JobDefaults.h"
 
 namespace tarnwick {
 
@@ -33,9 +34,9 @@ struct TLookupEndpoint {
     std::string Host;  // remote host and the request's Host line
     std::string Port;  // a service name or a decimal number
     // ms the service may stay silent while the answer is awaited or read; 0: no limit.
-    std::int32_t StallTimeout = 60000;
+    std::int32_t StallTimeout = kDefaultStallTimeout;
     // ms the connect may take; 0: no limit.
-    std::int32_t ConnectTimeout = 30000;
+    std::int32_t ConnectTimeout = kDefaultConnectTimeout;
 };
 
 // HOST:PORT split at its last colon: a host that is not empty and a decimal port from 1 to
@@ -60,10 +61,14 @@ std::string BuildLookupRequest(std::string_view host, std::string_view site, std
 // beyond the endpoint's limits, or any exception gives "error=1".
 // beforeConnect, when given, sees the client once it is named and in owner's list, before it
 // connects: the caller's chance to apply an abort that came before any walk could find it.
+// failureReason, when given, receives why a lookup failed, in words for the user's hint (the
+// refused or timed-out connect, the service's silence, the status line it sent instead); it is
+// left empty when the service itself answered "error=1".
 std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* owner,
                                 std::string_view site, std::string_view hd,
                                 std::string_view address,
-                                const std::function<void(TTcpClient&)>& beforeConnect = {});
+                                const std::function<void(TTcpClient&)>& beforeConnect = {},
+                                std::string* failureReason = nullptr);
 // The same against DefaultLookupEndpoint().
 std::string RequestLookupRecord(std::string_view site, std::string_view hd,
                                 std::string_view address, TComponent* owner = nullptr);

@@ -29,6 +29,12 @@ std::int64_t RoundedKb(std::int64_t bytes);
 // format 6; the download's own extension for format 0; the format's target extension otherwise.
 std::string ProgressExtensionText(std::string_view fileExtension, std::int32_t format);
 
+// text made safe to print on a terminal: control characters (C0, DEL and C1, which start escape
+// sequences that could clear the screen, retitle the window or hide text, and line breaks, which
+// could forge a line of our own), the invisible controls of text direction, and bytes that are
+// no part of valid UTF-8 each become "?". Everything else, UTF-8 letters included, stays.
+std::string TerminalSafeText(std::string_view text);
+
 // file name + "." + extension text + " — " + Kb so far + " Kb of " + Kb total + " Kb".
 std::string ProgressLineText(std::string_view fileName, std::string_view fileExtension,
                              std::int32_t format, std::int64_t bytesSoFar,

@@ -1,9 +1,18 @@
 #pragma once
 
-// The work directory of one running copy of the program. The first copy holds an advisory lock
-// on a lock file in the work directory and works there; a copy that finds the lock held works in
-// a private folder inside it, removed when that copy ends. So two copies never touch each other's
-// "default.jpg" or "video.<ext>".
+// The work folder of one running copy of the program: a private folder ".tarnwick-work-XXXXXX"
+// made inside the program's work directory, which holds this copy's work files ("default.jpg",
+// "video.<ext>", the converter's output) and nothing else. The work directory itself may be the
+// user's folder (the program's own folder, or a save folder chosen to be the same): nothing in it
+// but our private folders is ever written or removed, so a user's "video.mp4" or "copy-of-notes/"
+// beside the program stays as it is. Two copies never share work files.
+//
+// A private folder carries the program's mark, the lock file ".tarnwick-work.lock" inside it,
+// locked (flock) for as long as its copy runs. The mark appears only once it is locked (it is
+// made under another name and renamed), so a folder is taken for abandoned only when its mark is
+// there and no running copy holds it: such folders, left by copies that were killed, are removed
+// when the next copy starts. A folder without the mark is never removed (a copy killed in the
+// instant between making the folder and marking it leaves an empty folder behind).
 
 #include <string>
 
@@ -11,21 +20,24 @@ namespace tarnwick {
 
 class TWorkArea {
 public:
-    // base: the program's work directory (created when missing).
+    // base: the program's work directory (created when missing). When the private folder cannot
+    // be made, Directory() names one that does not exist, so the jobs fail on their work files
+    // with the system's reason.
     explicit TWorkArea(std::string base);
-    ~TWorkArea();  // releases the lock; removes a private folder with what is in it
+    ~TWorkArea();  // removes the private folder with everything in it, and releases the lock
     TWorkArea(const TWorkArea&) = delete;
     TWorkArea& operator=(const TWorkArea&) = delete;
 
     // Where this copy's work files go (no trailing "/").
     const std::string& Directory() const noexcept { return directory_; }
-    bool IsPrivate() const noexcept { return private_; }
+
+    // Removes the work files of the last job: every file in the private folder but its mark.
+    // Never raises.
+    void ClearWorkFiles() const noexcept;
 
 private:
-    std::string base_;
     std::string directory_;
     int lockFd_ = -1;
-    bool private_ = false;
 };
 
 }  // namespace tarnwick

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <string_view>
 #include <thread>
@@ -10,6 +12,7 @@
 #include "http/IdHTTP.h"
 #include "http/IdHTTPResponse.h"
 #include "job/LookupRecord.h"
+#include "job/MediaTypes.h"
 #include "net/IdExceptions.h"
 #include "net/IdStream.h"
 #include "net/Sockets.h"
@@ -17,6 +20,9 @@
 namespace tarnwick {
 
 namespace {
+
+// The bytes of a body's start that show whether it is a web page.
+constexpr std::int64_t kSniffBytes = 512;
 
 // An HTTP client of the job in the owner's list: it joins the list only when it is fully set up,
 // so the abort's walk never sees it half made, and leaves it (under the list's lock) when the
@@ -64,8 +70,9 @@ struct TYouTubeDownloader::Impl {
     std::function<void(TJobStep)> stepHook;
     std::atomic<bool> abortRequested{false};
     std::atomic<bool> finished{false};
-    // The count of the last progress notification posted (worker's thread only).
+    // The count and time of the last progress notification posted (worker's thread only).
     std::int64_t postedCount = 0;
+    std::chrono::steady_clock::time_point lastProgressPost{};
     std::thread thread;
 };
 
@@ -139,6 +146,7 @@ void TYouTubeDownloader::Impl::Work() {
     lookup.StallTimeout = settings.stallTimeout;
     lookup.ConnectTimeout = settings.connectTimeout;
     TLookupRecord record;
+    std::string lookupFailure;
     ParseLookupRecord(
         RequestLookupRecord(lookup, &owner, std::to_string(settings.siteNumber),
                             std::to_string(settings.hdFlag), settings.pageAddress,
@@ -146,12 +154,14 @@ void TYouTubeDownloader::Impl::Work() {
                                 // The walk of an abort that came before the client was in the
                                 // list could not find it.
                                 if (!Proceed(jbLookupClientMade)) client.AbortConnection();
-                            }),
+                            },
+                            &lookupFailure),
         record);
     // An abort during the lookup reads as a failed lookup: it must not become "unavailable".
     if (!Proceed(jbAfterLookup)) return EndAborted();
     if (record.Values("error") == "1") {
         state.SetStatus(jsUnavailable);
+        state.SetErrorText(lookupFailure);
         return;
     }
 
@@ -168,14 +178,27 @@ void TYouTubeDownloader::Impl::Work() {
 }
 
 bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
-    ScopedHTTP client(owner, MakeClient(kPreviewClientName, false));
+    std::unique_ptr<TIdHTTP> made = MakeClient(kPreviewClientName, false);
     TIdFileStream file(WorkPath(kPreviewFileName), fmCreate);
+    // A preview is a small picture: a larger body is cut off rather than written whole.
+    const auto refuseLarge = [](std::int64_t bytes) {
+        if (bytes > kPreviewLimit) throw EIdException(std::string(kPreviewTooLargeText));
+    };
+    made->OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t total) {
+        if (mode == wmRead) refuseLarge(total);
+    };
+    made->OnWork = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
+        if (mode == wmRead) refuseLarge(file.Position());
+    };
+    ScopedHTTP client(owner, std::move(made));
     if (!Proceed(jbPreviewClientMade)) return false;
     try {
         client->Get(address, file);
     } catch (const std::exception& e) {
         // No preview is no failure of the job; the reason is kept for a hint.
         if (!abortRequested.load()) state.SetErrorText(FailureText(e, address));
+        // What came of a preview cut off (or the room made for it) is no picture.
+        if (file.Size() > kPreviewLimit) file.SetSize(0);
     }
     if (abortRequested.load()) return false;
     state.SetPreviewPresent(file.Size() != 0);
@@ -200,6 +223,13 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     };
     http.OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t total) {
         if (mode != wmRead) return;
+        // The body of a redirect or an error is no media; only a success's type counts.
+        const std::int32_t status = http.Response().StatusCode();
+        if (status >= 200 && status < 300) {
+            state.SetMediaType(http.Response().ContentType);
+            if (IsWebPageType(http.Response().ContentType))
+                throw EIdException(std::string(kWebPageNotVideoText));
+        }
         const bool chunked =
             BodyFraming(http.Request().Method(), http.Response().StatusCode(), http.Response()) ==
             bfChunked;
@@ -221,9 +251,11 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
         transfer.bytes += count - transfer.phaseCount;
         transfer.phaseCount = count;
         state.SetBytesSoFar(transfer.bytes);
-        // At most one progress notification waits in the front end's queue; its handler reads
-        // the latest count, so nothing is lost by not posting the others.
-        if (state.ClaimProgressPost()) {
+        // A line that changes more often than this cannot be read; the last count is posted
+        // when the transfer ends.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastProgressPost >= kProgressInterval) {
+            lastProgressPost = now;
             postedCount = transfer.bytes;
             frontEnd.PostProgress(pkProgress, transfer.bytes);
         }
@@ -238,6 +270,14 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     // made instead of truncating that one.
     const std::string mediaPath = WorkPath(std::string(kMediaFileStem) + state.FileExtension());
     ::unlink(mediaPath.c_str());
+    // A failed or aborted transfer leaves no work file: its bytes are of no use to anyone.
+    struct RemoveUnlessKept {
+        const std::string& path;
+        bool keep = false;
+        ~RemoveUnlessKept() {
+            if (!keep) ::unlink(path.c_str());
+        }
+    } removal{mediaPath};
     TIdFileStream file(mediaPath, fmCreate);
     // The last count the front end sees is what the work file holds: bytes that came after the
     // last read's report (a server that closed early), or none after an error answer's body.
@@ -246,7 +286,6 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
         const std::int64_t written = file.Size();
         if (written != postedCount) {
             state.SetBytesSoFar(written);
-            static_cast<void>(state.ClaimProgressPost());
             postedCount = written;
             frontEnd.PostProgress(pkProgress, written);
         }
@@ -255,6 +294,13 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     if (!Proceed(jbMediaClientMade)) return EndAborted();
     try {
         client->Get(address, file);
+        // A server that names no type may still send a page.
+        if (state.MediaType().empty()) {
+            std::string head(kSniffBytes, '\0');
+            file.SetPosition(0);
+            head.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, file.Read(head.data(), kSniffBytes))));
+            if (LooksLikeWebPage(head)) throw EIdException(std::string(kWebPageNotVideoText));
+        }
     } catch (const std::exception& e) {
         finishTransfer();
         state.SetStatus(jsAborted);
@@ -263,7 +309,8 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     }
     finishTransfer();
     // An abort that came with the last byte still ends the job as aborted.
-    if (!Proceed(jbAfterMedia)) EndAborted();
+    if (!Proceed(jbAfterMedia)) return EndAborted();
+    removal.keep = true;
 }
 
 TYouTubeDownloader::TYouTubeDownloader(TJobSettings settings, TJobState& state,

@@ -7,33 +7,40 @@
 // inserted under the owner it is given and freed again by the worker, under the owner's lock.
 //
 // What a job does, in order: status 1; the lookup (a record with error=1 gives status 2 and ends
-// the job); the description handed to the front end (ShowDescription); the record's file name and
-// extension stored (made safe) in the job state; the preview fetched into
-// "<work>/default.jpg" without redirects, its failures only noted (ErrorText) and the preview
-// present when that file is not empty; the media fetched into "<work>/video.<ext>" following
-// redirects, with begin, progress and end notifications; any failure of the media fetch gives
-// status 3. Last, on every path, TJobFrontEnd::FinishJob.
+// the job, with the lookup's failure as ErrorText); the description handed to the front end
+// (ShowDescription); the record's file name and extension stored (made safe) in the job state;
+// the preview fetched into "<work>/default.jpg" without redirects, at most kPreviewLimit bytes
+// of it, its failures only noted (ErrorText) and the preview present when that file is not empty;
+// the media fetched into "<work>/video.<ext>" following redirects, with begin, progress and end
+// notifications, its Content-Type kept as the state's MediaType; any failure of the media fetch
+// gives status 3 and removes the media file, and so does a media answer that is a web page
+// (its type says so, or it names no type and starts like one): kWebPageNotVideoText. Last, on
+// every path, TJobFrontEnd::FinishJob.
 //
 // The abort is never lost: an abort at any moment ends the job with status 3, closes the
 // connection in use, and no request goes out after it. A work file that cannot be created ends
 // the job with status 3 and the system's reason in ErrorText.
 //
-// Progress notifications are coalesced through TJobState::ClaimProgressPost; begin and end are
-// always posted, and after the transfer the last count posted equals the bytes written.
+// Progress notifications come at most every kProgressInterval; begin and end are always posted,
+// and after the transfer the last count posted equals the bytes written.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "core/Component.h"
+#include "job/JobDefaults.h"
 #include "job/JobFrontEnd.h"
 #include "job/JobState.h"
 #include "job/LookupQuery.h"
 
 namespace tarnwick {
 
+// The least time between two progress notifications.
+inline constexpr std::chrono::milliseconds kProgressInterval{40};
 // Component names the job gives its HTTP clients.
 inline constexpr std::string_view kPreviewClientName = "IdHTTP1";
 inline constexpr std::string_view kMediaClientName = "IdHTTP";
@@ -42,6 +49,9 @@ inline constexpr std::string_view kPreviewFileName = "default.jpg";
 inline constexpr std::string_view kMediaFileStem = "video.";
 // ErrorText of a job the user aborted.
 inline constexpr std::string_view kAbortedByUserText = "Stopped by the user.";
+// A preview larger than this is cut off and ignored, as a failed preview is.
+inline constexpr std::int64_t kPreviewLimit = 8 * 1024 * 1024;
+inline constexpr std::string_view kPreviewTooLargeText = "The preview is larger than 8 MiB.";
 // ErrorText of a fetch whose address the client cannot use, followed by the address.
 inline constexpr std::string_view kUnsupportedAddressText = "Unsupported address: ";
 
@@ -62,12 +72,12 @@ enum TJobStep {
 struct TJobSettings {
     std::string pageAddress;    // the address field's text when the job started
     std::string workDirectory;  // where "default.jpg" and "video.<ext>" go (no trailing "/")
-    std::int32_t siteNumber = 1;  // 1 to 5
-    std::int32_t hdFlag = 0;      // 0 or 1
+    std::int32_t siteNumber = kDefaultSiteNumber;  // 1 to 5
+    std::int32_t hdFlag = 0;                       // 0 or 1
     TLookupEndpoint lookup = DefaultLookupEndpoint();
     // Limits on a silent server, in milliseconds (0: none).
-    std::int32_t stallTimeout = 60000;
-    std::int32_t connectTimeout = 30000;
+    std::int32_t stallTimeout = kDefaultStallTimeout;
+    std::int32_t connectTimeout = kDefaultConnectTimeout;
 };
 
 class TYouTubeDownloader {

@@ -11,7 +11,8 @@ using namespace std::chrono_literals;
 
 // The line itself is the job's (StatusTexts); the window only decodes it for display.
 TEST(ProgressText, ANameThatIsNotUtf8ReadsAsWindows1252) {
-    EXPECT_EQ(ProgressLine("caf\xe9", "flv", 6, 1536, 2560), QString::fromUtf8("caf\u00e9.avi \u2014 2 Kb of 2 Kb"));
+    const TTransferProgress progress{1536, 2560, "caf\xe9", ".avi \xe2\x80\x94 2 Kb of 2 Kb"};
+    EXPECT_EQ(ProgressLine(progress), QString::fromUtf8("caf\u00e9.avi \u2014 2 Kb of 2 Kb"));
 }
 
 TEST(ProgressText, SpeedAndTimeLeft) {

@@ -1,9 +1,8 @@
 #pragma once
 
-// A front end for job tests: an event loop on a thread of its own that handles the worker's
-// hand-overs in order, as the window does, and writes down what it was told, one line each:
-// "description <four texts joined by |>", "begin <total>", "progress <bytes so far>", "end",
-// "finish <status>".
+// Front ends for job tests. TestQueue is a front end's thread: a loop of its own that runs posted
+// tasks in order. TestFrontEnd is the worker's front end on such a loop, and RecordingEvents a
+// session's; both write down what they were told, one line each.
 
 #include <array>
 #include <chrono>
@@ -16,41 +15,91 @@
 #include <thread>
 #include <vector>
 
+#include "job/DownloadSession.h"
 #include "job/JobFrontEnd.h"
 #include "job/JobState.h"
+#include "job/TaskQueue.h"
 #include "job/YouTubeDownloader.h"
 #include "support/LoopbackPeer.h"
 
 namespace tarnwick::testing {
 
-class TestFrontEnd : public TJobFrontEnd {
+class TestQueue : public TTaskQueue {
 public:
-    explicit TestFrontEnd(TJobState& state) : state_(state), loop_([this] { Loop(); }) {}
-    ~TestFrontEnd() override {
-        Post({});
+    TestQueue() : loop_([this] { Loop(); }) {}
+    ~TestQueue() override {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        cv_.notify_one();
         loop_.join();
     }
 
+    void Post(std::function<void()> task) override {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        queue_.push_back(std::move(task));
+        cv_.notify_one();
+    }
+    // Runs task on the loop and waits for it.
+    void Call(const std::function<void()>& task) {
+        std::promise<void> done;
+        Post([&] {
+            task();
+            done.set_value();
+        });
+        done.get_future().wait();
+    }
+    // While held, the loop runs nothing (a front end that is busy elsewhere).
+    std::unique_lock<std::mutex> Hold() { return std::unique_lock(hold_); }
+
+private:
+    void Loop() {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex_);
+                cv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;
+                task = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            std::lock_guard held(hold_);
+            task();
+        }
+    }
+
+    std::mutex mutex_;
+    std::mutex hold_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> queue_;
+    bool stopping_ = false;
+    std::thread loop_;
+};
+
+// The worker's front end: "description <four texts joined by |>", "begin <total>",
+// "progress <bytes so far>", "end", "finish <status>".
+class TestFrontEnd : public TJobFrontEnd {
+public:
+    explicit TestFrontEnd(TJobState& state) : state_(state) {}
+
     void ShowDescription(const std::array<std::string, 4>& texts) override {
-        Call([this, texts] {
+        queue_.Call([this, texts] {
             Note("description " + texts[0] + "|" + texts[1] + "|" + texts[2] + "|" + texts[3]);
         });
     }
     void PostProgress(TProgressKind kind, std::int64_t value) override {
-        Post([this, kind, value] {
+        queue_.Post([this, kind, value] {
             switch (kind) {
                 case pkBegin: Note("begin " + std::to_string(value)); break;
-                case pkProgress:
-                    // Taken first, then read: a count stored meanwhile is posted again.
-                    state_.ProgressHandled();
-                    Note("progress " + std::to_string(state_.BytesSoFar()));
-                    break;
+                case pkProgress: Note("progress " + std::to_string(value)); break;
                 case pkEnd: Note("end"); break;
             }
         });
     }
     void FinishJob() override {
-        Call([this] { Note("finish " + std::to_string(state_.Status())); });
+        queue_.Call([this] { Note("finish " + std::to_string(state_.Status())); });
     }
 
     std::vector<std::string> Lines() const {
@@ -63,40 +112,97 @@ private:
         std::lock_guard lock(mutex_);
         lines_.push_back(std::move(line));
     }
-    // An empty task ends the loop.
-    void Post(std::function<void()> task) {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(task));
-        cv_.notify_one();
-    }
-    void Call(std::function<void()> task) {
-        std::promise<void> done;
-        Post([&] {
-            task();
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
-    void Loop() {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::unique_lock lock(mutex_);
-                cv_.wait(lock, [this] { return !queue_.empty(); });
-                task = std::move(queue_.front());
-                queue_.pop_front();
-            }
-            if (!task) return;
-            task();
-        }
-    }
 
     TJobState& state_;
     mutable std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<std::function<void()>> queue_;
     std::vector<std::string> lines_;
-    std::thread loop_;
+    TestQueue queue_;  // last: its loop ends before the lines go
+};
+
+// A session's front end: "description <texts joined by |>", "begin <total> <preview or ->",
+// "progress <bytes>/<total> <text>", "end", "conversion <percent>", "status <text> | <hint>",
+// "finished <status> <delivered 0/1>".
+class RecordingEvents : public TSessionEvents {
+public:
+    void ShowDescription(const std::array<std::string, 4>& t) override {
+        Note("description " + t[0] + "|" + t[1] + "|" + t[2] + "|" + t[3]);
+    }
+    void TransferBegan(std::int64_t total, const std::string& preview) override {
+        Note("begin " + std::to_string(total) + " " + (preview.empty() ? "-" : preview));
+    }
+    void TransferProgress(const TTransferProgress& p) override {
+        Note("progress " + std::to_string(p.bytesSoFar) + "/" + std::to_string(p.totalBytes) + " " +
+             p.Line());
+    }
+    void TransferEnded() override { Note("end"); }
+    void ConversionProgress(double fraction) override {
+        Note("conversion " + std::to_string(static_cast<int>(fraction * 100)));
+    }
+    void ShowStatus(const std::string& text, const std::string& hint) override {
+        Note("status " + text + " | " + hint);
+    }
+    void JobFinished(const TJobOutcome& outcome) override {
+        {
+            std::lock_guard lock(mutex_);
+            outcome_ = outcome;
+            finished_ = true;
+        }
+        Note("finished " + std::to_string(outcome.status) + " " + (outcome.delivered ? "1" : "0"));
+        cv_.notify_all();
+        if (onFinished) onFinished(outcome);
+    }
+
+    // Waits for JobFinished; false when it did not come within the limit.
+    bool WaitFinished(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, limit, [this] { return finished_; });
+    }
+    // Waits for a line that starts with prefix.
+    bool WaitFor(const std::string& prefix, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, limit, [&] {
+            for (const auto& line : lines_)
+                if (line.starts_with(prefix)) return true;
+            return false;
+        });
+    }
+    TJobOutcome Outcome() const {
+        std::lock_guard lock(mutex_);
+        return outcome_;
+    }
+    std::vector<std::string> Lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    // The lines that start with prefix.
+    std::vector<std::string> Lines(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const auto& line : Lines())
+            if (line.starts_with(prefix)) found.push_back(line);
+        return found;
+    }
+    std::string Log() const {
+        std::string text;
+        for (const auto& line : Lines()) text += line.substr(0, 200) + "\n";
+        return text;
+    }
+
+    std::function<void(const TJobOutcome&)> onFinished;
+
+private:
+    void Note(std::string line) {
+        {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(std::move(line));
+        }
+        cv_.notify_all();
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<std::string> lines_;
+    TJobOutcome outcome_;
+    bool finished_ = false;
 };
 
 // Stops the worker at one step boundary until the test lets it go on: the test acts (aborts)

@@ -99,14 +99,26 @@ TEST(LookupQuery, TheOwnerHoldsTheClientNamedTCPClientOnlyDuringTheLookup) {
     EXPECT_TRUE(peer.WaitForScripts(1)) << "the lookup left its connection open";
 }
 
-TEST(LookupQuery, FailuresToConnectGiveTheErrorRecord) {
+TEST(LookupQuery, FailuresToConnectGiveTheErrorRecordWithTheReason) {
     RefusingPort refusing;
     const std::string address = "http://v/1";
+    std::string reason;
     EXPECT_EQ(RequestLookupRecord(TLookupEndpoint{"127.0.0.1", refusing.PortText()}, nullptr,
-                                  "1", "0", address),
+                                  "1", "0", address, {}, &reason),
               "error=1");
+    EXPECT_EQ(reason, "Cannot connect to the lookup service at 127.0.0.1:" + refusing.PortText() +
+                          ": Connection refused.");
     EXPECT_EQ(RequestLookupRecord(TLookupEndpoint{"127.0.0.x", "80"}, nullptr, "1", "0", address),
               "error=1");
+    // A service that answers something else is named with what it said.
+    LoopbackPeer other([](PeerConnection& c) {
+        c.ReceiveUntil("\r\n\r\n\r\n");
+        c.Send("HTTP/1.1 404 Not\x1b[2J Found\r\n\r\n");
+    });
+    EXPECT_EQ(RequestLookupRecord(TLookupEndpoint{"127.0.0.1", other.PortText()}, nullptr, "1",
+                                  "0", address, {}, &reason),
+              "error=1");
+    EXPECT_EQ(reason, "The lookup service answered \"HTTP/1.1 404 Not?[2J Found\".");
     // A port that is no number raises inside the lookup; the lookup itself never raises.
     TComponent window;
     EXPECT_EQ(RequestLookupRecord(TLookupEndpoint{"127.0.0.1", "not-a-port"}, &window, "1", "0",

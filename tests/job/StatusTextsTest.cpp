@@ -36,3 +36,18 @@ TEST(StatusTexts, ProgressLines) {
     EXPECT_EQ(JobStatusText(jsUnavailable), "Video file is unavailable.");
     EXPECT_EQ(JobStatusText(jsAborted), "Download aborted.");
 }
+
+TEST(StatusTexts, TerminalSafeText) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"A title \xc3\xa9\xe2\x80\x94 ok", "A title \xc3\xa9\xe2\x80\x94 ok"},
+        {"\x1b]0;owned\x07\x1b[2J", "?]0;owned??[2J"},
+        {"line\nVideo file is successfully saved.\r", "line?Video file is successfully saved.?"},
+        {"c1 \xc2\x9b" "31m and del \x7f", "c1 ?31m and del ?"},
+        {"bare \x9b" "31m", "bare ?31m"},
+        {"rlo \xe2\x80\xae" "gpj.exe", "rlo ?gpj.exe"},
+        {"overlong \xc0\xaf cut \xe2\x80", "overlong ?? cut ??"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TerminalSafeText(c.in), c.out) << c.in;
+}

@@ -28,7 +28,7 @@ protected:
 
 }  // namespace
 
-TEST_F(WorkAreaTest, SecondCopyWorksInAPrivateFolderRemovedAtItsEnd) {
+TEST_F(WorkAreaTest, EachCopyWorksInAPrivateFolderAndTouchesNothingOfTheUsers) {
     CatalogueEntry entry;
     entry.address = "http://www.youtube.com/watch?v=two";
     entry.preview = "preview";
@@ -37,18 +37,33 @@ TEST_F(WorkAreaTest, SecondCopyWorksInAPrivateFolderRemovedAtItsEnd) {
     entry.extra = {{"rate", "1000000"}};
     LookupService service({entry});
 
-    const std::string base = (base_ / "work").string();
-    // A folder a killed copy left behind goes when the next first copy starts.
-    const std::string abandoned = base + "/copy-killed";
-    fs::create_directories(abandoned);
-    std::ofstream(abandoned + "/video.flv") << "left over";
-    auto first = std::make_unique<TWorkArea>(base);
-    EXPECT_FALSE(fs::exists(abandoned));
-    auto second = std::make_unique<TWorkArea>(base);
-    EXPECT_FALSE(first->IsPrivate());
-    EXPECT_EQ(first->Directory(), base);
-    ASSERT_TRUE(second->IsPrivate());
-    EXPECT_EQ(fs::path(second->Directory()).parent_path(), base);
+    const fs::path base = base_ / "work";
+    // The user's own files beside the program, named like ours.
+    fs::create_directories(base / "copy-of-notes");
+    std::ofstream(base / "copy-of-notes" / "notes.txt") << "notes";
+    std::ofstream(base / "video.flv") << "the user's video";
+    std::ofstream(base / "default.jpg") << "the user's picture";
+    // A folder named like ours but never marked, and one a killed copy left (marked, unlocked).
+    fs::create_directories(base / ".tarnwick-work-unmark");
+    std::ofstream(base / ".tarnwick-work-unmark" / "video.flv") << "kept";
+    fs::create_directories(base / ".tarnwick-work-killed");
+    std::ofstream(base / ".tarnwick-work-killed" / ".tarnwick-work.lock");
+    std::ofstream(base / ".tarnwick-work-killed" / "video.flv") << "left over";
+    const auto userFiles = [&] {
+        return ReadWholeFile(base / "copy-of-notes" / "notes.txt") + "|" +
+               ReadWholeFile(base / "video.flv") + "|" + ReadWholeFile(base / "default.jpg") +
+               "|" + ReadWholeFile(base / ".tarnwick-work-unmark" / "video.flv");
+    };
+    const std::string before = userFiles();
+
+    auto first = std::make_unique<TWorkArea>(base.string());
+    EXPECT_FALSE(fs::exists(base / ".tarnwick-work-killed"));
+    auto second = std::make_unique<TWorkArea>(base.string());
+    for (const TWorkArea* area : {first.get(), second.get()}) {
+        EXPECT_EQ(fs::path(area->Directory()).parent_path(), base);
+        EXPECT_TRUE(fs::is_directory(area->Directory()));
+    }
+    EXPECT_NE(first->Directory(), second->Directory());
 
     struct Run {
         explicit Run(TJobSettings s) : frontEnd(state), worker(std::move(s), state, frontEnd, owner) {}
@@ -71,13 +86,20 @@ TEST_F(WorkAreaTest, SecondCopyWorksInAPrivateFolderRemovedAtItsEnd) {
     EXPECT_TRUE(ReadWholeFile(fs::path(first->Directory()) / "video.flv") == entry.media);
     EXPECT_TRUE(ReadWholeFile(fs::path(second->Directory()) / "video.flv") == entry.media);
 
-    const std::string privateFolder = second->Directory();
-    second.reset();
-    EXPECT_FALSE(fs::exists(privateFolder));
-    EXPECT_TRUE(ReadWholeFile(fs::path(base) / "video.flv") == entry.media);
-    // The lock goes with the first copy: the next one is the first again.
+    // A running copy's folder is never taken for abandoned by a third copy that starts.
+    TWorkArea(base.string());
+    EXPECT_TRUE(fs::exists(fs::path(first->Directory()) / "video.flv"));
+    // The clean-up before a job empties only the private folder.
+    first->ClearWorkFiles();
+    EXPECT_FALSE(fs::exists(fs::path(first->Directory()) / "video.flv"));
+    EXPECT_FALSE(fs::exists(fs::path(first->Directory()) / "default.jpg"));
+    EXPECT_TRUE(fs::exists(fs::path(second->Directory()) / "video.flv"));
+
+    const std::string firstFolder = first->Directory();
+    const std::string secondFolder = second->Directory();
     first.reset();
-    EXPECT_FALSE(TWorkArea(base).IsPrivate());
+    second.reset();
+    EXPECT_FALSE(fs::exists(firstFolder));
+    EXPECT_FALSE(fs::exists(secondFolder));
+    EXPECT_EQ(userFiles(), before);
 }
-
-

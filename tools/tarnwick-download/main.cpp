@@ -2,16 +2,20 @@
 //                   [--quality Q] [--save-dir DIR] ADDRESS
 // tarnwick-download --version
 //
-// Runs one whole job the way the window does and prints what the window would show: the four
-// description lines, "Download started.", the progress line (on a terminal rewritten in place at
-// most ten times a second; otherwise one line per whole percent, or per MiB when the total is
+// Runs one whole job through the same download session as the window and prints what the window
+// would show: the four description lines, "Download started.", the progress line (on a terminal
+// rewritten in place; otherwise one line per whole percent, or per MiB when the total is
 // unknown), then the job's status text; after a completed download, the conversion's
-// "Decoding in progress." (with the percent done on a terminal) and its final text. Ctrl-C and
-// SIGTERM abort the job, or stop the conversion, like the window's Abort button. Exit status 0
-// when a file was delivered, 1 for any other outcome, 2 for a wrong command line.
+// "Decoding in progress." (with the percent done on a terminal), its final text and the file
+// saved. Every text that comes from outside (the record, a server's status line) is printed
+// with its control characters replaced, so it can neither drive the terminal nor forge a line.
+// Ctrl-C, SIGTERM and SIGHUP (the terminal closed) abort the job, or stop the conversion, like
+// the window's Abort button; SIGPIPE is ignored (a closed output must not kill a delivery half
+// way). Exit status 0 when a file was delivered, 1 for any other outcome, 2 for a wrong command
+// line.
 //
-// The front end runs on the main thread: the worker's hand-overs and the signals come to it
-// through one event loop, so everything printed is printed by one thread, in order.
+// The front end runs on the main thread: the session's events and the signals come to it through
+// one event loop, so everything printed is printed by one thread, in order.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,13 +25,11 @@
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
-#include <future>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -35,14 +37,9 @@
 
 #include "core/ScopedFd.h"
 #include "core/StrUtils.h"
-#include "job/ConversionTable.h"
-#include "job/ConvertAndDeliver.h"
+#include "job/DownloadSession.h"
 #include "job/Folders.h"
-#include "job/JobFrontEnd.h"
-#include "job/JobState.h"
 #include "job/StatusTexts.h"
-#include "job/WorkArea.h"
-#include "job/YouTubeDownloader.h"
 
 namespace {
 
@@ -64,18 +61,6 @@ constexpr const char* kUsage =
     "  exit status 0 when a file was delivered, 1 otherwise, 2 for a wrong command line\n";
 
 constexpr std::int64_t kMiB = 1024 * 1024;
-constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
-
-struct Options {
-    TLookupEndpoint lookup = DefaultLookupEndpoint();
-    std::int32_t site = 1;
-    bool hd = false;
-    std::string workDirectory;
-    std::int32_t format = 6;
-    std::int32_t quality = 2;
-    std::string saveDirectory;
-    std::string address;
-};
 
 std::optional<std::int32_t> NumberIn(const char* text, std::int32_t low, std::int32_t high) {
     const auto n = TryStrToInt(text);
@@ -83,71 +68,64 @@ std::optional<std::int32_t> NumberIn(const char* text, std::int32_t low, std::in
     return n;
 }
 
-std::optional<Options> ParseArguments(int argc, char** argv) {
-    Options options;
+// The job's settings from the command line; the session's defaults for what it does not say.
+std::optional<TSessionSettings> ParseArguments(int argc, char** argv) {
+    TSessionSettings settings;
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
         if (option == "--hd") {
-            options.hd = true;
+            settings.hdFlag = 1;
         } else if (!hasValue) {
             return std::nullopt;
         } else if (option == "--lookup") {
             const auto lookup = ParseHostAndPort(argv[++i]);
             if (!lookup) return std::nullopt;
-            options.lookup = *lookup;
+            settings.lookup = *lookup;
         } else if (option == "--site" || option == "--format" || option == "--quality") {
             const std::int32_t high = option == "--site" ? 5 : option == "--format" ? 7 : 3;
             const auto n = NumberIn(argv[++i], option == "--site" ? 1 : 0, high);
             if (!n) return std::nullopt;
-            (option == "--site" ? options.site : option == "--format" ? options.format
-                                                                      : options.quality) = *n;
+            (option == "--site"     ? settings.siteNumber
+             : option == "--format" ? settings.formatIndex
+                                    : settings.qualityIndex) = *n;
         } else if (option == "--work-dir" || option == "--save-dir") {
             const std::string value = argv[++i];
             if (value.empty()) return std::nullopt;
-            (option == "--work-dir" ? options.workDirectory : options.saveDirectory) = value;
+            (option == "--work-dir" ? settings.workDirectory : settings.saveDirectory) = value;
         } else {
             return std::nullopt;
         }
     }
     if (argc - i != 1 || argv[i][0] == '\0') return std::nullopt;
-    options.address = argv[i];
+    settings.pageAddress = argv[i];
     // The window's places, so the tool and the window share their work and save folders.
     const TStartPlaces places = CurrentStartPlaces();
-    if (options.workDirectory.empty()) options.workDirectory = WorkDirectoryFor(places);
-    if (options.saveDirectory.empty())
-        options.saveDirectory = DefaultSaveDirectory(places.homeDirectory);
-    return options;
+    if (settings.workDirectory.empty()) settings.workDirectory = WorkDirectoryFor(places);
+    if (settings.saveDirectory.empty())
+        settings.saveDirectory = DefaultSaveDirectory(places.homeDirectory);
+    settings.programDirectory = DirectoryOf(places.programFile);
+    return settings;
 }
 
-// Tasks posted from any thread, run in order on the thread that runs the loop; SIGINT and
-// SIGTERM are taken out of normal delivery (for this thread and every thread started after) and
-// come to the loop instead.
-class EventLoop {
+// The main thread's task queue: tasks posted from any thread run in order on the thread that
+// runs the loop. SIGINT, SIGTERM and SIGHUP are taken out of normal delivery (for this thread and
+// every thread started after) and come to the loop instead; SIGPIPE is ignored.
+class EventLoop : public TTaskQueue {
 public:
     EventLoop() : wake_(::eventfd(0, EFD_CLOEXEC)), signals_(BlockedSignals()) {
         if (wake_.Get() < 0 || signals_.Get() < 0)
             throw std::runtime_error(std::string("event loop: ") + std::strerror(errno));
     }
 
-    void Post(std::function<void()> task) {
+    void Post(std::function<void()> task) override {
         {
             std::lock_guard lock(mutex_);
             tasks_.push_back(std::move(task));
         }
         const std::uint64_t one = 1;
         static_cast<void>(::write(wake_.Get(), &one, sizeof one));
-    }
-
-    // Posts task and waits until the loop has run it.
-    void Call(const std::function<void()>& task) {
-        std::promise<void> done;
-        Post([&] {
-            task();
-            done.set_value();
-        });
-        done.get_future().wait();
     }
 
     // Runs tasks, and onSignal for each signal, until done() holds after one of them.
@@ -179,10 +157,10 @@ public:
 
 private:
     static int BlockedSignals() {
+        ::signal(SIGPIPE, SIG_IGN);
         sigset_t set;
         ::sigemptyset(&set);
-        ::sigaddset(&set, SIGINT);
-        ::sigaddset(&set, SIGTERM);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaddset(&set, signal);
         ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
         return ::signalfd(-1, &set, SFD_CLOEXEC);
     }
@@ -193,46 +171,91 @@ private:
     std::deque<std::function<void()>> tasks_;
 };
 
-// A socket error's text carries a line break.
-std::string OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n') c = ' ';
-    return text;
+// Everything printed goes through here: one line, made safe for the terminal.
+void PrintLine(std::FILE* to, std::string_view text) {
+    const std::string safe = TerminalSafeText(text);
+    std::fwrite(safe.data(), 1, safe.size(), to);
+    std::fputc('\n', to);
+    std::fflush(to);
 }
 
-void PrintLine(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-// The progress line as the window's status line shows it: on a terminal redrawn in place at most
-// ten times a second; into a file or pipe one line per whole percent (per MiB without a total).
-class ProgressPrinter {
+// The session's events as lines: on a terminal the progress line (and the conversion's percent)
+// is redrawn in place; into a file or pipe the progress is one line per whole percent (per MiB
+// without a total), and the last count always gets its line.
+class ToolEvents : public TSessionEvents {
 public:
-    ProgressPrinter(bool terminal, std::int32_t format) : terminal_(terminal), format_(format) {}
+    explicit ToolEvents(bool terminal) : terminal_(terminal) {}
 
-    void Show(const TJobState& state, bool final) {
-        const std::int64_t bytes = state.BytesSoFar();
-        const std::int64_t total = state.TotalBytes();
-        const std::string text =
-            ProgressLineText(state.FileName(), state.FileExtension(), format_, bytes, total);
+    void ShowDescription(const std::array<std::string, 4>& texts) override {
+        static const char* const labels[] = {"author: ", "title: ", "duration: ", "size: "};
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            PrintLine(stdout, labels[i] + (texts[i].starts_with("  ") ? texts[i].substr(2) : texts[i]));
+    }
+    void TransferBegan(std::int64_t, const std::string&) override {
+        CloseLine();
+        lastStep_ = -1;
+        unprinted_.clear();
+    }
+    void TransferProgress(const TTransferProgress& progress) override {
         if (terminal_) {
-            const auto now = std::chrono::steady_clock::now();
-            if (!final && lineOpen_ && now - lastDraw_ < kRedrawInterval) return;
-            lastDraw_ = now;
-            std::printf("\r%s\x1b[K", text.c_str());
-            std::fflush(stdout);
-            lineOpen_ = true;
+            DrawInPlace(progress.Line());
             return;
         }
-        const std::int64_t step = total > 0 ? bytes * 100 / total : bytes / kMiB;
-        if (step == lastStep_ && !(final && text != lastText_)) return;
+        const std::int64_t step = progress.totalBytes > 0
+                                      ? progress.bytesSoFar * 100 / progress.totalBytes
+                                      : progress.bytesSoFar / kMiB;
+        if (step == lastStep_) {
+            unprinted_ = progress.Line();
+            return;
+        }
         lastStep_ = step;
-        lastText_ = text;
-        PrintLine(text);
+        unprinted_.clear();
+        PrintLine(stdout, progress.Line());
+    }
+    void TransferEnded() override {
+        if (!unprinted_.empty()) PrintLine(stdout, unprinted_);
+        unprinted_.clear();
+        CloseLine();
+    }
+    void ConversionProgress(double fraction) override {
+        if (terminal_)
+            DrawInPlace(status_ + " " + std::to_string(static_cast<int>(fraction * 100)) + "%");
+    }
+    void ShowStatus(const std::string& text, const std::string&) override {
+        status_ = text;
+        // The conversion's percent follows its status on the same line.
+        if (terminal_ && text == "Decoding in progress.") return DrawInPlace(text);
+        CloseLine();
+        // Format 0 delivered: the status line keeps "Download is completed." (said once).
+        if (text != lastStatus_) PrintLine(stdout, text);
+        lastStatus_ = text;
+    }
+    void JobFinished(const TJobOutcome& outcome) override {
+        CloseLine();
+        if (outcome.delivered) {
+            PrintLine(stdout, outcome.hint);
+        } else if (!outcome.hint.empty()) {
+            PrintLine(stderr, "reason: " + OneLine(outcome.hint));
+        }
+        outcome_ = outcome;
     }
 
+    // Event loop's thread only.
+    const std::optional<TJobOutcome>& Outcome() const { return outcome_; }
+
+private:
+    static std::string OneLine(std::string text) {
+        // A socket error's text carries a line break.
+        for (char& c : text)
+            if (c == '\r' || c == '\n') c = ' ';
+        return text;
+    }
+    void DrawInPlace(const std::string& text) {
+        const std::string safe = TerminalSafeText(text);
+        std::printf("\r%s\x1b[K", safe.c_str());
+        std::fflush(stdout);
+        lineOpen_ = true;
+    }
     // Ends a line drawn in place, so the next text gets a line of its own.
     void CloseLine() {
         if (!lineOpen_) return;
@@ -241,145 +264,14 @@ public:
         lineOpen_ = false;
     }
 
-private:
     const bool terminal_;
-    const std::int32_t format_;
     bool lineOpen_ = false;
-    std::chrono::steady_clock::time_point lastDraw_{};
     std::int64_t lastStep_ = -1;
-    std::string lastText_;
-};
-
-// The job's front end: every hand-over is carried to the event loop's thread.
-class ToolFrontEnd : public TJobFrontEnd {
-public:
-    ToolFrontEnd(EventLoop& loop, TJobState& state, bool terminal, std::int32_t format)
-        : loop_(loop), state_(state), printer_(terminal, format) {}
-
-    void ShowDescription(const std::array<std::string, 4>& texts) override {
-        loop_.Call([&] {
-            static const char* const labels[] = {"author: ", "title: ", "duration: ", "size: "};
-            for (std::size_t i = 0; i < texts.size(); ++i)
-                PrintLine(labels[i] + (texts[i].starts_with("  ") ? texts[i].substr(2) : texts[i]));
-        });
-    }
-
-    void PostProgress(TProgressKind kind, std::int64_t) override {
-        loop_.Post([this, kind] {
-            switch (kind) {
-                case pkBegin:
-                    printer_.CloseLine();
-                    PrintLine(kDownloadStartedText);
-                    break;
-                case pkProgress:
-                    state_.ProgressHandled();
-                    printer_.Show(state_, false);
-                    break;
-                case pkEnd:
-                    printer_.Show(state_, true);
-                    printer_.CloseLine();
-                    break;
-            }
-        });
-    }
-
-    void FinishJob() override {
-        loop_.Call([this] {
-            printer_.CloseLine();
-            PrintLine(JobStatusText(state_.Status()));
-            finished_ = true;
-        });
-    }
-
-    // Event loop's thread only.
-    bool Finished() const { return finished_; }
-
-private:
-    EventLoop& loop_;
-    TJobState& state_;
-    ProgressPrinter printer_;
-    bool finished_ = false;
-};
-
-
-// Conversion and delivery's hand-overs, carried to the event loop's thread.
-class DeliveryPrinter : public TDeliveryObserver {
-public:
-    DeliveryPrinter(EventLoop& loop, bool terminal) : loop_(loop), terminal_(terminal) {}
-
-    void DeliveryStatus(const std::string& text) override {
-        loop_.Post([this, text] {
-            status_ = text;
-            if (terminal_) {
-                std::printf("\r%s\x1b[K", text.c_str());
-                std::fflush(stdout);
-                lineOpen_ = true;
-            } else {
-                PrintLine(text);
-            }
-        });
-    }
-
-    void ConversionProgress(double fraction) override {
-        if (!terminal_) return;
-        loop_.Post([this, fraction] {
-            const auto now = std::chrono::steady_clock::now();
-            if (lineOpen_ && fraction < 1 && now - lastDraw_ < kRedrawInterval) return;
-            lastDraw_ = now;
-            std::printf("\r%s %d%%\x1b[K", status_.c_str(), static_cast<int>(fraction * 100));
-            std::fflush(stdout);
-            lineOpen_ = true;
-        });
-    }
-
-    void DeliveryFinished(const TDeliveryResult& result) override {
-        loop_.Post([this, result] {
-            if (lineOpen_) {
-                std::fputc('\n', stdout);
-                lineOpen_ = false;
-            }
-            // Format 0 delivered: the status line keeps "Download is completed.".
-            if (!result.statusText.empty()) PrintLine(result.statusText);
-            if (!result.delivered && !result.reason.empty())
-                std::fprintf(stderr, "reason: %s\n", OneLine(result.reason).c_str());
-            delivered_ = result.delivered;
-            finished_ = true;
-        });
-    }
-
-    // Event loop's thread only.
-    bool Finished() const { return finished_; }
-    bool Delivered() const { return delivered_; }
-
-private:
-    EventLoop& loop_;
-    const bool terminal_;
+    std::string unprinted_;
     std::string status_;
-    bool lineOpen_ = false;
-    std::chrono::steady_clock::time_point lastDraw_{};
-    bool finished_ = false;
-    bool delivered_ = false;
+    std::string lastStatus_;
+    std::optional<TJobOutcome> outcome_;
 };
-
-// After "Download is completed.": converts and delivers into the save directory, as the window
-// does; Ctrl-C and SIGTERM stop it. Returns the exit status: 0 only when a file was delivered.
-int DeliverDownload(const Options& options, const TJobState& state,
-                    const std::string& workDirectory, EventLoop& loop) {
-    TDeliveryRequest request;
-    request.workDirectory = workDirectory;
-    request.saveDirectory = options.saveDirectory;
-    request.fileName = state.FileName();
-    request.fileExtension = state.FileExtension();
-    request.formatIndex = options.format;
-    request.qualityIndex = options.quality;
-    request.programDirectory = DirectoryOf(CurrentStartPlaces().programFile);
-    DeliveryPrinter printer(loop, ::isatty(STDOUT_FILENO) == 1);
-    TConvertAndDeliver task(request, printer);
-    task.Start();
-    loop.RunUntil([&] { return printer.Finished(); }, [&](int) { task.Stop(); });
-    task.Join();
-    return printer.Delivered() ? 0 : 1;
-}
 
 }  // namespace
 
@@ -388,37 +280,21 @@ int main(int argc, char** argv) {
         std::printf("tarnwick-download %s\n", TARNWICK_VERSION);
         return 0;
     }
-    const std::optional<Options> options = ParseArguments(argc, argv);
-    if (!options) {
+    const std::optional<TSessionSettings> settings = ParseArguments(argc, argv);
+    if (!settings) {
         std::fputs(kUsage, stderr);
         return 2;
     }
     try {
         EventLoop loop;
-        TWorkArea area(options->workDirectory);
-        TComponent owner;
-        TJobState state;
-        ToolFrontEnd frontEnd(loop, state, ::isatty(STDOUT_FILENO) == 1, options->format);
-        TJobSettings settings;
-        settings.pageAddress = options->address;
-        settings.workDirectory = area.Directory();
-        settings.siteNumber = options->site;
-        settings.hdFlag = options->hd ? 1 : 0;
-        settings.lookup = options->lookup;
-        // As the window does before each job. A work file left from an earlier run may be a
-        // second name of a file delivered then; the download must not write into it.
-        ClearTemporaryFiles(area.Directory());
-        TYouTubeDownloader worker(settings, state, frontEnd, owner);
-
-        worker.Start();
-        loop.RunUntil([&] { return frontEnd.Finished(); }, [&](int) { worker.Abort(); });
-        worker.Join();
-        if (state.Status() != jsCompleted) {
-            if (const std::string reason = state.ErrorText(); !reason.empty())
-                std::fprintf(stderr, "reason: %s\n", OneLine(reason).c_str());
-            return 1;
-        }
-        return DeliverDownload(*options, state, area.Directory(), loop);
+        ToolEvents events(::isatty(STDOUT_FILENO) == 1);
+        // Last made, first gone: its close releases a job that waits for this loop, however the
+        // loop ends.
+        TDownloadSession session(events, loop);
+        if (!session.Start(*settings)) throw std::runtime_error("the job could not start");
+        loop.RunUntil([&] { return events.Outcome().has_value(); },
+                      [&](int) { session.Abort(); });
+        return events.Outcome()->delivered ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarnwick-download: %s\n", e.what());
         return 1;

@@ -1,0 +1,319 @@
+// The whole job through the download session, as both front ends drive it: a scripted lookup and
+// media server on loopback, the real ffmpeg (and a converter that hangs), and a front end with a
+// loop of its own. Each row checks what the user has afterwards: the events shown, the outcome,
+// the save folder and the work folder.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "job/DownloadSession.h"
+#include "job/JobHarness.h"
+#include "support/ChildProcess.h"
+#include "support/HttpAnswers.h"
+#include "support/TempFolder.h"
+#include "support/TestData.h"
+
+using namespace tarnwick;
+using namespace tarnwick::testing;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+
+const std::string kPreview = "\xff\xd8\xff\xe0 a preview";
+const std::string kEarlier = "the user's earlier file";
+
+std::set<std::string> Names(const fs::path& folder) {
+    std::set<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(folder, ignored))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Serves GET /preview.jpg, /media (the given answer) and anything else as 404.
+LoopbackPeer::Script MediaServer(std::string mediaAnswer) {
+    return [mediaAnswer](PeerConnection& c) {
+        for (;;) {
+            const std::string head = ReadRequestHead(c);
+            if (head.empty()) return;
+            if (head.starts_with("GET /preview.jpg "))
+                c.Send(Ok(kPreview));
+            else if (head.starts_with("GET /media "))
+                c.Send(mediaAnswer);
+            else
+                c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+        }
+    };
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        samples_ = std::make_unique<TempFolder>();
+        const auto run = RunProgram(
+            "ffmpeg", {"-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                       "testsrc=size=160x120:rate=25:duration=1", "-f", "lavfi", "-i",
+                       "sine=duration=1", "-c:v", "flv1", "-c:a", "libmp3lame", "-ar", "22050",
+                       *samples_ / "sample.flv"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        flv_ = ReadWholeFile(*samples_ / "sample.flv");
+        // A converter that never ends (and never reports progress).
+        std::ofstream(*samples_ / "ffmpeg") << "#!/bin/sh\nexec sleep 30\n";
+        fs::permissions(*samples_ / "ffmpeg", fs::perms::owner_all);
+    }
+    static void TearDownTestSuite() { samples_.reset(); }
+
+    TSessionSettings Settings(std::uint16_t lookupPort) const {
+        TSessionSettings s;
+        s.pageAddress = "http://www.youtube.com/watch?v=session";
+        s.workDirectory = work_.string();
+        s.saveDirectory = save_.string();
+        s.lookup = {"127.0.0.1", std::to_string(lookupPort)};
+        return s;
+    }
+    static std::string Record(std::uint16_t mediaPort, const std::string& fileext = "flv") {
+        const std::string base = "http://127.0.0.1:" + std::to_string(mediaPort);
+        return "author=Ann|title=A title|length=0:01|size=1 MB|filename=clip|fileext=" + fileext +
+               "|preview=" + base + "/preview.jpg|url=" + base + "/media";
+    }
+    // The work folder's files (the session's private folder).
+    std::set<std::string> WorkFiles(const TDownloadSession& session) const {
+        std::set<std::string> names = Names(session.WorkFolder());
+        names.erase(".tarnwick-work.lock");
+        return names;
+    }
+
+    static std::unique_ptr<TempFolder> samples_;
+    static std::string flv_;
+    TempFolder folder_;
+    fs::path work_{folder_ / "work"};
+    fs::path save_{folder_ / "save"};
+    TestQueue queue_;
+    RecordingEvents events_;
+};
+
+std::unique_ptr<TempFolder> SessionTest::samples_;
+std::string SessionTest::flv_;
+
+}  // namespace
+
+// One job per row, from Start to JobFinished.
+TEST_F(SessionTest, Outcomes) {
+    const std::string pattern = PatternText(8 << 20);
+    struct Row {
+        const char* name;
+        std::string record;  // "" : the media server's record
+        std::string mediaAnswer;
+        std::string fileext;
+        int format;
+        std::function<void()> before;
+        TJobStatus status;
+        bool delivered;
+        std::string statusText;
+        std::string hint;  // a part of it
+        std::set<std::string> saved;
+        std::string savedBytes;  // of the one file saved, when given
+    };
+    const std::vector<Row> rows = {
+        {"kept as it came", "", Ok(pattern, "Content-Type: video/x-flv\r\n"), "flv", 0, {},
+         jsCompleted, true, "Download is completed.", "Saved as " + save_.string() + "/clip.flv",
+         {"clip.flv"}, pattern},
+        {"converted", "", Ok(flv_), "flv", 6, {}, jsCompleted, true,
+         "Video file is successfully saved.", "clip.avi", {"clip.avi"}, ""},
+        {"a record's extension that is no media's", "",
+         Ok(flv_, "Content-Type: video/x-flv\r\n"), "txt", 0, {}, jsCompleted, true,
+         "Download is completed.", "clip.flv", {"clip.flv"}, flv_},
+        {"unavailable", "error=1", "", "flv", 6, {}, jsUnavailable, false,
+         "Video file is unavailable.", "", {}, ""},
+        {"media failure", "", "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", "flv", 6, {},
+         jsAborted, false, "Download aborted.", "404", {}, ""},
+        {"a web page instead of a video", "",
+         Ok("<html>hello</html>", "Content-Type: text/html\r\n"), "flv", 0, {}, jsAborted, false,
+         "Download aborted.", "The server sent a web page, not a video.", {}, ""},
+        {"converter failure", "", Ok(PatternText(50000)), "flv", 6, {}, jsCompleted, false,
+         "Decoding aborted.", "", {}, ""},
+        {"delivery failure", "", Ok(flv_), "flv", 0,
+         [&] { std::ofstream(save_) << "a file where the save folder should be"; }, jsCompleted,
+         false, "Video file could not be saved.", "save", {}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(work_);
+        fs::remove_all(save_);
+        if (row.before) row.before();
+        LoopbackPeer media(MediaServer(row.mediaAnswer));
+        LoopbackPeer lookup(
+            AnswerLookup(row.record.empty() ? Record(media.Port(), row.fileext) : row.record));
+        RecordingEvents events;
+        TDownloadSession session(events, queue_);
+        TSessionSettings settings = Settings(lookup.Port());
+        settings.formatIndex = row.format;
+        const auto started = Clock::now();
+        ASSERT_TRUE(session.Start(settings));
+        ASSERT_TRUE(events.WaitFinished()) << events.Log();
+        const auto elapsed = Clock::now() - started;
+
+        const TJobOutcome outcome = events.Outcome();
+        EXPECT_EQ(outcome.status, row.status) << events.Log();
+        EXPECT_EQ(outcome.delivered, row.delivered);
+        EXPECT_EQ(outcome.statusText, row.statusText);
+        EXPECT_NE(outcome.hint.find(row.hint), std::string::npos) << outcome.hint;
+        if (!row.delivered && row.status != jsUnavailable) {
+            EXPECT_NE(outcome.hint, "") << "a failure always says why";
+        }
+        const std::vector<std::string> lines = events.Lines();
+        EXPECT_EQ(lines.back(), "finished " + std::to_string(row.status) + " " +
+                                    (row.delivered ? "1" : "0"));
+        EXPECT_EQ(lines[lines.size() - 2], "status " + row.statusText + " | " + outcome.hint);
+        if (row.status != jsUnavailable) {
+            EXPECT_EQ(lines[0], "description   Ann|  A title|  0:01|  1 MB");
+            EXPECT_EQ(outcome.title, "A title");
+        }
+        if (row.delivered) {
+            EXPECT_EQ(outcome.savedFile, save_.string() + "/" + *row.saved.begin());
+            if (!row.savedBytes.empty()) {
+                EXPECT_TRUE(ReadWholeFile(outcome.savedFile) == row.savedBytes);
+            }
+            EXPECT_EQ(WorkFiles(session).count("default.jpg"), 1u);
+        } else {
+            EXPECT_EQ(WorkFiles(session), std::set<std::string>{}) << "nothing of a failed job";
+        }
+        if (!row.before) {
+            EXPECT_EQ(Names(save_), row.saved);
+        }
+        EXPECT_EQ(session.Owner().ComponentCount(), 0u);
+        // Progress comes at most every 40 ms, never once per block.
+        const auto progress = events.Lines("progress ").size();
+        EXPECT_LE(progress, 2 + static_cast<std::size_t>(elapsed / milliseconds(40)))
+            << events.Log();
+        if (row.savedBytes == pattern) {
+            EXPECT_EQ(events.Lines("progress ").back(),
+                      "progress 8388608/8388608 clip.flv \xe2\x80\x94 8192 Kb of 8192 Kb");
+            EXPECT_EQ(events.Lines("begin ").front(),
+                      "begin 8388608 " + session.WorkFolder() + "/default.jpg");
+        }
+    }
+}
+
+// An abort at each moment: the job ends as aborted by the user, whatever was closed first, and
+// nothing is saved; the earlier file of that name stays.
+TEST_F(SessionTest, AbortAtEachMoment) {
+    LoopbackPeer media(MediaServer(Ok(flv_)));
+    LoopbackPeer lookup(AnswerLookup(Record(media.Port())));
+    struct Row {
+        const char* name;
+        TSessionMoment moment;
+        int step;               // the worker's step, for smWorkerStep
+        const char* status;     // or wait for this status line, and abort then
+    };
+    const Row rows[] = {
+        {"lookup", smWorkerStep, jbLookupClientMade, nullptr},
+        {"preview", smWorkerStep, jbPreviewClientMade, nullptr},
+        {"transfer", smWorkerStep, jbMediaProgress, nullptr},
+        {"the wait before conversion", smBeforeConversion, 0, nullptr},
+        {"conversion", smWorkerStep, -1, "status Decoding in progress."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(save_);
+        fs::create_directories(save_);
+        std::ofstream(save_ / "clip.avi") << kEarlier;
+        RecordingEvents events;
+        TDownloadSession session(events, queue_);
+        Event reached, go;
+        session.SetMomentHook([&](TSessionMoment moment, int step) {
+            if (moment != row.moment || (moment == smWorkerStep && step != row.step)) return;
+            reached.Set();
+            go.Wait();
+        });
+        TSessionSettings settings = Settings(lookup.Port());
+        settings.programDirectory = samples_->Path();  // the converter that hangs
+        ASSERT_TRUE(session.Start(settings));
+        if (row.status) {
+            ASSERT_TRUE(events.WaitFor(row.status)) << events.Log();
+        } else {
+            ASSERT_TRUE(reached.Wait(std::chrono::seconds(20)));
+        }
+        const auto start = Clock::now();
+        session.Abort();
+        go.Set();
+        ASSERT_TRUE(events.WaitFinished(std::chrono::seconds(10))) << events.Log();
+        EXPECT_LT(Clock::now() - start, milliseconds(1000));
+        const TJobOutcome outcome = events.Outcome();
+        EXPECT_EQ(outcome.status, jsAborted);
+        EXPECT_FALSE(outcome.delivered);
+        EXPECT_EQ(outcome.hint, "Stopped by the user.") << events.Log();
+        EXPECT_EQ(outcome.statusText, row.status ? "Decoding aborted." : "Download aborted.");
+        EXPECT_EQ(Names(save_), std::set<std::string>{"clip.avi"});
+        EXPECT_EQ(ReadWholeFile(save_ / "clip.avi"), kEarlier);
+        EXPECT_EQ(WorkFiles(session), std::set<std::string>{});
+        EXPECT_EQ(session.Owner().ComponentCount(), 0u);
+    }
+}
+
+// Closing at any moment returns at once and shows nothing more, also while the worker waits for a
+// front end that does not run its queue (busy, or its loop ended by an exception).
+TEST_F(SessionTest, CloseReturnsAtOnceAtAnyMoment) {
+    LoopbackPeer silent([](PeerConnection& c) { c.ReceiveAll(); });
+    LoopbackPeer media(MediaServer(Ok(flv_)));
+    LoopbackPeer lookup(AnswerLookup(Record(media.Port())));
+    struct Row {
+        const char* name;
+        std::uint16_t lookupPort;
+        bool holdQueue;           // the front end runs no task
+        const char* waitFor;      // a status line to wait for first
+    };
+    const Row rows[] = {
+        {"lookup that never answers", silent.Port(), false, nullptr},
+        {"worker waiting for the description", lookup.Port(), true, nullptr},
+        {"conversion", lookup.Port(), false, "status Decoding in progress."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RecordingEvents events;
+        auto session = std::make_unique<TDownloadSession>(events, queue_);
+        TSessionSettings settings = Settings(row.lookupPort);
+        settings.programDirectory = samples_->Path();
+        std::unique_lock<std::mutex> held;
+        if (row.holdQueue) held = queue_.Hold();
+        ASSERT_TRUE(session->Start(settings));
+        if (row.waitFor) {
+            ASSERT_TRUE(events.WaitFor(row.waitFor)) << events.Log();
+        } else {
+            std::this_thread::sleep_for(milliseconds(200));  // into the lookup's wait
+        }
+        const std::string workFolder = session->WorkFolder();
+        const auto start = Clock::now();
+        session.reset();
+        EXPECT_LT(Clock::now() - start, milliseconds(1000));
+        if (held) held.unlock();
+        queue_.Call([] {});  // what was queued before the close has run, and showed nothing
+        EXPECT_EQ(events.Lines("finished").size(), 0u) << events.Log();
+        EXPECT_FALSE(fs::exists(workFolder));
+        EXPECT_EQ(Names(save_), std::set<std::string>{});
+    }
+}
+
+TEST_F(SessionTest, ASecondStartWhileAJobRunsIsRefused) {
+    LoopbackPeer silent([](PeerConnection& c) { c.ReceiveAll(); });
+    TDownloadSession session(events_, queue_);
+    ASSERT_TRUE(session.Start(Settings(silent.Port())));
+    EXPECT_TRUE(session.Running());
+    EXPECT_FALSE(session.Start(Settings(silent.Port())));
+    session.Abort();
+    ASSERT_TRUE(events_.WaitFinished(std::chrono::seconds(10)));
+    EXPECT_FALSE(session.Running());
+    EXPECT_EQ(events_.Lines("finished").size(), 1u);
+}
