@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/StrUtils.h"
+#include "job/MediaTypes.h"
 #include "job/RecordTexts.h"
 
 namespace tarnwick {
@@ -15,36 +16,12 @@ constexpr int kFewestLines = 100;
 constexpr int kMostLines = 4320;
 constexpr int kStandardLines = 480;
 
-constexpr std::pair<std::string_view, std::string_view> kTypeExtensions[] = {
-    {"video/mp4", "mp4"},        {"video/x-m4v", "m4v"},        {"video/webm", "webm"},
-    {"video/x-flv", "flv"},      {"video/flv", "flv"},          {"video/quicktime", "mov"},
-    {"video/x-msvideo", "avi"},  {"video/avi", "avi"},          {"video/x-matroska", "mkv"},
-    {"video/mpeg", "mpg"},       {"video/3gpp", "3gp"},         {"video/3gpp2", "3g2"},
-    {"video/ogg", "ogv"},        {"video/mp2t", "ts"},          {"video/x-ms-wmv", "wmv"},
-    {"video/x-ms-asf", "asf"},   {"application/mp4", "mp4"},    {"application/ogg", "ogg"},
-    {"audio/mpeg", "mp3"},       {"audio/mp3", "mp3"},          {"audio/mp4", "m4a"},
-    {"audio/x-m4a", "m4a"},      {"audio/aac", "aac"},          {"audio/ogg", "ogg"},
-    {"audio/opus", "opus"},      {"audio/webm", "weba"},        {"audio/wav", "wav"},
-    {"audio/x-wav", "wav"},      {"audio/wave", "wav"},         {"audio/flac", "flac"},
-    {"audio/x-flac", "flac"},    {"audio/x-ms-wma", "wma"},
-};
-
-constexpr std::string_view kMediaExtensions[] = {
-    "mp4", "m4v", "webm", "flv", "f4v", "mov", "avi", "mkv", "mpg", "mpeg", "3gp",  "3g2", "ogv",
-    "ts",  "wmv", "asf",  "mp3", "m4a", "aac", "ogg", "oga", "opus", "wav", "flac", "wma", "weba"};
-
 constexpr std::string_view kGenericTypes[] = {
     "application/octet-stream", "binary/octet-stream",        "application/download",
     "application/x-download",   "application/force-download", "application/mp4",
     "application/ogg"};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool IsMediaExtension(std::string_view extension) {
-    const std::string lower = LowerCase(extension);
-    return std::find(std::begin(kMediaExtensions), std::end(kMediaExtensions), lower) !=
-           std::end(kMediaExtensions);
-}
 
 std::string ExtensionOf(std::string_view fileName) {
     return LowerCase(SplitExtension(fileName).second);
@@ -92,17 +69,8 @@ std::vector<std::size_t> CandidateOrder(const std::vector<TMediaCandidate>& cand
     return order;
 }
 
-std::string BareType(std::string_view contentType) {
-    return LowerCase(Trim(contentType.substr(0, contentType.find(';'))));
-}
-
-bool IsPageType(std::string_view contentType) {
-    const std::string type = BareType(contentType);
-    return type == "text/html" || type == "application/xhtml+xml";
-}
-
 bool IsMediaAnswer(std::string_view contentType, std::string_view fileName) {
-    const std::string type = BareType(contentType);
+    const std::string type = MediaTypeOf(contentType);
     if (type.find("mpegurl") != std::string::npos) return false;
     if (type.starts_with("video/") || type.starts_with("audio/")) return true;
     const bool generic = type.empty() || std::find(std::begin(kGenericTypes),
@@ -114,9 +82,8 @@ bool IsMediaAnswer(std::string_view contentType, std::string_view fileName) {
 std::string MediaExtension(std::string_view fileName, std::string_view contentType) {
     const std::string own = ExtensionOf(fileName);
     if (IsMediaExtension(own)) return own;
-    const std::string type = BareType(contentType);
-    for (const auto& [known, extension] : kTypeExtensions)
-        if (type == known) return std::string(extension);
+    if (std::string byType = MediaExtensionForType(contentType); !byType.empty()) return byType;
+    const std::string type = MediaTypeOf(contentType);
     std::string safe;
     for (const char c : own)
         if ((c >= 'a' && c <= 'z') || IsDigit(c)) safe += c;

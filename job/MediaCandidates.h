@@ -30,21 +30,15 @@ int QualityLines(std::string_view hint);
 // those without a hint follow in page order. Equal hints keep page order.
 std::vector<std::size_t> CandidateOrder(const std::vector<TMediaCandidate>& candidates, bool hd);
 
-// The media type of a Content-Type value: lower-case, without parameters and blanks.
-std::string BareType(std::string_view contentType);
-
-// True for the type of a page: text/html or application/xhtml+xml.
-bool IsPageType(std::string_view contentType);
-
 // True when an answer of contentType ("" when the answer named none) for a file called fileName
 // carries media: a video/ or audio/ type other than a playlist (a type holding "mpegurl"), or a
 // generic binary type (application/octet-stream, binary/octet-stream, application/download,
 // application/x-download, application/force-download, application/mp4, application/ogg) or none
-// with a media file's extension on fileName.
+// with a media file's extension (IsMediaExtension) on fileName.
 bool IsMediaAnswer(std::string_view contentType, std::string_view fileName);
 
 // The extension a media file gets, lower-case: fileName's when it is a media file's extension;
-// else the one its type stands for (video/mp4 "mp4", video/x-flv "flv", audio/mpeg "mp3", ...);
+// else the one its type stands for (MediaExtensionForType: video/mp4 "mp4", audio/mpeg "mp3");
 // else fileName's own; else, for a video/ or audio/ type not known here, its subtype's letters
 // and digits ("video/x-foo" gives "foo"); else empty.
 std::string MediaExtension(std::string_view fileName, std::string_view contentType);

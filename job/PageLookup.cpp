@@ -14,6 +14,7 @@
 #include "job/JobState.h"
 #include "job/LookupTexts.h"
 #include "job/MediaCandidates.h"
+#include "job/MediaTypes.h"
 #include "job/PageAddresses.h"
 #include "job/PageCharset.h"
 #include "job/PageReader.h"
@@ -154,7 +155,7 @@ TAnswerKind KindOfAnswer(TIdCustomHTTP& client) {
     const std::string& type = client.Response().ContentType;
     if (IsMediaAnswer(type, AnswerFileName(client))) return akMedia;
     // A page served without a type is read as one, as a browser would.
-    if (IsPageType(type) || BareType(type).empty()) return akPage;
+    if (IsWebPageType(type) || MediaTypeOf(type).empty()) return akPage;
     return akOther;
 }
 
@@ -264,7 +265,7 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
         return VideoRecord(entries);
     }
     if (kind != akPage) {
-        hint = std::string(kNeitherPageNorVideoHint) + (BareType(type));
+        hint = std::string(kNeitherPageNorVideoHint) + MediaTypeOf(type);
         return {};
     }
 

@@ -181,7 +181,4 @@ TEST(MediaCandidates, AnAnswerIsMediaByItsTypeOrAGenericTypeAndAMediaName) {
         EXPECT_EQ(IsMediaAnswer(c.type, c.name), c.media);
         EXPECT_EQ(MediaExtension(c.name, c.type), c.extension);
     }
-    EXPECT_TRUE(IsPageType("text/html; charset=utf-8"));
-    EXPECT_TRUE(IsPageType("application/xhtml+xml"));
-    EXPECT_FALSE(IsPageType("text/plain"));
 }
