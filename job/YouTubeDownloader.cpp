@@ -12,7 +12,10 @@
 #include "http/IdHTTP.h"
 #include "http/IdHTTPResponse.h"
 #include "job/LookupRecord.h"
+#include "job/LookupTexts.h"
 #include "job/MediaTypes.h"
+#include "job/PageLookup.h"
+#include "job/YtDlpLookup.h"
 #include "net/IdExceptions.h"
 #include "net/IdStream.h"
 #include "net/Sockets.h"
@@ -68,6 +71,10 @@ struct TYouTubeDownloader::Impl {
     TJobFrontEnd& frontEnd;
     TComponent& owner;
     std::function<void(TJobStep)> stepHook;
+    // Request headers the record names for the preview and the media (worker's thread only).
+    std::string referer;
+    std::string userAgent;
+    std::string cookie;
     std::atomic<bool> abortRequested{false};
     std::atomic<bool> finished{false};
     // The count and time of the last progress notification posted (worker's thread only).
@@ -116,6 +123,9 @@ std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view n
     // A server that goes silent ends the fetch instead of holding the job forever.
     client->StallTimeout = settings.stallTimeout;
     client->ConnectTimeout = settings.connectTimeout;
+    if (!referer.empty()) client->Request().Referer = referer;
+    if (!userAgent.empty()) client->Request().UserAgent = userAgent;
+    if (!cookie.empty()) client->Request().CustomHeaders.Add("Cookie: " + cookie);
     return client;
 }
 
@@ -147,16 +157,26 @@ void TYouTubeDownloader::Impl::Work() {
     lookup.ConnectTimeout = settings.connectTimeout;
     TLookupRecord record;
     std::string lookupFailure;
-    ParseLookupRecord(
-        RequestLookupRecord(lookup, &owner, std::to_string(settings.siteNumber),
-                            std::to_string(settings.hdFlag), settings.pageAddress,
-                            [this](TTcpClient& client) {
-                                // The walk of an abort that came before the client was in the
-                                // list could not find it.
-                                if (!Proceed(jbLookupClientMade)) client.AbortConnection();
-                            },
-                            &lookupFailure),
-        record);
+    if (lookup.Host.empty()) {
+        // No lookup service: the program reads the page itself.
+        TPageLookupSettings builtin;
+        builtin.stallTimeout = settings.stallTimeout;
+        builtin.connectTimeout = settings.connectTimeout;
+        record = TPageLookup(builtin, &owner, [this] { return abortRequested.load(); })
+                     .Run(settings.pageAddress, settings.hdFlag == 1);
+        lookupFailure = record.Values(kHintEntry);
+    } else {
+        ParseLookupRecord(
+            RequestLookupRecord(lookup, &owner, std::to_string(settings.siteNumber),
+                                std::to_string(settings.hdFlag), settings.pageAddress,
+                                [this](TTcpClient& client) {
+                                    // The walk of an abort that came before the client was in
+                                    // the list could not find it.
+                                    if (!Proceed(jbLookupClientMade)) client.AbortConnection();
+                                },
+                                &lookupFailure),
+            record);
+    }
     // An abort during the lookup reads as a failed lookup: it must not become "unavailable".
     if (!Proceed(jbAfterLookup)) return EndAborted();
     if (record.Values("error") == "1") {
@@ -167,6 +187,11 @@ void TYouTubeDownloader::Impl::Work() {
 
     frontEnd.ShowDescription({"  " + record.Values("author"), "  " + record.Values("title"),
                               "  " + record.Values("length"), "  " + record.Values("size")});
+    // A site may refuse the preview and the media to a request that does not look like its
+    // page's own; the record says what to send (a service's record says nothing).
+    referer = record.Values(kRefererEntry);
+    userAgent = record.Values(kUserAgentEntry);
+    cookie = record.Values(kCookieEntry);
     state.SetFileName(record.Values("filename"));
     state.SetFileExtension(record.Values("fileext"));
     if (!Proceed(jbAfterDescription)) return EndAborted();
@@ -340,8 +365,11 @@ void TYouTubeDownloader::Abort() {
         const std::string name = component.Name();
         if (name == kLookupClientName) {
             if (auto* line = dynamic_cast<TBaseSocket*>(&component)) line->AbortConnection();
-        } else if (name == kPreviewClientName || name == kMediaClientName) {
+        } else if (name == kPreviewClientName || name == kMediaClientName ||
+                   name == kPageClientName) {
             if (auto* http = dynamic_cast<TIdCustomHTTP*>(&component)) http->CloseConnection();
+        } else if (name == kYtDlpProcessName) {
+            if (auto* process = dynamic_cast<TYtDlpProcess*>(&component)) process->Stop();
         }
     });
 }

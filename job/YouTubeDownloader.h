@@ -4,11 +4,16 @@
 //
 // The worker owns its thread and joins it when destroyed; it never outlives what it touches.
 // Its clients ("TCPClient" for the lookup, "IdHTTP1" for the preview, "IdHTTP" for the media) are
-// inserted under the owner it is given and freed again by the worker, under the owner's lock.
+// inserted under the owner it is given and freed again by the worker, under the owner's lock; so
+// are the built-in lookup's client ("IdHTTPPage") and its yt-dlp ("YtDlp").
 //
-// What a job does, in order: status 1; the lookup (a record with error=1 gives status 2 and ends
-// the job, with the lookup's failure as ErrorText); the description handed to the front end
-// (ShowDescription); the record's file name and extension stored (made safe) in the job state;
+// What a job does, in order: status 1; the lookup, from the lookup service, or with an endpoint
+// whose host is empty the built-in lookup (PageLookup.h) (a record with error=1 gives status 2
+// and ends the job, with the lookup's failure or the record's hint as ErrorText); the
+// description handed to the front end (ShowDescription); the record's referer, useragent and
+// cookie kept for the preview and media requests (Referer, User-Agent and Cookie headers; none
+// when the record has none); the record's file name and extension stored (made safe) in the job
+// state;
 // the preview fetched into "<work>/default.jpg" without redirects, at most kPreviewLimit bytes
 // of it, its failures only noted (ErrorText) and the preview present when that file is not empty;
 // the media fetched into "<work>/video.<ext>" following redirects, with begin, progress and end
