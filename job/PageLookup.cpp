@@ -227,6 +227,7 @@ TLookupRecord TPageLookup::Run(std::string_view address, bool hd) {
     if (Stopped()) return FailedRecord(kLookupStoppedHint);
     TLookupRecord helped = RunYtDlp(settings_.ytDlp, owner_, page, hd, aborted_);
     if (helped.Values("error") != "1" || Stopped()) return helped;
+    if (!hint.empty() && hint.back() != '.') hint += '.';
     return FailedRecord(hint + " " + helped.Values(kHintEntry));
 }
 

@@ -147,6 +147,8 @@ TLookupRecord RunYtDlp(const TYtDlpSettings& settings, TComponent* owner,
     if (!exit.started || exit.limit != plNone) return FailedRecord(exit.reason);
     if (exit.signal != 0 || exit.exitCode != 0) {
         std::string why = runner.LastOutputLine();
+        // Its request to report the failure to its makers is not for our user.
+        why = why.substr(0, why.find("; please report this issue"));
         if (why.empty())
             why = exit.signal != 0 ? Format("ended by signal %d", exit.signal)
                                    : Format("exit status %d", exit.exitCode);

@@ -1,0 +1,119 @@
+// The built-in lookup's bounds in time, and the worker's abort reaching it at every moment: while
+// the page comes, while a candidate is asked, while yt-dlp runs.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "job/LookupTexts.h"
+#include "job/PageLookup.h"
+#include "job/RecordTexts.h"
+#include "job/YouTubeDownloader.h"
+#include "support/LoopbackSite.h"
+#include "support/TempFolder.h"
+#include "JobHarness.h"
+
+using namespace tarnwick;
+using namespace tarnwick::testing;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kVideoMeta = "<meta property=og:video content=/m.mp4>";
+
+SiteAnswer Trickling(const std::string& html) {
+    SiteAnswer answer{"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n" + html};
+    answer.tail = SiteAnswer::kTrickle;
+    return answer;
+}
+
+}  // namespace
+
+TEST(PageLookup, AbortEndsItAtEveryMoment) {
+    struct Case {
+        const char* name;
+        std::map<std::string, SiteAnswer> site;
+        std::size_t requestsBeforeAbort;
+    };
+    SiteAnswer once = PageAnswer("<title>no video here</title>");
+    once.answered = 1;  // yt-dlp's own request for the page gets no answer
+    SiteAnswer held = MediaAnswer("x");
+    held.answered = 0;
+    const Case cases[] = {
+        {"the page", {{"/p", Trickling("<title>slow")}}, 1},
+        {"a candidate", {{"/p", PageAnswer(kVideoMeta)}, {"/m.mp4", held}}, 2},
+        {"yt-dlp", {{"/p", once}}, 2},
+    };
+    TempFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LoopbackSite site(c.site);
+        TComponent owner;
+        TJobState state;
+        TestFrontEnd frontEnd(state);
+        TJobSettings settings;
+        settings.pageAddress = site.Url("/p");
+        settings.workDirectory = folder.Path();
+        settings.lookup = {};  // no lookup service: the built-in lookup
+        TYouTubeDownloader worker(settings, state, frontEnd, owner);
+        worker.Start();
+        ASSERT_TRUE(site.WaitForRequests(c.requestsBeforeAbort));
+        const auto start = Clock::now();
+        worker.Abort();
+        while (!worker.Finished()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const auto elapsed = Clock::now() - start;
+        std::printf("abort during %s: %.2f ms\n", c.name,
+                    std::chrono::duration<double, std::milli>(elapsed).count());
+        EXPECT_LT(elapsed, std::chrono::milliseconds(500));
+        worker.Join();
+        EXPECT_EQ(state.Status(), jsAborted);
+        EXPECT_EQ(owner.ComponentCount(), 0u);
+    }
+}
+
+TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
+    SiteAnswer silent = PageAnswer("");
+    silent.answered = 0;
+    SiteAnswer once = PageAnswer("<title>no video here</title>");
+    once.answered = 1;
+    const LoopbackSite site({{"/trickle", Trickling(kVideoMeta)},
+                             {"/silent", silent},
+                             {"/once", once},
+                             {"/plain", PageAnswer("<title>no video here</title>")},
+                             {"/m.mp4", MediaAnswer("media")}});
+    TPageLookupSettings settings;
+    settings.pageTime = std::chrono::seconds(1);
+    settings.ytDlp.timeLimit = std::chrono::seconds(2);
+    TPageLookupSettings withoutYtDlp = settings;
+    withoutYtDlp.ytDlp.program = "no-such-yt-dlp";
+
+    struct Case {
+        const char* name;
+        const TPageLookupSettings& settings;
+        std::string path;
+        std::string record;  // the record text's start
+    };
+    const Case cases[] = {
+        // What came of the page by the deadline is read, though a byte keeps coming.
+        {"trickling page", withoutYtDlp, "/trickle", "author=|title=|length=|size=5 bytes|"},
+        {"silent page", withoutYtDlp, "/silent",
+         "error=1|hint=" + std::string(kPageTooSlowHint) + " " + std::string(kHelperMissingHint)},
+        {"yt-dlp hangs", settings, "/once",
+         "error=1|hint=" + std::string(kNoVideoOnPageHint) + " yt-dlp did not finish within"},
+        {"yt-dlp fails", settings, "/plain",
+         "error=1|hint=" + std::string(kNoVideoOnPageHint) + " " + std::string(kHelperFailedHint) +
+             "ERROR: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto start = Clock::now();
+        const std::string record = RecordText(TPageLookup(c.settings, nullptr).Run(site.Url(c.path), false));
+        EXPECT_TRUE(record.starts_with(c.record)) << record;
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    }
+}
