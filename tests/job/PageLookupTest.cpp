@@ -88,7 +88,8 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
                              {"/m.mp4", MediaAnswer("media")}});
     TPageLookupSettings settings;
     settings.pageTime = std::chrono::seconds(1);
-    settings.ytDlp.timeLimit = std::chrono::seconds(2);
+    TPageLookupSettings hasty = settings;
+    hasty.ytDlp.timeLimit = std::chrono::seconds(2);
     TPageLookupSettings withoutYtDlp = settings;
     withoutYtDlp.ytDlp.program = "no-such-yt-dlp";
 
@@ -103,7 +104,7 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
         {"trickling page", withoutYtDlp, "/trickle", "author=|title=|length=|size=5 bytes|"},
         {"silent page", withoutYtDlp, "/silent",
          "error=1|hint=" + std::string(kPageTooSlowHint) + " " + std::string(kHelperMissingHint)},
-        {"yt-dlp hangs", settings, "/once",
+        {"yt-dlp hangs", hasty, "/once",
          "error=1|hint=" + std::string(kNoVideoOnPageHint) + " yt-dlp did not finish within"},
         {"yt-dlp fails", settings, "/plain",
          "error=1|hint=" + std::string(kNoVideoOnPageHint) + " " + std::string(kHelperFailedHint) +
