@@ -24,6 +24,8 @@ inline constexpr std::string_view kHintEntry = "hint";
 inline constexpr std::string_view kNotWebAddressHint = "Not a web address: ";
 inline constexpr std::string_view kPageFailedHint = "The page could not be read: ";
 inline constexpr std::string_view kPageTooSlowHint = "The page did not arrive in time.";
+// The detail of a failure that gives no text of its own.
+inline constexpr std::string_view kUnfetchableAddressHint = "the address cannot be fetched";
 inline constexpr std::string_view kNeitherPageNorVideoHint =
     "The address gives neither a page nor a video: ";
 inline constexpr std::string_view kPageTooComplexHint =

@@ -167,7 +167,7 @@ std::string ContentSizeText(const std::string& contentSize) {
 
 std::string FailureText(const std::exception& failure) {
     const std::string text = OneLineText(failure.what());
-    return text.empty() ? std::string("unsupported address") : text;
+    return text.empty() ? std::string(kUnfetchableAddressHint) : text;
 }
 
 }  // namespace
