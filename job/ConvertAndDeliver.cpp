@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,17 +16,49 @@
 
 #include "core/StrUtils.h"
 #include "job/ConversionTable.h"
-#include "job/ConverterProcess.h"
 #include "job/Delivery.h"
 #include "job/JobState.h"
+#include "job/ProcessRunner.h"
 #include "job/YouTubeDownloader.h"
 
 namespace tarnwick {
 
 namespace {
 
-constexpr std::string_view kDurationPrefix = "Duration: ";
+// The input's dump has its duration on a line of its own; the metadata lines before it are
+// indented further, so a title cannot pass for it.
+constexpr std::string_view kDurationPrefix = "\n  Duration: ";
 constexpr std::string_view kOutTimePrefix = "out_time_us=";
+constexpr std::string_view kProgressEndLine = "progress=end";
+
+// A conversion counts only when its output covers this share of the input's duration.
+constexpr double kLeastCoverage = 0.95;
+
+// Words in the converter's output that say the output file was not written whole. ffmpeg says
+// so and still exits 0 when the disk fills up ("Error writing trailer of video.avi: No space
+// left on device").
+constexpr std::array<std::string_view, 9> kWriteErrorMarks = {
+    "Error writing trailer",
+    "Error closing file",
+    "av_interleaved_write_frame():",
+    "Error muxing a packet",
+    "Error submitting a packet to the muxer",
+    "No space left on device",
+    "Disk quota exceeded",
+    "File too large",
+    "Input/output error",
+};
+
+// The reasons a conversion fails with, for the user's hint.
+constexpr const char* kNoConversionReason = "no conversion for format %d and quality %d";
+constexpr std::string_view kConverterMissingReason =
+    "ffmpeg was not found in the program's folder or on the PATH";
+constexpr const char* kSignalReason = "ffmpeg was ended by signal %d (%s)";
+constexpr const char* kExitStatusReason = "ffmpeg exited with status %d";
+constexpr std::string_view kNoEndReason = "ffmpeg did not report the end of the conversion";
+constexpr const char* kShortOutputReason =
+    "ffmpeg converted only %.1f of the video's %.1f seconds";
+constexpr std::string_view kNoOutputReason = "ffmpeg wrote no output";
 
 // Options put after the program name: never read the terminal, no periodic statistics on the
 // error output, machine-readable progress on the progress descriptor.
@@ -32,7 +66,7 @@ std::vector<std::string> ConverterArguments(const std::string& commandLine) {
     std::vector<std::string> argv = SplitCommandLine(commandLine);
     const std::vector<std::string> extra = {
         "-nostdin", "-nostats", "-progress",
-        "pipe:" + std::to_string(TConverterProcess::kProgressDescriptor)};
+        "pipe:" + std::to_string(TProcessRunner::kProgressDescriptor)};
     argv.insert(argv.begin() + 1, extra.begin(), extra.end());
     return argv;
 }
@@ -47,11 +81,26 @@ std::int64_t ParseDuration(std::string_view output) {
     double seconds = 0;
     char comma = 0;
     // The end of the line must be there, or the seconds may still be cut.
-    if (output.find('\n', at) == std::string_view::npos) return 0;
+    if (output.find('\n', at + 1) == std::string_view::npos) return 0;
     if (std::sscanf(text, "%d:%d:%lf%c", &hours, &minutes, &seconds, &comma) != 4 || comma != ',')
         return 0;
     const double micros = ((hours * 60.0 + minutes) * 60.0 + seconds) * 1e6;
     return micros > 0 ? static_cast<std::int64_t>(micros) : 0;
+}
+
+// The first line of the converter's output that tells of a write error; empty when none.
+std::string WriteErrorLine(std::string_view output) {
+    for (std::size_t start = 0; start < output.size();) {
+        std::size_t end = output.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = output.size();
+        const std::string_view line = output.substr(start, end - start);
+        // Indented lines are the input's dump, whose metadata may say anything.
+        const bool indented = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+        for (const std::string_view mark : kWriteErrorMarks)
+            if (!indented && line.find(mark) != std::string_view::npos) return std::string(line);
+        start = end + 1;
+    }
+    return {};
 }
 
 bool NonEmptyFile(const std::string& path) {
@@ -68,7 +117,7 @@ struct TConvertAndDeliver::Impl {
     TDeliveryResult Convert(const std::string& fileName, const std::string& extension);
     TDeliveryResult Deliver(const std::string& source, const std::string& destinationName,
                             std::string_view savedText);
-    void ReportProgress(std::string_view line, const TConverterProcess& process);
+    void ReportProgress(std::string_view line, const TProcessRunner& process);
 
     TDeliveryRequest request;
     TDeliveryObserver& observer;
@@ -76,9 +125,10 @@ struct TConvertAndDeliver::Impl {
     std::atomic<bool> stop{false};
     std::atomic<bool> finished{false};
     std::mutex processMutex;  // guards process, which Stop reaches from any thread
-    TConverterProcess* process = nullptr;
+    TProcessRunner* process = nullptr;
     std::int64_t durationMicros = 0;
     std::int64_t outTimeMicros = 0;
+    bool endReported = false;
     double lastFraction = -1;
 };
 
@@ -109,8 +159,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
     const std::int32_t format = request.formatIndex;
     const std::string command = BuildConverterCommand(format, request.qualityIndex, extension);
     if (command.empty()) {
-        result.reason = Format("no conversion for format %d and quality %d", format,
-                               request.qualityIndex);
+        result.reason = Format(kNoConversionReason, format, request.qualityIndex);
         return result;
     }
     observer.DeliveryStatus(std::string(kDecodingInProgressText));
@@ -122,19 +171,22 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
         result.reason = "cannot remove the old " + output + ": " + std::strerror(error);
         return result;
     }
-    const std::string program = FindConverter(request.programDirectory);
+    const std::string program = FindProgram(request.programDirectory, kConverterProgramName);
     if (program.empty()) {
-        result.reason = "ffmpeg was not found in the program's folder or on the PATH";
+        result.reason = kConverterMissingReason;
         return result;
     }
 
-    TConverterProcess process;
+    TProcessRunner process;
     {
         std::lock_guard lock(processMutex);
         this->process = &process;
     }
     if (stop.load()) process.Stop();
-    process.Start(program, ConverterArguments(command), request.workDirectory);
+    TProcessOptions options;
+    options.progressPipe = true;
+    options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
+    process.Start(program, ConverterArguments(command), request.workDirectory, options);
     const TProcessExit exit =
         process.Wait([&](std::string_view line) { ReportProgress(line, process); });
     {
@@ -142,22 +194,32 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
         this->process = nullptr;
     }
 
+    if (durationMicros == 0) durationMicros = ParseDuration(process.Output());
+
     if (exit.stopped || stop.load()) {
         result.reason = kAbortedByUserText;
-    } else if (!exit.started) {
+    } else if (!exit.started || exit.limit != plNone) {
         result.reason = exit.reason;
     } else if (exit.signal != 0) {
-        result.reason = Format("ffmpeg was ended by signal %d (%s)", exit.signal,
-                               strsignal(exit.signal));
+        result.reason = Format(kSignalReason, exit.signal, strsignal(exit.signal));
     } else if (exit.exitCode != 0) {
         result.reason = process.LastOutputLine();
-        if (result.reason.empty())
-            result.reason = Format("ffmpeg exited with status %d", exit.exitCode);
+        if (result.reason.empty()) result.reason = Format(kExitStatusReason, exit.exitCode);
+    } else if (std::string line = WriteErrorLine(process.Output()); !line.empty()) {
+        result.reason = std::move(line);
+    } else if (!endReported) {
+        result.reason = kNoEndReason;
+    } else if (durationMicros > 0 &&
+               static_cast<double>(outTimeMicros) < kLeastCoverage * durationMicros) {
+        result.reason = Format(kShortOutputReason, static_cast<double>(outTimeMicros) / 1e6,
+                               static_cast<double>(durationMicros) / 1e6);
     } else if (!NonEmptyFile(output)) {
-        result.reason = "ffmpeg wrote no output";
+        result.reason = kNoOutputReason;
     } else {
         return Deliver(output, fileName + "." + std::string(TargetExtension(format)), kSavedText);
     }
+    // What a failed conversion wrote is no file of the user's.
+    ::unlink(output.c_str());
     return result;
 }
 
@@ -171,7 +233,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
     result.reason = outcome.stopped ? std::string(kAbortedByUserText) : outcome.reason;
     if (outcome.delivered) {
         result.statusText = savedText;
-        result.destination = request.saveDirectory + "/" + destinationName;
+        result.destination = outcome.destination;
     } else if (outcome.stopped && request.formatIndex != 0) {
         result.statusText = kDecodingAbortedText;
     } else {
@@ -181,7 +243,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
 }
 
 void TConvertAndDeliver::Impl::ReportProgress(std::string_view line,
-                                              const TConverterProcess& process) {
+                                              const TProcessRunner& process) {
     if (line.starts_with(kOutTimePrefix)) {
         // "N/A" before the first frame reads as 0.
         outTimeMicros = std::strtoll(std::string(line.substr(kOutTimePrefix.size())).c_str(),
@@ -189,10 +251,11 @@ void TConvertAndDeliver::Impl::ReportProgress(std::string_view line,
         return;
     }
     if (!line.starts_with("progress=")) return;
+    if (line == kProgressEndLine) endReported = true;
     if (durationMicros == 0) durationMicros = ParseDuration(process.Output());
     if (durationMicros == 0) return;
     double fraction = static_cast<double>(outTimeMicros) / static_cast<double>(durationMicros);
-    if (line == "progress=end" || fraction > 1) fraction = 1;
+    if (line == kProgressEndLine || fraction > 1) fraction = 1;
     if (fraction < 0) fraction = 0;
     if (fraction == lastFraction) return;
     lastFraction = fraction;

@@ -1,9 +1,17 @@
 #pragma once
 
 // Conversion and delivery of a completed download: runs the converter on the work file when a
-// format is chosen, then puts the result into the save directory under the video's file name.
+// format is chosen, then puts the result into the save directory under the video's file name
+// (or the first free numbered name beside it: a file there is never replaced; see Delivery.h).
 // Runs on a thread of its own, so a front end's event loop keeps going; it can be stopped at any
 // moment, which kills the converter and delivers nothing.
+//
+// A conversion counts only when the converter exits 0, its output tells of no write error (ffmpeg
+// exits 0 after "Error writing trailer ...: No space left on device"), it reports the end of its
+// work, and what it wrote covers at least 95 % of the input's duration as it read it (when it
+// tells one). Otherwise the result is "Decoding aborted." with the reason, nothing is delivered
+// and what the converter wrote is removed. The converter dies with this program, and is ended
+// when its progress reports stop for converterSilenceLimit.
 
 #include <cstdint>
 #include <functional>
@@ -12,6 +20,9 @@
 #include <string_view>
 
 namespace tarnwick {
+
+// The converter, looked for in the program's folder, then on the PATH.
+inline constexpr std::string_view kConverterProgramName = "ffmpeg";
 
 inline constexpr std::string_view kDecodingInProgressText = "Decoding in progress.";
 inline constexpr std::string_view kSavedText = "Video file is successfully saved.";
@@ -29,6 +40,9 @@ struct TDeliveryRequest {
     // Format 0: the extension the saved file takes (empty: fileExtension), so that a download
     // whose record named no media extension is not saved as ".txt" or ".desktop".
     std::string deliveredExtension;
+    // The converter is ended when its progress reports stop for this long (milliseconds; 0: no
+    // limit).
+    std::int32_t converterSilenceLimit = 60000;
 };
 
 struct TDeliveryResult {
@@ -36,7 +50,9 @@ struct TDeliveryResult {
     // empty when the file was delivered (the status line keeps "Download is completed.").
     std::string statusText;
     bool delivered = false;
-    std::string destination;  // the delivered file's full path, when delivered
+    // The delivered file's full path, when delivered: the file name with the extension, or the
+    // first free "Name (2).ext", "Name (3).ext", ... when a file of that name is there already.
+    std::string destination;
     std::string reason;       // why not, for a hint (ffmpeg's last error line, the system's reason)
 };
 

@@ -556,6 +556,22 @@ TEST_F(GetTest, AProxyChallengeToATunnelIsAnsweredOnTheSameConnection) {
     EXPECT_EQ(proxy.Accepted(), 1);
 }
 
+TEST_F(GetTest, ProxyChallengesToATunnelStopAfterAuthRetries) {
+    LoopbackPeer& proxy = Serve(std::vector<Answer>(
+        5, Answer{"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n"
+                  "Content-Length: 0\r\n\r\n"}));
+    http_.ProxyParams.SetProxyServer("127.0.0.1");
+    http_.ProxyParams.SetProxyPort(proxy.Port());
+    http_.OnProxyAuthorization = [](TComponent*, TIdAuthentication& scheme, bool& handled) {
+        scheme.SetUsername("pu");
+        handled = true;
+    };
+    EXPECT_EQ(ProtocolError("https://video.example/clip").StatusCode(), 407);
+    // The first request and three attempts, as for a server's 401.
+    EXPECT_EQ(RequestLines(proxy),
+              std::vector<std::string>(4, "CONNECT video.example:443 HTTP/1.1"));
+}
+
 TEST_F(GetTest, ProxyCredentialsNeverGoToAServer) {
     LoopbackPeer& peer = Serve({{Ok("direct")}});
     http_.ProxyParams.SetProxyUsername("pu");

@@ -1,14 +1,18 @@
-// Delivery into the save folder on one file system and across two, and when a stop comes first.
+// Delivery into the save folder on one file system and across two: what the folder holds
+// afterwards, byte for byte.
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/file.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
+#include "core/ScopedFd.h"
 #include "job/Delivery.h"
 #include "support/TempFolder.h"
 #include "support/TestData.h"
@@ -18,30 +22,62 @@ using tarnwick::testing::PatternText;
 using tarnwick::testing::ReadWholeFile;
 using tarnwick::testing::TempFolder;
 
-TEST(DeliverFile, AStopLeavesTheEarlierFileThenTheFileReplacesIt) {
-    TempFolder save;
-    TempFolder disk;
-    TempFolder memory("/dev/shm");
+namespace {
+
+std::map<std::string, std::string> Contents(const std::string& folder) {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        contents[entry.path().filename().string()] = ReadWholeFile(entry.path());
+    return contents;
+}
+
+}  // namespace
+
+TEST(DeliverFile, NeverReplacesAFileLeavesNothingBehindAndClearsLeftovers) {
+    const std::string video = PatternText(100000);
+    // In every save folder: the user's files named almost like ours, and what killed deliveries
+    // left, one of them held by a delivery still running elsewhere.
+    const std::map<std::string, std::string> kept = {
+        {"tarnwick-0123abcd.part", "u"}, {".tarnwick-0123abcd.part~", "u"},
+        {".tarnwick-0123ABCD.part", "u"}, {".tarnwick-0123abc.part", "u"},
+        {".tarnwick-00000002.part", "running"}};
+    const struct {
+        std::string name;
+        std::map<std::string, std::string> before;
+        std::string savedAs;  // empty: not delivered
+        bool stop = false;
+    } cases[] = {
+        {"clip.avi", {{"clip.avi", "earlier"}, {"clip (2).avi", "second"}}, "clip (3).avi"},
+        {"clip", {{"clip", "earlier"}}, "clip (2)"},
+        // The work folder is the save folder: the work file's own name is taken.
+        {"video.avi", {{"video.avi", video}}, "video (2).avi"},
+        // A name the file system refuses only when the file is to take it, after the copy.
+        {std::string(300, 'n') + ".avi", {{"clip.avi", "earlier"}}, ""},
+        {"clip.avi", {{"clip.avi", "earlier"}}, "", true},
+    };
+    TempFolder disk, memory("/dev/shm");
     for (const TempFolder* work : {&disk, &memory}) {
         if (work->Path().empty()) continue;
-        SCOPED_TRACE(work->Path());
-        std::ofstream(*work / "video.avi") << PatternText(100000);
-        std::ofstream(save / "clip.avi") << "earlier";
-        const std::atomic<bool> stop{true};
-        const TDeliveryOutcome outcome =
-            DeliverFile(*work / "video.avi", save.Path(), "clip.avi", stop);
-        EXPECT_FALSE(outcome.delivered);
-        EXPECT_TRUE(outcome.stopped);
-        EXPECT_EQ(ReadWholeFile(save / "clip.avi"), "earlier");
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(save.Path()),
-                                std::filesystem::directory_iterator()),
-                  1);
-
-        // Across file systems the bytes are copied.
-        const std::atomic<bool> go{false};
-        const TDeliveryOutcome done = DeliverFile(*work / "video.avi", save.Path(), "clip.avi", go);
-        EXPECT_TRUE(done.delivered);
-        EXPECT_EQ(done.linked, work == &disk);
-        EXPECT_EQ(ReadWholeFile(save / "clip.avi"), PatternText(100000));
+        for (const auto& c : cases) {
+            SCOPED_TRACE(work->Path() + " " + c.name.substr(0, 20));
+            TempFolder save;
+            auto expected = c.before;
+            expected.insert(kept.begin(), kept.end());
+            for (const auto& [name, bytes] : expected) std::ofstream(save / name) << bytes;
+            std::ofstream(save / ".tarnwick-00000001.part") << "killed";
+            ScopedFd running(::open((save / ".tarnwick-00000002.part").c_str(), O_RDONLY));
+            ASSERT_EQ(::flock(running.Get(), LOCK_EX), 0);
+            const bool inSave = work == &disk && c.before.contains("video.avi");
+            const std::string source = (inSave ? save : *work) / "video.avi";
+            std::ofstream(source) << video;
+            const TDeliveryOutcome outcome =
+                DeliverFile(source, save.Path(), c.name, std::atomic<bool>{c.stop});
+            if (!c.savedAs.empty()) expected[c.savedAs] = video;
+            EXPECT_EQ(outcome.delivered, !c.savedAs.empty()) << outcome.reason;
+            EXPECT_EQ(outcome.stopped, c.stop);
+            EXPECT_EQ(outcome.destination, c.savedAs.empty() ? "" : save / c.savedAs);
+            EXPECT_EQ(outcome.linked, outcome.delivered && work == &disk);
+            EXPECT_EQ(Contents(save.Path()), expected);
+        }
     }
 }

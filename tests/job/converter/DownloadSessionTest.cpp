@@ -132,6 +132,13 @@ TEST_F(SessionTest, Outcomes) {
          {"clip.flv"}, pattern},
         {"converted", "", Ok(flv_), "flv", 6, {}, jsCompleted, true,
          "Video file is successfully saved.", "clip.avi", {"clip.avi"}, ""},
+        {"beside an earlier file of that name", "", Ok(flv_), "flv", 0,
+         [&] {
+             fs::create_directories(save_);
+             std::ofstream(save_ / "clip.flv") << kEarlier;
+         },
+         jsCompleted, true, "Download is completed.", "Saved as " + save_.string() + "/clip (2).flv",
+         {"clip (2).flv"}, flv_},
         {"a record's extension that is no media's", "",
          Ok(flv_, "Content-Type: video/x-flv\r\n"), "txt", 0, {}, jsCompleted, true,
          "Download is completed.", "clip.flv", {"clip.flv"}, flv_},
@@ -192,6 +199,8 @@ TEST_F(SessionTest, Outcomes) {
         }
         if (!row.before) {
             EXPECT_EQ(Names(save_), row.saved);
+        } else if (fs::is_directory(save_)) {
+            EXPECT_EQ(ReadWholeFile(save_ / "clip.flv"), kEarlier) << "never replaced";
         }
         EXPECT_EQ(session.Owner().ComponentCount(), 0u);
         // Progress comes at most every 40 ms, never once per block.
