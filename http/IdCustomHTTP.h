@@ -139,8 +139,9 @@ public:
     //    authorization: errors, 304, 101, -1 for an unreadable status line, a redirect with
     //    HandleRedirects off (unless OnRedirect handles it), the redirect that reaches
     //    RedirectMaximum with HandleRedirects on, a 401/407 declined or after AuthRetries;
-    //  - EIdConnClosedGracefully when the server closes before the whole body came (output keeps
-    //    the bytes that came), or before the status line;
+    //  - EIdConnClosedGracefully when the server closes before the whole body came, or before
+    //    the status line (output keeps the bytes of the body that came, as after a reset or the
+    //    stall limit during a body);
     //  - EIdException "Undefined situation" for a 2xx answer whose connection closed before the
     //    body; EIdException for a bad chunk size (see ParseChunkSize) or a body that would end
     //    beyond output position 2^63-1; EIdException for an answer beyond the bounds of
