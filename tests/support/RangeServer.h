@@ -1,57 +1,67 @@
 #pragma once
 
-// A file server on a LoopbackPeer for resumed transfers, scripted request by request. It honours
-// "Range: bytes=N-" (206, or 416 from the end of the file on) unless told not to, answers 200
-// when "If-Range" does not name the file's validator, and can cut a request's body at a set
-// offset of the file (a close, a reset, or silence until the client goes), serve a changed file
-// from a set request on, answer a Range with a part at another offset, or die (every request
-// from a set one on is closed unanswered). It counts the requests and the body bytes it sent.
+// A file server for continued transfers: "Range: bytes=N-" gets 206 (416 from the end on) unless
+// told not to, while an "If-Range" names its ETag. Request i's body stops at cuts[i] (a close or
+// a reset); from request changeAt on it serves changedFile under another ETag, from deadAt on it
+// closes every request unanswered. It counts the requests and the body bytes it sent.
 
 #include <atomic>
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "support/LoopbackPeer.h"
+#include "support/HttpAnswers.h"
 
 namespace tarnwick::testing {
 
 struct RangePlan {
-    enum TCut { kClose, kReset, kSilent };
-    enum TValidator { kETag, kLastModified, kNone };
-
-    std::string file;
-    std::string changedFile;  // served, with another validator, from request changeAt on
-    int changeAt = -1;
-    std::vector<std::int64_t> cuts;  // request i's body stops at offset cuts[i] of the file
-    TCut cutBy = kClose;
-    TValidator validator = kETag;
-    bool honourRange = true;
-    bool chunked = false;
-    std::int64_t wrongStart = -1;  // a Range gets the 10 bytes from here
-    int deadAt = -1;
+    std::vector<std::size_t> cuts{};
+    bool reset = false, honourRange = true, etag = true;
+    int changeAt = -1, deadAt = -1;
 };
 
 class RangeServer {
 public:
-    explicit RangeServer(RangePlan plan);
+    RangeServer(RangePlan plan, std::string file, std::string changedFile = {})
+        : plan_(std::move(plan)), files_{std::move(file), std::move(changedFile)},
+          peer_([this](PeerConnection& c) {
+              for (std::string head; !(head = ReadRequestHead(c)).empty() && Answer(c, head);) {}
+          }) {}
 
-    std::string Url() const { return "http://127.0.0.1:" + peer_->PortText() + "/file"; }
-    int Requests() const { return state_->requests.load(); }
-    std::int64_t BodyBytesSent() const { return state_->sent.load(); }
+    std::string Url() const { return "http://127.0.0.1:" + peer_.PortText() + "/file"; }
+    std::atomic<int> requests{0};
+    std::atomic<std::size_t> sent{0};
 
 private:
-    struct State {
-        RangePlan plan;
-        std::atomic<int> requests{0};
-        std::atomic<std::int64_t> sent{0};
-    };
-    // Answers one request; false when the connection is done.
-    static bool Answer(State& state, PeerConnection& c, const std::string& head);
+    bool Answer(PeerConnection& c, const std::string& head) {
+        const int index = requests++;
+        if (plan_.deadAt >= 0 && index >= plan_.deadAt) return false;
+        const bool changed = plan_.changeAt >= 0 && index >= plan_.changeAt;
+        const std::string& file = files_[changed];
+        const std::string tag = changed ? "\"b\"" : "\"a\"", size = std::to_string(file.size());
+        std::string status = "200 OK", headers = plan_.etag ? "ETag: " + tag + "\r\n" : "";
+        const std::size_t range = head.find("\r\nRange: bytes="), ifRange = head.find("If-Range");
+        std::size_t start = 0;
+        if (range != std::string::npos && plan_.honourRange &&
+            (ifRange == std::string::npos || head.find("If-Range: " + tag) == ifRange)) {
+            start = std::stoul(head.substr(range + 15));
+            status = start < file.size() ? "206 Partial Content" : "416 Range Not Satisfiable";
+            headers += "Content-Range: bytes " +
+                       (start < file.size() ? std::to_string(start) + "-" +
+                                                  std::to_string(file.size() - 1)
+                                            : "*") + "/" + size + "\r\n";
+            start = std::min(start, file.size());
+        }
+        const std::size_t end = index < int(plan_.cuts.size()) ? plan_.cuts[index] : file.size();
+        sent += end - start;
+        c.Send("HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " +
+               std::to_string(file.size() - start) + "\r\n\r\n" + file.substr(start, end - start));
+        if (end < file.size() && plan_.reset) c.Reset();
+        return end >= file.size();
+    }
 
-    std::shared_ptr<State> state_;
-    std::unique_ptr<LoopbackPeer> peer_;  // last: its scripts end before the state goes
+    RangePlan plan_;
+    std::string files_[2];
+    LoopbackPeer peer_;  // last: its scripts end before what they use goes
 };
 
 }  // namespace tarnwick::testing
