@@ -85,6 +85,7 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
     bool unfitAnswer = false;    // a request from byte 0 went for one since the last new byte
     std::int32_t retries = 0;    // after failures of the connection
     std::int32_t inRow = 0;      // tries in a row without a new byte, the coming one included
+    std::int64_t mostHeld = output_->Size();  // the most the output held in this Get
     for (;; ++tries_) {
         if (tries_ > 0 && abort.Aborted()) throw EIdNotConnected();
         const std::int64_t held = output_->Size();
@@ -95,7 +96,6 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
         request.ContentRangeEnd = 0;
         request.IfRange = from > 0 ? validator_ : std::string();
         bodyBegan_ = false;
-        startedOver_ = false;
         try {
             http_.Get(address, *output_);
             return;
@@ -112,7 +112,8 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
             begun = begun || bodyBegan_;
             if (abort.Aborted() || !begun || !IsConnectionFailure(e)) throw;
             const std::int64_t now = output_->Size();
-            if (startedOver_ ? now > 0 : now > held) {
+            if (now > mostHeld) {
+                mostHeld = now;
                 inRow = 0;
                 unfitAnswer = false;
             }
@@ -181,7 +182,6 @@ void TIdResumableGet::StartOver(TIdHTTPResponse& response) {
         output_->SetSize(0);
     output_->SetPosition(0);
     response.BodyStream = output_;
-    startedOver_ = true;
 }
 
 bool TIdResumableGet::WholeBy416(const TIdHTTPResponse& response) const {

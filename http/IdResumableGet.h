@@ -28,8 +28,10 @@
 //  - Limits (TIdResumeSettings): at most MaxTriesInRow tries in a row that bring no new byte,
 //    and MaxTries tries in all after a failure of the connection; before each such try a wait of
 //    FirstWait, doubled with each try in a row without a new byte up to LongestWait, back to
-//    FirstWait after a try that brought bytes. A try brings new bytes when the output holds more
-//    at its end than at its start, or when it started over and wrote any. The requests from byte 0
+//    FirstWait after a try that brought bytes. A try brings new bytes when the output ends it
+//    holding more than it ever held before in this Get: a transfer that starts over from byte 0
+//    and breaks again before it passes that mark brought none (so a server that always cuts at
+//    the same place is given up after MaxTriesInRow tries, with or without Range). The requests from byte 0
 //    that an answer calls for go at once and count only against the rule above.
 //
 // Threads: Get runs on the calling thread; the events below and the client's own (work, status)
@@ -128,7 +130,6 @@ private:
     std::string etag_;          // of the answer the output's bytes came from
     std::string validator_;     // for If-Range; empty: no Range for this transfer
     bool bodyBegan_ = false;    // in the current try
-    bool startedOver_ = false;  // in the current try
 };
 
 }  // namespace tarnwick
