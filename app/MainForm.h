@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "app/ClickPanel.h"
 #include "app/Desktop.h"
 #include "job/Folders.h"
 #include "app/WindowSettings.h"
@@ -30,8 +31,8 @@ class QToolButton;
 
 namespace tarnwick {
 
-class TClickPanel;
 class TConvertAndDeliver;
+class TJobEndReport;
 class TDeliveryHandOver;
 class TJobHandOver;
 class TStatusBand;
@@ -46,6 +47,11 @@ class TYouTubeDownloader;
 // Creating the window sets every start-up default, including creating the save directory
 // <home>/My Web Videos with its parents (a failure is ignored). The browser, the file manager,
 // the folder browser and the message box are reached only through the desktop given.
+//
+// Beyond the fixed layout: a link dropped on the window or pasted with Ctrl+V goes into the
+// address field (TLinkDrop), the keys of TWindowKeys, a ring around the focused control
+// (TFocusRing), and at a job's end a desktop notice and the status line as a link to the saved
+// file (TJobEndReport). Its controls carry accessible names and descriptions (Accessibility.h).
 //
 // The window owns the download job: "Download" starts a worker, whose HTTP clients join the
 // window's component list jobOwner_, and "Abort" stops whatever part of the job is running. The
@@ -108,6 +114,10 @@ private:
     void ShutDownJob();
     const std::string& WorkDirectory();
 
+    // The job has ended (the status line shows its final text); savedFile is the delivered file,
+    // empty when nothing was saved. Sends the desktop notice and links the status line to the file.
+    void JobEnded(const std::string& savedFile);
+
     void ShowSaveDirectory();
     void ShowIdleStatus();
     // Sets the status line; its accessible name follows, so screen readers announce it.
@@ -164,7 +174,8 @@ private:
     QToolButton* changeButton_ = nullptr;
     QLabel* panel22_ = nullptr;
     TStatusBand* statusBand_ = nullptr;
-    QLabel* messagePanel_ = nullptr;
+    TClickPanel* messagePanel_ = nullptr;
+    TJobEndReport* jobEndReport_ = nullptr;
     QLabel* defaultImage_ = nullptr;
 };
 

@@ -153,6 +153,7 @@ void TMainForm::FinishJob() {
     ShowStatus(Text(JobStatusText(status)));
     messagePanel_->setToolTip(DisplayText(jobState_.ErrorText()));
     statusBand_->ClearProgress();
+    if (status != jsCompleted) JobEnded({});
     if (status == jsCompleted)
         StartDelivery();
     else
@@ -182,6 +183,7 @@ void TMainForm::DeliveryFinished(const TDeliveryResult& result) {
     if (closing_ || !jobRunning_) return;
     if (!result.statusText.empty()) ShowStatus(Text(result.statusText));
     messagePanel_->setToolTip(DisplayText(result.reason));
+    JobEnded(result.destination);
     EndJob();
 }
 
