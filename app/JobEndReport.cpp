@@ -11,7 +11,7 @@ namespace tarnwick {
 TJobEndReport::TJobEndReport(QWidget& window, TDesktop& desktop, const QLabel& titlePanel, TClickPanel& statusLine)
     : QObject(&window), window_(window), desktop_(desktop), titlePanel_(titlePanel), statusLine_(statusLine) {
     connect(&statusLine_, &TClickPanel::clicked, this, [this] {
-        if (!linkedFile_.empty()) ShowSavedFile(linkedFile_);
+        if (!linkedFile_.empty()) desktop_.ShowFile(linkedFile_);
     });
 }
 
@@ -20,7 +20,7 @@ void TJobEndReport::JobEnded(const QString& statusText, const std::string& saved
         QString title = titlePanel_.text().trimmed();
         if (title.isEmpty()) title = QString::fromUtf8(WindowTexts::Caption);
         std::function<void()> showFile;
-        if (!savedFile.empty()) showFile = [this, savedFile] { ShowSavedFile(savedFile); };
+        if (!savedFile.empty()) showFile = [this, savedFile] { desktop_.ShowFile(savedFile); };
         desktop_.ShowNotice(title, statusText, std::move(showFile));
     }
     if (savedFile.empty()) return;
@@ -37,7 +37,5 @@ void TJobEndReport::StatusChanged() {
     statusLine_.setAccessibleDescription(QString());
     if (statusLine_.toolTip() == QString::fromUtf8(WindowTexts::ShowSavedFileHint)) statusLine_.setToolTip(QString());
 }
-
-void TJobEndReport::ShowSavedFile(const std::string& path) { desktop_.ShowFile(path); }
 
 }  // namespace tarnwick

@@ -20,8 +20,8 @@ class TDesktop;
 // - after a saved file, the status line becomes a link (hand cursor, reached with Tab, pressed by
 //   a click, Enter or Space) that shows the file selected in the file manager, until the status
 //   line shows another text.
-// Both go through the window's desktop. Window's thread only; a child of the window, which
-// outlives it with the controls and the desktop given.
+// Both go through the window's desktop. Window's thread only; a child of the window, made after
+// the controls and the desktop given, which last as long as the window.
 class TJobEndReport : public QObject {
     Q_OBJECT
 public:
@@ -33,17 +33,12 @@ public:
     // The status line shows another text: it no longer stands for the saved file.
     void StatusChanged();
 
-    // The file the status line shows when pressed; empty when it is no link.
-    const std::string& LinkedFile() const noexcept { return linkedFile_; }
-
 private:
-    void ShowSavedFile(const std::string& path);
-
     QWidget& window_;
     TDesktop& desktop_;
     const QLabel& titlePanel_;
     TClickPanel& statusLine_;
-    std::string linkedFile_;
+    std::string linkedFile_;  // what the status line shows when pressed; empty: it is no link
 };
 
 }  // namespace tarnwick

@@ -25,19 +25,18 @@ std::optional<QString> WebAddressIn(const QMimeData& data, int maxLength);
 // are not taken and Ctrl+V does nothing.
 //
 // told(true) follows a link taken, told(false) a refusal, so the window can say so. Window's
-// thread only; the window and the field outlive this object (a child of the window).
+// thread only; a child of the window, whose field lasts as long as the window.
 class TLinkDrop : public QObject {
     Q_OBJECT
 public:
     TLinkDrop(QWidget& window, QLineEdit& field, std::function<void(bool taken)> told);
 
-    // Takes the address data carries, or refuses it, as a drop or a paste does.
-    bool Take(const QMimeData& data);
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Takes the address data carries, or refuses it; true when taken.
+    bool Take(const QMimeData& data);
     void Paste();
 
     QLineEdit& field_;
