@@ -22,11 +22,16 @@
 
 #include <utility>
 
+#include "app/Accessibility.h"
 #include "app/ClickPanel.h"
 #include "app/DisplayText.h"
+#include "app/FocusRing.h"
+#include "app/JobEndReport.h"
 #include "app/JobQueue.h"
+#include "app/LinkDrop.h"
 #include "app/SiteTable.h"
 #include "app/StatusBand.h"
+#include "app/WindowKeys.h"
 #include "app/WindowTexts.h"
 
 namespace tarnwick {
@@ -94,19 +99,37 @@ Label* Panel(QWidget* parent, const char* name, const QRect& geometry, const QSt
     return panel;
 }
 
+// One of our pictures for widget's screen: on a high-density screen the one drawn at twice the
+// size ("name@2x.png"), so it stays sharp.
+QPixmap Picture(const QWidget& widget, const char* path) {
+    if (widget.devicePixelRatioF() > 1) {
+        QString sharp = QString::fromLatin1(path);
+        sharp.insert(sharp.lastIndexOf(QLatin1Char('.')), QLatin1String("@2x"));
+        QPixmap picture(sharp);
+        if (!picture.isNull()) {
+            picture.setDevicePixelRatio(2);
+            return picture;
+        }
+    }
+    return QPixmap(QString::fromLatin1(path));
+}
+
 QFrame* Band(QWidget* parent, const char* name, int top, int height, const QColor& colour) {
     auto* band = Child<QFrame>(parent, name, QRect(0, top, ClientWidth, height));
     SetBackground(band, colour);
     return band;
 }
 
-QToolButton* PictureButton(QWidget* parent, const char* name, int x, const char* picture, const char* hint) {
+QToolButton* PictureButton(QWidget* parent, const char* name, int x, const char* picture, const char* hint,
+                           const char* description) {
     auto* button = Child<QToolButton>(parent, name, QRect(x, 6, 24, 24));
     button->setAutoRaise(true);
+    // The icon takes "name@2x.png" beside the picture for high-density screens.
     button->setIcon(QIcon(QString::fromLatin1(picture)));
     button->setIconSize(QSize(16, 16));
     button->setToolTip(Text(hint));
     button->setAccessibleName(Text(hint));
+    button->setAccessibleDescription(Text(description));
     button->setCursor(Qt::PointingHandCursor);
     return button;
 }
@@ -144,12 +167,15 @@ TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> deskt
     : desktop_(std::move(desktop)),
       homeDirectory_(places.homeDirectory),
       programDirectory_(DirectoryOf(places.programFile)) {
+    InstallAccessibility();
     setObjectName(QStringLiteral("MainForm"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(ClientWidth, ClientHeight);
     setFont(MakeFont("Tahoma", 11));
-    setWindowIcon(QIcon(QStringLiteral(":/pictures/tarnwick.png")));
+    QIcon icon(QStringLiteral(":/pictures/tarnwick.png"));
+    icon.addFile(QStringLiteral(":/pictures/tarnwick@2x.png"));
+    setWindowIcon(icon);
 
     BuildHeaderBand();
     BuildNotebook();
@@ -160,6 +186,7 @@ TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> deskt
     SetTabOrder();
     SetStartupDefaults(places);
     ConnectHandlers();
+    new TFocusRing(*this);
 
     jobQueue_ = std::make_unique<TJobQueue>(*this);
     session_ = std::make_unique<TDownloadSession>(static_cast<TSessionEvents&>(*this), *jobQueue_);
@@ -174,8 +201,10 @@ void TMainForm::BuildHeaderBand() {
     QFrame* band = Band(this, "HeaderBand", HeaderTop, 52, White);
 
     image2_ = Child<TClickPanel>(band, "Image2", QRect(15, 17, 187, 18));
-    image2_->setPixmap(QPixmap(QStringLiteral(":/pictures/logo.png")));
+    image2_->setPixmap(Picture(*this, ":/pictures/logo.png"));
     image2_->setCursor(Qt::PointingHandCursor);
+    image2_->setAccessibleName(Text(LogoName));
+    image2_->setAccessibleDescription(Text(LinkDescription));
 
     panel20_ = Panel(band, "Panel20", QRect(312, 9, 257, 17), QString(), Qt::AlignRight);
     panel20_->setFont(MakeFont("Arial", 13, true));
@@ -187,6 +216,7 @@ void TMainForm::BuildHeaderBand() {
     panel17_->setFont(link);
     SetTextColour(panel17_, Teal);
     panel17_->setCursor(Qt::PointingHandCursor);
+    panel17_->setAccessibleDescription(Text(LinkDescription));
 }
 
 void TMainForm::BuildNotebook() {
@@ -207,9 +237,10 @@ void TMainForm::BuildDescriptionPage(QWidget* page) {
     SetBackground(frame, Cream);
     previewImage_ = Child<QLabel>(frame, "PreviewImage", QRect(8, 7, 120, 90));
     previewImage_->setScaledContents(true);
+    previewImage_->setAccessibleName(Text(PreviewName));
 
     defaultImage_ = Child<QLabel>(this, "DefaultImage", QRect(0, 0, 120, 90));
-    defaultImage_->setPixmap(QPixmap(QStringLiteral(":/pictures/default-preview.png")));
+    defaultImage_->setPixmap(Picture(*this, ":/pictures/default-preview.png"));
     defaultImage_->hide();
 
     const std::pair<const char*, const char*> labels[] = {
@@ -223,6 +254,8 @@ void TMainForm::BuildDescriptionPage(QWidget* page) {
         SetTextColour(label, White);
         *valuePanels[row] = Panel(panel1_, values[row], QRect(216, y, 361, 17), QString(), Qt::AlignLeft);
         SetBackground(*valuePanels[row], White);
+        // A screen reader says what the value is, as the label beside it shows.
+        (*valuePanels[row])->setAccessibleDescription(Text(labels[row].second).trimmed());
     }
 }
 
@@ -233,11 +266,13 @@ void TMainForm::BuildFormatPage(QWidget* page) {
 
     const std::pair<const char*, const char*> labels[] = {
         {"FormatLabel", FormatLabel}, {"QualityLabel", QualityLabel}, {"HdLabel", HdLabel}};
+    QLabel* labelPanels[3];
     for (int row = 0; row < 3; ++row) {
         auto* label = Panel(page, labels[row].first, QRect(68, 20 + 29 * row, 217, 23), Text(labels[row].second),
                             Qt::AlignRight);
         SetBackground(label, Cream);
         label->setFont(labelFont);
+        labelPanels[row] = label;
     }
 
     auto list = [&](const char* name, int y, auto& items) {
@@ -250,6 +285,9 @@ void TMainForm::BuildFormatPage(QWidget* page) {
     };
     formatComboBox_ = list("FormatComboBox", 20, Formats);
     qualityComboBox_ = list("QualityComboBox", 48, Qualities);
+    // The labels name the lists to assistive technology (which reads a list's name as its choice).
+    labelPanels[0]->setBuddy(formatComboBox_);
+    labelPanels[1]->setBuddy(qualityComboBox_);
 
     radioButton1_ = Child<QRadioButton>(page, "RadioButton1", QRect(296, 82, 41, 17), Text(HdNo));
     radioButton2_ = Child<QRadioButton>(page, "RadioButton2", QRect(344, 82, 113, 17), Text(HdYes));
@@ -259,6 +297,8 @@ void TMainForm::BuildFormatPage(QWidget* page) {
         // The captions bring their own leading blank; the style's wide gap would push
         // " Yes (if available)" past its 113 pixels.
         radio->setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
+        radio->setAccessibleName(radio->text().trimmed());
+        radio->setAccessibleDescription(Text(HdDescription));
     }
     radioButton1_->setChecked(true);
 }
@@ -275,6 +315,7 @@ void TMainForm::BuildExampleBand() {
         panel->setCursor(Qt::PointingHandCursor);
     }
     panel19_->setText(DisplayText(SiteOf(1).exampleAddress));
+    panel18_->setAccessibleDescription(Text(LinkDescription));
 }
 
 void TMainForm::BuildAddressBand() {
@@ -284,12 +325,15 @@ void TMainForm::BuildAddressBand() {
     comboBox1_->setItemDelegate(new TFixedHeightDelegate(comboBox1_));
     for (int site = 1; site <= SiteCount; ++site) comboBox1_->addItem(DisplayText(SiteOf(site).domain));
     comboBox1_->setCursor(Qt::PointingHandCursor);
+    comboBox1_->setAccessibleDescription(Text(SiteListDescription));
 
     edit1_ = Child<QLineEdit>(band, "Edit1", QRect(152, 10, 332, 16));
     edit1_->setFrame(false);
     QPalette palette = edit1_->palette();
     palette.setColor(QPalette::Base, Cream);
     edit1_->setPalette(palette);
+    edit1_->setAccessibleName(Text(AddressName));
+    edit1_->setAccessibleDescription(Text(AddressDescription));
 
     auto* buttonPanel = Child<QFrame>(band, "DownloadPanel", QRect(ClientWidth - 85, 0, 85, 36));
     SetBackground(buttonPanel, White);
@@ -297,24 +341,32 @@ void TMainForm::BuildAddressBand() {
     downloadButton_->setCursor(Qt::PointingHandCursor);
     // Enter presses the focused button as Space does; Qt gives buttons outside dialogs Space only.
     downloadButton_->setAutoDefault(true);
+    downloadButton_->setAccessibleDescription(Text(DownloadDescription));
 }
 
 void TMainForm::BuildFolderBand() {
     QFrame* band = Band(this, "FolderBand", FolderTop, 36, Cream);
 
-    speedButton2_ = PictureButton(band, "SpeedButton2", 5, ":/pictures/main.png", MainHint);
-    speedButton1_ = PictureButton(band, "SpeedButton1", 30, ":/pictures/options.png", OptionsHint);
-    changeButton_ = PictureButton(band, "ChangeButton", 55, ":/pictures/change-directory.png", ChangeDirectoryHint);
-    speedButton3_ = PictureButton(band, "SpeedButton3", 550, ":/pictures/open-directory.png", OpenDirectoryHint);
+    speedButton2_ = PictureButton(band, "SpeedButton2", 5, ":/pictures/main.png", MainHint, MainDescription);
+    speedButton1_ = PictureButton(band, "SpeedButton1", 30, ":/pictures/options.png", OptionsHint, OptionsDescription);
+    changeButton_ = PictureButton(band, "ChangeButton", 55, ":/pictures/change-directory.png", ChangeDirectoryHint,
+                                  ChangeDirectoryDescription);
+    speedButton3_ = PictureButton(band, "SpeedButton3", 550, ":/pictures/open-directory.png", OpenDirectoryHint,
+                                  OpenDirectoryDescription);
 
     panel22_ = Panel(band, "Panel22", QRect(88, 6, 457, 25), QString(), Qt::AlignLeft);
     SetBackground(panel22_, White);
     panel22_->installEventFilter(new TPlainTextHint(panel22_));
+    panel22_->setAccessibleDescription(Text(SaveFolderDescription));
 }
 
 void TMainForm::BuildStatusBand() {
     statusBand_ = new TStatusBand(this, QRect(0, StatusTop, ClientWidth, 20));
-    messagePanel_ = Panel(statusBand_, "MessagePanel", QRect(8, 0, 561, 20), QString(), Qt::AlignLeft);
+    statusBand_->setAccessibleName(Text(StatusName));
+    statusBand_->findChild<QWidget*>(QStringLiteral("ProgressBar"))->setAccessibleName(Text(ProgressName));
+    // A link to the saved file only after a job saved one (TJobEndReport).
+    messagePanel_ = Panel<TClickPanel>(statusBand_, "MessagePanel", QRect(8, 0, 561, 20), QString(), Qt::AlignLeft);
+    messagePanel_->SetActive(false);
     messagePanel_->setIndent(0);
     // Its hint carries the job's reasons, which quote servers and file names: plain text too.
     messagePanel_->installEventFilter(new TPlainTextHint(messagePanel_));
@@ -323,10 +375,12 @@ void TMainForm::BuildStatusBand() {
 }
 
 void TMainForm::SetTabOrder() {
-    // Top to bottom through the bands; the hidden notebook page's controls are skipped by Qt.
-    QWidget* const order[] = {formatComboBox_, qualityComboBox_, radioButton1_, radioButton2_,
-                              comboBox1_,      edit1_,           downloadButton_, speedButton2_,
-                              speedButton1_,   changeButton_,    speedButton3_};
+    // Top to bottom through the bands, left to right in each, in reading order; the hidden
+    // notebook page's controls and the status line while it is no link are skipped by Qt.
+    QWidget* const order[] = {image2_,       panel17_,     formatComboBox_, qualityComboBox_, radioButton1_,
+                              radioButton2_, panel18_,     panel19_,        comboBox1_,       edit1_,
+                              downloadButton_, speedButton2_, speedButton1_, changeButton_,   speedButton3_,
+                              messagePanel_};
     for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
@@ -353,6 +407,15 @@ void TMainForm::ConnectHandlers() {
     connect(panel18_, &TClickPanel::clicked, this, [this] { desktop_->OpenUrl(QUrl(Text(CompanyPage))); });
     connect(downloadButton_, &QPushButton::clicked, this, &TMainForm::DownloadButtonClick);
     connect(edit1_, &QLineEdit::returnPressed, downloadButton_, &QPushButton::click);
+    new TWindowKeys(*this, *edit1_, *downloadButton_, {speedButton2_, speedButton1_, changeButton_, speedButton3_});
+    new TLinkDrop(*this, *edit1_, [this](bool taken) {
+        // The note stays until something else is shown; a link taken after it clears it.
+        if (!taken)
+            ShowStatus(Text(LinkRefused));
+        else if (messagePanel_->text() == Text(LinkRefused))
+            ShowIdleStatus();
+    });
+    jobEndReport_ = new TJobEndReport(*this, *desktop_, *titlePanel_, *messagePanel_);
 }
 
 void TMainForm::SetStartupDefaults(const TStartPlaces& places) {
@@ -413,8 +476,7 @@ void TMainForm::FolderChoice() {
 
 void TMainForm::OpenSaveDirectory() {
     // Made from the bytes themselves: a folder name that is not UTF-8 would not survive a QString.
-    const QByteArray path = QByteArray::fromStdString(settings_.saveDirectory).toPercentEncoding("/");
-    desktop_->OpenUrl(QUrl::fromEncoded("file://" + path));
+    desktop_->OpenUrl(LocalFileUrl(settings_.saveDirectory));
 }
 
 void TMainForm::ExampleAddressClick() {
@@ -441,11 +503,14 @@ void TMainForm::ShowSaveDirectory() {
     panel22_->setToolTip(shown);
 }
 
+void TMainForm::JobEnded(const std::string& savedFile) { jobEndReport_->JobEnded(messagePanel_->text(), savedFile); }
+
 void TMainForm::ShowIdleStatus() { ShowStatus(Text(IdleStatus)); }
 
 void TMainForm::ShowStatus(const QString& text) {
     messagePanel_->setText(text);
     messagePanel_->setAccessibleName(text);
+    if (jobEndReport_) jobEndReport_->StatusChanged();
 }
 
 void TMainForm::ShowDefaultPicture() { previewImage_->setPixmap(defaultImage_->pixmap()); }

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "app/ClickPanel.h"
 #include "app/Desktop.h"
 #include "app/WindowSettings.h"
 #include "job/DownloadSession.h"
@@ -25,7 +26,7 @@ class QToolButton;
 
 namespace tarnwick {
 
-class TClickPanel;
+class TJobEndReport;
 class TJobQueue;
 class TStatusBand;
 
@@ -37,6 +38,11 @@ class TStatusBand;
 // Creating the window sets every start-up default, including creating the save directory
 // <home>/My Web Videos with its parents (a failure is ignored). The browser, the file manager,
 // the folder browser and the message box are reached only through the desktop given.
+//
+// Beyond the fixed layout: a link dropped on the window or pasted with Ctrl+V goes into the
+// address field (TLinkDrop), the keys of TWindowKeys, a ring around the focused control
+// (TFocusRing), and at a job's end a desktop notice and the status line as a link to the saved
+// file (TJobEndReport). Its controls carry accessible names and descriptions (Accessibility.h).
 //
 // The window shows a download session: "Download" starts its job, "Abort" aborts it, and the
 // session's events (on the window's thread) fill the description, the preview, the status line
@@ -101,6 +107,10 @@ private:
     void ShowStatus(const std::string& text, const std::string& hint) override;
     void JobFinished(const TJobOutcome& outcome) override;
 
+    // The job has ended (the status line shows its final text); savedFile is the delivered file,
+    // empty when nothing was saved. Sends the desktop notice and links the status line to the file.
+    void JobEnded(const std::string& savedFile);
+
     void ShowSaveDirectory();
     void ShowIdleStatus();
     // Sets the status line; its accessible name follows, so screen readers announce it.
@@ -145,7 +155,8 @@ private:
     QToolButton* changeButton_ = nullptr;
     QLabel* panel22_ = nullptr;
     TStatusBand* statusBand_ = nullptr;
-    QLabel* messagePanel_ = nullptr;
+    TClickPanel* messagePanel_ = nullptr;
+    TJobEndReport* jobEndReport_ = nullptr;
     QLabel* defaultImage_ = nullptr;
 };
 

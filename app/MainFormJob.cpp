@@ -99,7 +99,10 @@ void TMainForm::ShowPreview(const std::string& previewFile) {
     previewImage_->repaint();
 }
 
-void TMainForm::JobFinished(const TJobOutcome&) { EndJob(); }
+void TMainForm::JobFinished(const TJobOutcome& outcome) {
+    JobEnded(outcome.savedFile);
+    EndJob();
+}
 
 void TMainForm::EndJob() {
     statusBand_->ClearProgress();

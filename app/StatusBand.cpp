@@ -1,9 +1,11 @@
 #include "app/StatusBand.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/ProgressText.h"
 
@@ -17,7 +19,29 @@ constexpr int kActivityBlock = 80;  // pixels
 constexpr int kActivityStep = 6;    // pixels per tick
 constexpr std::chrono::milliseconds kActivityTick{40};
 
+int WholePercent(double fraction) { return static_cast<int>(std::floor(fraction * 100)); }
+
 }  // namespace
+
+TProgressStrip::TProgressStrip(TStatusBand& band) : QWidget(&band), band_(band) {
+    setObjectName(QStringLiteral("ProgressBar"));
+    setGeometry(band.rect());
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    hide();
+}
+
+std::optional<int> TProgressStrip::Percent() const noexcept {
+    if (band_.Bar() == TStatusBand::TBar::Activity) return std::nullopt;
+    return WholePercent(band_.Fraction());
+}
+
+void TProgressStrip::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (band_.Bar() == TStatusBand::TBar::Fraction)
+        painter.fillRect(QRect(0, 0, static_cast<int>(band_.Fraction() * width()), height()), BarGreen);
+    else if (band_.Bar() == TStatusBand::TBar::Activity)
+        painter.fillRect(QRect(band_.ActivityOffset(), 0, kActivityBlock, height()), BarGreen);
+}
 
 TStatusBand::TStatusBand(QWidget* parent, const QRect& geometry) : QFrame(parent) {
     setObjectName(QStringLiteral("StatusBand"));
@@ -26,6 +50,7 @@ TStatusBand::TStatusBand(QWidget* parent, const QRect& geometry) : QFrame(parent
     colours.setColor(QPalette::Window, MintGreen);
     setPalette(colours);
     setAutoFillBackground(true);
+    strip_ = new TProgressStrip(*this);
     speedPanel_ = new QLabel(this);
     speedPanel_->setObjectName(QStringLiteral("SpeedPanel"));
     speedPanel_->setGeometry(geometry.width() - 8 - 180, 0, 180, geometry.height());
@@ -35,8 +60,13 @@ TStatusBand::TStatusBand(QWidget* parent, const QRect& geometry) : QFrame(parent
     activityTimer_.setInterval(kActivityTick);
     connect(&activityTimer_, &QTimer::timeout, this, [this] {
         ++activityStep_;
-        update();
+        strip_->update();
     });
+}
+
+int TStatusBand::ActivityOffset() const noexcept {
+    const int span = width() + kActivityBlock;
+    return (activityStep_ * kActivityStep) % span - kActivityBlock;
 }
 
 void TStatusBand::BeginTransfer(std::int64_t total, TTransferMeter::Clock::time_point now) {
@@ -46,41 +76,61 @@ void TStatusBand::BeginTransfer(std::int64_t total, TTransferMeter::Clock::time_
     speedPanel_->hide();
     fraction_ = 0;
     if (total > 0) {
-        bar_ = TBar::Fraction;
         activityTimer_.stop();
+        ShowBar(TBar::Fraction);
     } else {
-        bar_ = TBar::Activity;
         activityTimer_.start();
+        ShowBar(TBar::Activity);
     }
-    update();
 }
 
 void TStatusBand::ShowTransfer(std::int64_t bytes, TTransferMeter::Clock::time_point now) {
-    if (bar_ == TBar::Fraction && total_ > 0) {
-        const double fraction = std::clamp(static_cast<double>(bytes) / static_cast<double>(total_), 0.0, 1.0);
-        // Repaint only when the bar moves by a pixel, not per notification.
-        if (static_cast<int>(fraction * width()) != static_cast<int>(fraction_ * width())) update();
-        fraction_ = fraction;
-    }
+    if (bar_ == TBar::Fraction && total_ > 0)
+        SetFraction(std::clamp(static_cast<double>(bytes) / static_cast<double>(total_), 0.0, 1.0));
     if (meter_.Update(bytes, now)) ShowSpeed();
 }
 
 void TStatusBand::ShowFraction(double fraction) {
     activityTimer_.stop();
-    bar_ = TBar::Fraction;
-    fraction_ = std::clamp(fraction, 0.0, 1.0);
     speedPanel_->clear();
     speedPanel_->hide();
-    update();
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    if (bar_ == TBar::Fraction) {
+        SetFraction(fraction);
+    } else {
+        fraction_ = fraction;
+        ShowBar(TBar::Fraction);
+    }
 }
 
 void TStatusBand::ClearProgress() {
     activityTimer_.stop();
-    bar_ = TBar::None;
     fraction_ = 0;
     speedPanel_->clear();
     speedPanel_->hide();
-    update();
+    ShowBar(TBar::None);
+}
+
+void TStatusBand::SetFraction(double fraction) {
+    // Repaint only when the bar moves by a pixel, and tell assistive technology only when the
+    // whole percent changes, not per notification.
+    if (static_cast<int>(fraction * width()) != static_cast<int>(fraction_ * width())) strip_->update();
+    const int before = WholePercent(fraction_);
+    fraction_ = fraction;
+    if (WholePercent(fraction) != before) {
+        QAccessibleValueChangeEvent changed(strip_, WholePercent(fraction));
+        QAccessible::updateAccessibility(&changed);
+    }
+}
+
+void TStatusBand::ShowBar(TBar bar) {
+    bar_ = bar;
+    strip_->setVisible(bar != TBar::None);
+    strip_->update();
+    if (bar == TBar::Fraction) {
+        QAccessibleValueChangeEvent changed(strip_, WholePercent(fraction_));
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 void TStatusBand::ShowSpeed() {
@@ -88,17 +138,6 @@ void TStatusBand::ShowSpeed() {
     if (const auto left = meter_.SecondsLeft()) text += QString::fromUtf8(" · ") + TimeLeftText(*left);
     speedPanel_->setText(text);
     speedPanel_->show();
-}
-
-void TStatusBand::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    if (bar_ == TBar::Fraction) {
-        painter.fillRect(QRect(0, 0, static_cast<int>(fraction_ * width()), height()), BarGreen);
-    } else if (bar_ == TBar::Activity) {
-        const int span = width() + kActivityBlock;
-        const int x = (activityStep_ * kActivityStep) % span - kActivityBlock;
-        painter.fillRect(QRect(x, 0, kActivityBlock, height()), BarGreen);
-    }
 }
 
 }  // namespace tarnwick

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <optional>
 
 #include "app/TransferMeter.h"
 
@@ -11,10 +12,31 @@ class QLabel;
 
 namespace tarnwick {
 
+class TStatusBand;
+
+// The bar behind the status line, object name "ProgressBar": painted from its band's state and
+// shown only while the band has a bar. It stands for the progress to assistive technology.
+class TProgressStrip : public QWidget {
+    Q_OBJECT
+public:
+    explicit TProgressStrip(TStatusBand& band);
+
+    // Whole percent done, 0 to 100; nothing for a transfer of unknown size.
+    std::optional<int> Percent() const noexcept;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const TStatusBand& band_;
+};
+
 // The status band at the window's foot: mint green, with a progress bar painted behind the status
 // line (a child label the window places and fills) and the speed and time left of a transfer at
 // its right end, in the label "SpeedPanel". The bar fills with a fraction, or, when a transfer
-// announces no size, shows a block that moves while the job is active.
+// announces no size, shows a block that moves while the job is active. Assistive technology sees
+// the band as a status bar and the bar as a progress bar whose value (whole percent) is announced
+// as it changes.
 class TStatusBand : public QFrame {
     Q_OBJECT
 public:
@@ -32,11 +54,12 @@ public:
     enum class TBar { None, Fraction, Activity };
     TBar Bar() const noexcept { return bar_; }
     double Fraction() const noexcept { return fraction_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
+    // Where the moving block of the activity bar is, in pixels from the left (may be negative).
+    int ActivityOffset() const noexcept;
 
 private:
+    void SetFraction(double fraction);
+    void ShowBar(TBar bar);
     void ShowSpeed();
 
     TBar bar_ = TBar::None;
@@ -45,6 +68,7 @@ private:
     int activityStep_ = 0;
     TTransferMeter meter_;
     QTimer activityTimer_;
+    TProgressStrip* strip_ = nullptr;
     QLabel* speedPanel_ = nullptr;
 };
 

@@ -50,4 +50,27 @@ inline constexpr char OptionsHint[] = "Options";
 inline constexpr char ChangeDirectoryHint[] = "Change directory";
 inline constexpr char OpenDirectoryHint[] = "Open directory";
 
+// The status line's note when a dropped or pasted item is no web address.
+inline constexpr char LinkRefused[] = "Only an http or https address can be dropped or pasted here.";
+// The status line's hint while it shows the saved file when pressed.
+inline constexpr char ShowSavedFileHint[] = "Click to show the saved file in the file manager.";
+
+// Names and descriptions for assistive technology, where a control's caption or picture does not
+// say it.
+inline constexpr char LogoName[] = "Tarnwick home page";
+inline constexpr char LinkDescription[] = "Opens the page in the web browser";
+inline constexpr char PreviewName[] = "Preview picture";
+inline constexpr char SiteListDescription[] = "Video site";
+inline constexpr char AddressName[] = "Video page address";
+inline constexpr char AddressDescription[] = "Enter starts the download; Alt+D comes back here";
+inline constexpr char DownloadDescription[] = "Starts the download, or aborts it while it runs (Escape)";
+inline constexpr char HdDescription[] = "High Definition";
+inline constexpr char MainDescription[] = "Shows the video's description";
+inline constexpr char OptionsDescription[] = "Shows the format and quality options";
+inline constexpr char ChangeDirectoryDescription[] = "Chooses the folder the videos are saved in";
+inline constexpr char OpenDirectoryDescription[] = "Opens the save folder in the file manager";
+inline constexpr char SaveFolderDescription[] = "Save folder";
+inline constexpr char StatusName[] = "Status";
+inline constexpr char ProgressName[] = "Progress";
+
 }  // namespace tarnwick::WindowTexts

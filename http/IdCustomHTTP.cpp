@@ -357,6 +357,7 @@ TIdHTTPNextStep TIdCustomHTTP::DecideNextStep() {
         answerPending_ = false;
         return nsRetryAuth;
     }
+    if (kind == 2 && code != 204 && OnBodyStart) OnBodyStart(*this);
     if (code == 204 || protocol_.ReadBody()) answerPending_ = false;
     return nsDone;
 }
@@ -422,7 +423,7 @@ void TIdCustomHTTP::CloseConnection() {
 }
 
 void TIdCustomHTTP::CheckAborted() const {
-    if (aborted_.load()) throw EIdNotConnected();
+    if (aborted_.load() || (AbortSignal && AbortSignal->Aborted())) throw EIdNotConnected();
 }
 
 }  // namespace tarnwick

@@ -19,7 +19,7 @@
 // Threads: one thread runs a request at a time. CloseConnection may come from another thread
 // while a request runs (the user's abort): the request then ends promptly with EIdNotConnected,
 // EIdClosedSocket or EIdReadTimeout, never with success and never by connecting again. A
-// CloseConnection before a request starts does not carry into it.
+// CloseConnection before a request starts does not carry into it; an AbortSignal does.
 
 #include <atomic>
 #include <cstdint>
@@ -29,6 +29,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/IdAbortSignal.h"
 #include "http/IdAuthorization.h"
 #include "http/IdCookieManager.h"
 #include "http/IdHTTPHeaderInfo.h"
@@ -48,6 +49,13 @@ enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
 using TIdHTTPOptions = std::set<TIdHTTPOption>;
 
 class TIdCustomHTTP;
+
+// Called when the head of the final answer is in and its body is about to be read into the
+// output: a 2xx answer other than 204 on an open connection. The handler may move the output's
+// position and size, or point Response().BodyStream at another stream (positioned where the body
+// is to go), or throw to refuse the body: the call then ends with that exception and the
+// connection is closed.
+using TIdHTTPOnBodyStartEvent = std::function<void(TIdCustomHTTP& Sender)>;
 
 // Called before a redirect is followed (or, with HandleRedirects off, instead of failing): dest
 // and VMethod may be changed, Handled decides; NumRedirect is the count of requests so far.
@@ -95,6 +103,11 @@ public:
     TIdOnSelectAuthorization OnSelectProxyAuthorization;
     TIdOnAuthorization OnAuthorization;
     TIdOnAuthorization OnProxyAuthorization;
+    TIdHTTPOnBodyStartEvent OnBodyStart;
+    // The user's abort, when the caller has one (not owned; it must outlive the requests): once
+    // it is set no connect starts and no kept connection is reused, also when it was set before
+    // the request began; the request ends with EIdNotConnected.
+    const TIdAbortSignal* AbortSignal = nullptr;
 
     // The host and port of the connection; setting them also sets the current address's, so a
     // relative address can be fetched from there.
@@ -126,8 +139,9 @@ public:
     //    authorization: errors, 304, 101, -1 for an unreadable status line, a redirect with
     //    HandleRedirects off (unless OnRedirect handles it), the redirect that reaches
     //    RedirectMaximum with HandleRedirects on, a 401/407 declined or after AuthRetries;
-    //  - EIdConnClosedGracefully when the server closes before the whole body came (output keeps
-    //    the bytes that came), or before the status line;
+    //  - EIdConnClosedGracefully when the server closes before the whole body came, or before
+    //    the status line (output keeps the bytes of the body that came, as after a reset or the
+    //    stall limit during a body);
     //  - EIdException "Undefined situation" for a 2xx answer whose connection closed before the
     //    body; EIdException for a bad chunk size (see ParseChunkSize) or a body that would end
     //    beyond output position 2^63-1; EIdException for an answer beyond the bounds of

@@ -121,6 +121,7 @@ void TIdRequestHeaderInfo::WriteToLines() {
     Put(h, "Referer", Referer);
     Put(h, "User-Agent", UserAgent);
     if (LastModified > 0) Put(h, "If-Modified-Since", FormatInternetDate(LastModified));
+    Put(h, "If-Range", IfRange);
     if (ContentRangeStart != 0 || ContentRangeEnd != 0) {
         std::string range = "bytes=" + std::to_string(ContentRangeStart) + "-";
         if (ContentRangeEnd != 0) range += std::to_string(ContentRangeEnd);
@@ -146,6 +147,8 @@ TIdResponseHeaderInfo::TIdResponseHeaderInfo() : Clock([] { return Now(); }) {
 void TIdResponseHeaderInfo::ClearResponseFields() {
     Location.clear();
     Server.clear();
+    ETag.clear();
+    ContentRangeInstanceLength = -1;
     WWWAuthenticate.Clear();
     ProxyAuthenticate.Clear();
 }
@@ -160,15 +163,24 @@ void TIdResponseHeaderInfo::ReadFromLines() {
     Location = h.HeaderValue("Location");
     Server = h.HeaderValue("Server");
     ProxyConnection = h.HeaderValue("Proxy-Connection");
+    ETag = h.HeaderValue("ETag");
 
-    // "bytes 0-99/200": the unit goes, then the numbers before "-" and before "/". An answer
-    // without the header must not keep the range of the answer before it.
+    // "bytes 0-99/200": the unit goes, then the numbers before "-" and before "/", then the
+    // total. An answer without the header must not keep the range of the answer before it.
     ContentRangeStart = 0;
     ContentRangeEnd = 0;
+    ContentRangeInstanceLength = -1;
     if (std::string range = h.HeaderValue("Content-Range"); !range.empty()) {
         CutToken(range, " ");
-        ContentRangeStart = StrToInt64(CutToken(range, "-"));
-        ContentRangeEnd = StrToInt64(CutToken(range, "/"));
+        // A 416 answer names no range, only the total: "bytes */200".
+        if (!range.starts_with("*/")) {
+            ContentRangeStart = StrToInt64(CutToken(range, "-"));
+            ContentRangeEnd = StrToInt64(CutToken(range, "/"));
+        } else {
+            CutToken(range, "/");
+        }
+        const auto total = TryStrToInt64(Trim(range));
+        ContentRangeInstanceLength = total && *total >= 0 ? *total : -1;
     }
 
     WWWAuthenticate.Clear();

@@ -82,7 +82,8 @@ public:
     TIdRequestHeaderInfo();
 
     // The entity lines, then Proxy-Connection, Host, Accept, Accept-Charset, Accept-Encoding,
-    // Accept-Language, From, Referer, User-Agent, If-Modified-Since, Range and Authorization.
+    // Accept-Language, From, Referer, User-Agent, If-Modified-Since, If-Range, Range and
+    // Authorization.
     // Authorization is the answer of AuthScheme; without one, and with BasicAuthentication set,
     // a Basic scheme is made from Username and Password and kept as AuthScheme. Throws as the
     // entity's for a value holding a line break.
@@ -100,6 +101,9 @@ public:
     std::string Referer;
     std::string UserAgent;
     std::string ProxyConnection;
+    // The validator a Range request is conditional on ("If-Range"): an entity tag or a date, as
+    // the server sent it.
+    std::string IfRange;
 
     std::string Username() const override { return username_; }
     void SetUsername(std::string value) override { username_ = std::move(value); }
@@ -125,19 +129,26 @@ class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
 public:
     TIdResponseHeaderInfo();
 
-    // Location, Server, Proxy-Connection, "Content-Range" as start and end ("bytes 0-99/200"),
-    // the challenge lists (the values of every "WWW-Authenticate" and "Proxy-Authenticate"
+    // Location, Server, Proxy-Connection, ETag, "Content-Range" as start, end and total
+    // ("bytes 0-99/200"; "bytes */200", the form of an unsatisfiable range, gives only the
+    // total; a total of "*" or one that is not a number reads as -1), the challenge lists (the values of every "WWW-Authenticate" and "Proxy-Authenticate"
     // header), the entity fields, and Expires: a number of seconds other than -1 counts from
     // Clock's now, anything else reads as an internet date.
     // Throws EConvertError "'<text>' is not a valid integer value" for a "Content-Range" number
     // that does not parse.
     void ReadFromLines() override;
-    // The entity defaults; Location and Server empty, both challenge lists emptied.
+    // The entity defaults; Location, Server and ETag empty, ContentRangeInstanceLength -1, both
+    // challenge lists emptied.
     void ClearFields() override;
 
     std::string Location;
     std::string ProxyConnection;
     std::string Server;
+    // The entity tag, as sent ("\"abc\"", or weak: "W/\"abc\""); empty when none.
+    std::string ETag;
+    // The whole length of the representation that "Content-Range" names a part of; -1 when the
+    // answer gives none.
+    std::int64_t ContentRangeInstanceLength = -1;
     TIdHeaderList WWWAuthenticate;
     TIdHeaderList ProxyAuthenticate;
     // Where a relative Expires reads "now".

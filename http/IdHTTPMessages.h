@@ -45,6 +45,16 @@ inline constexpr const char* RSHTTPTargetLineBreak = "The request target holds a
 inline constexpr const char* RSHTTPHeaderLineBreak =
     "The value of the request header \"%s\" holds a line break.";
 
+// A transfer that is tried again (%s: the reason below; then the seconds until the next try, its
+// number among the tries in a row that brought no new byte, and their limit)
+inline constexpr const char* RSHTTPRetryWait = "%s; trying again in %lld s (%d of %d).";
+inline constexpr const char* RSHTTPRetryConnectionLost = "Connection lost";
+inline constexpr const char* RSHTTPRetryStalled = "Connection stalled";
+// A server that answers a request, and then its start over from byte 0, with another part of the
+// file than the one asked for
+inline constexpr const char* RSHTTPRangeMismatch =
+    "The server sent another part of the file than the one asked for.";
+
 // Base64
 inline constexpr const char* RSUnevenSizeInEncode = "Uneven size in Encode.";
 inline constexpr const char* RSUnevenSizeInDecodeToStream = "Uneven size in DecodeToStream.";

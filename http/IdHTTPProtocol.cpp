@@ -141,8 +141,11 @@ void TIdHTTPProtocol::ReadKnownLength(TIdStream& stream, std::int64_t count) {
         throw EIdException(RSHTTPBodyTooLarge);
     try {
         client_.ReadToStream(stream, count, false);
-    } catch (const EIdConnClosedGracefully&) {
-        // The read stops at its last full block; what came after it is body too.
+    } catch (const EIdStreamError&) {
+        throw;
+    } catch (const EIdException&) {
+        // The read stops at its last full block; what came after it is body too, also when the
+        // connection failed afterwards: a resumed transfer goes on from the last byte that came.
         TIdManagedBuffer& input = client_.InputBuffer();
         const std::int64_t missing = count - (stream.Position() - start);
         const auto tail = static_cast<std::size_t>(

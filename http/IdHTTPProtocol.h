@@ -62,8 +62,9 @@ public:
     // for a body until close (begin with 0). A chunked body reports the status text
     // "Chunk Started" first; its trailer has the bounds of a header block (and throws as
     // ReadResponseHeaders beyond them). A close by the peer before a body of known length or a
-    // chunk is
-    // complete throws EIdConnClosedGracefully, with every byte that came written to the stream;
+    // chunk is complete throws EIdConnClosedGracefully; when such a read ends early for any
+    // failure of the connection (a close, a reset, the stall limit), every byte that came is
+    // written to the stream first;
     // a bad chunk size throws EIdException (see ParseChunkSize), and so does a body of known
     // length or a chunk that would end beyond stream position 2^63-1 ("The body does not fit in
     // the output stream.", before any of it is read). Other failures pass through.

@@ -1,6 +1,6 @@
 #include "job/ConversionTable.h"
 
-#include <unistd.h>
+#include <array>
 
 namespace tarnwick {
 
@@ -79,15 +79,6 @@ std::string BuildConverterCommand(std::int32_t format, std::int32_t quality,
     command.append(" ").append(options).append(" ");
     command.append(ConvertedFileName(format, fileExtension));
     return command;
-}
-
-void ClearTemporaryFiles(const std::string& workDirectory) {
-    for (const std::string_view extension : kTemporaryExtensions) {
-        for (const char* stem : {"/video.", "/video-converted."}) {
-            const std::string path = workDirectory + stem + std::string(extension);
-            ::unlink(path.c_str());
-        }
-    }
 }
 
 }  // namespace tarnwick

@@ -1,13 +1,12 @@
 #pragma once
 
-// The conversion table: target extensions by format, converter command lines by format and
-// quality, and the clean-up of a job's temporary media files.
+// The conversion table: target extensions by format, and converter command lines by format and
+// quality. (A job's work files are cleared by its work folder, TWorkArea.)
 //
 // The command lines are written for today's ffmpeg: bit rates carry their unit ("-b:v 500k",
 // "-b:a 64k"), the Xvid encoder is "libxvid", and 3GP is given an audio codec it can hold. Every
 // size, rate, quality, channel count and codec choice is the table's own.
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,10 +15,6 @@ namespace tarnwick {
 
 // "flv", "mov", "mp4", "mp4", "3gp", "wmv", "avi", "mp3" for formats 0 to 7; "flv" for any other.
 std::string_view TargetExtension(std::int32_t format);
-
-// The extensions of the temporary media files, in the order the clean-up walks them.
-inline constexpr std::array<std::string_view, 8> kTemporaryExtensions = {
-    "3gp", "avi", "flv", "mov", "mp3", "mp4", "mpeg", "wmv"};
 
 // The downloaded work file: "video." + fileExtension.
 std::string SourceFileName(std::string_view fileExtension);
@@ -39,9 +34,5 @@ bool IsHighDefinitionCase(std::string_view fileExtension, std::int32_t format);
 // (SafeFileExtension). Empty for a format or quality out of range.
 std::string BuildConverterCommand(std::int32_t format, std::int32_t quality,
                                   std::string_view fileExtension);
-
-// Deletes the temporary media files of the work directory: "video.<ext>" and the converter's
-// "video-converted.<ext>" for each temporary extension. "default.jpg" stays. Never raises.
-void ClearTemporaryFiles(const std::string& workDirectory);
 
 }  // namespace tarnwick

@@ -37,12 +37,12 @@ struct TDeliveryRequest {
     std::int32_t formatIndex = 6;  // 0 to 7; 0 delivers the download unconverted
     std::int32_t qualityIndex = 2; // 0 to 3
     std::string programDirectory;  // searched for the converter before the PATH
-    // The converter is ended when its progress reports stop for this long (milliseconds; 0: no
-    // limit).
-    std::int32_t converterSilenceLimit = 60000;
     // Format 0: the extension the saved file takes (empty: fileExtension), so that a download
     // whose record named no media extension is not saved as ".txt" or ".desktop".
     std::string deliveredExtension;
+    // The converter is ended when its progress reports stop for this long (milliseconds; 0: no
+    // limit).
+    std::int32_t converterSilenceLimit = 60000;
 };
 
 struct TDeliveryResult {

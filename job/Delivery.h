@@ -20,7 +20,7 @@
 // those whose lock it can take, so a copy still running elsewhere keeps its file.
 //
 // The work file is never changed; but after a linked delivery it is a second name of the
-// delivered file, so it must be removed (ClearTemporaryFiles), never truncated or written into,
+// delivered file, so it must be removed (TWorkArea::ClearWorkFiles), never truncated or written into,
 // before the next job makes its work files.
 
 #include <atomic>

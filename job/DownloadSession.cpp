@@ -79,6 +79,7 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     // The worker's front end, on the worker's thread.
     void ShowDescription(const std::array<std::string, 4>& texts) override;
     void PostProgress(TProgressKind kind, std::int64_t value) override;
+    void PostStatus(const std::string& text) override { EmitStatus(text, {}); }
     void FinishJob() override;
 
     // Conversion and delivery's observer, on its thread.

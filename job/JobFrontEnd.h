@@ -30,6 +30,10 @@ public:
     // end's thread in the order posted.
     virtual void PostProgress(TProgressKind kind, std::int64_t value) = 0;
 
+    // Posts a status text without waiting (a broken transfer that waits for its next try), in
+    // order with the progress notifications.
+    virtual void PostStatus(const std::string& text) = 0;
+
     // The worker's termination handler: runs the front end's end-of-job handling on its thread,
     // after every notification posted before it, and returns when that handling has returned.
     // The worker's thread ends right after.

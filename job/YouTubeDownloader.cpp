@@ -11,6 +11,7 @@
 
 #include "http/IdHTTP.h"
 #include "http/IdHTTPResponse.h"
+#include "http/IdResumableGet.h"
 #include "job/LookupRecord.h"
 #include "job/LookupTexts.h"
 #include "job/MediaTypes.h"
@@ -75,7 +76,9 @@ struct TYouTubeDownloader::Impl {
     std::string referer;
     std::string userAgent;
     std::string cookie;
-    std::atomic<bool> abortRequested{false};
+    // Set by Abort before anything is closed; every connect and every wait between two tries
+    // looks at it.
+    TIdAbortSignal abort;
     std::atomic<bool> finished{false};
     // The count and time of the last progress notification posted (worker's thread only).
     std::int64_t postedCount = 0;
@@ -85,7 +88,7 @@ struct TYouTubeDownloader::Impl {
 
 bool TYouTubeDownloader::Impl::Proceed(TJobStep step) {
     if (stepHook) stepHook(step);
-    return !abortRequested.load();
+    return !abort.Aborted();
 }
 
 void TYouTubeDownloader::Impl::EndAborted() {
@@ -95,7 +98,7 @@ void TYouTubeDownloader::Impl::EndAborted() {
 
 std::string TYouTubeDownloader::Impl::FailureText(const std::exception& failure,
                                                   std::string_view address) const {
-    if (abortRequested.load()) return std::string(kAbortedByUserText);
+    if (abort.Aborted()) return std::string(kAbortedByUserText);
     // Some failures of an address carry no text of their own (a protocol without a port).
     if (*failure.what() == '\0') return std::string(kUnsupportedAddressText) + std::string(address);
     return failure.what();
@@ -114,12 +117,9 @@ std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view n
     auto client = std::make_unique<TIdHTTP>(&owner);
     client->SetName(std::string(name));
     client->HandleRedirects = followRedirects;
-    // The abort's close does not carry into a request that starts after it, and a redirect
-    // connects again: every connect looks for the abort first.
-    client->OnStatus = [this](TIdComponent&, TIdStatus status, const std::string&) {
-        if ((status == hsResolving || status == hsConnecting) && abortRequested.load())
-            throw EIdNotConnected();
-    };
+    // The abort's close does not carry into a request that starts after it, and a redirect or
+    // a try again connects anew: every connect looks for the abort first.
+    client->AbortSignal = &abort;
     // A server that goes silent ends the fetch instead of holding the job forever.
     client->StallTimeout = settings.stallTimeout;
     client->ConnectTimeout = settings.connectTimeout;
@@ -136,7 +136,7 @@ void TYouTubeDownloader::Impl::Run() {
         // A work file that could not be made, or a front end that failed: nothing was fetched
         // into the work files that counts.
         state.SetStatus(jsAborted);
-        state.SetErrorText(abortRequested.load() ? kAbortedByUserText : std::string_view(e.what()));
+        state.SetErrorText(abort.Aborted() ? kAbortedByUserText : std::string_view(e.what()));
     } catch (...) {
         state.SetStatus(jsAborted);
     }
@@ -162,7 +162,7 @@ void TYouTubeDownloader::Impl::Work() {
         TPageLookupSettings builtin;
         builtin.stallTimeout = settings.stallTimeout;
         builtin.connectTimeout = settings.connectTimeout;
-        record = TPageLookup(builtin, &owner, [this] { return abortRequested.load(); })
+        record = TPageLookup(builtin, &owner, [this] { return abort.Aborted(); })
                      .Run(settings.pageAddress, settings.hdFlag == 1);
         lookupFailure = record.Values(kHintEntry);
     } else {
@@ -221,11 +221,11 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
         client->Get(address, file);
     } catch (const std::exception& e) {
         // No preview is no failure of the job; the reason is kept for a hint.
-        if (!abortRequested.load()) state.SetErrorText(FailureText(e, address));
+        if (!abort.Aborted()) state.SetErrorText(FailureText(e, address));
         // What came of a preview cut off (or the room made for it) is no picture.
         if (file.Size() > kPreviewLimit) file.SetSize(0);
     }
-    if (abortRequested.load()) return false;
+    if (abort.Aborted()) return false;
     state.SetPreviewPresent(file.Size() != 0);
     return true;
 }
@@ -233,62 +233,62 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
 void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     std::unique_ptr<TIdHTTP> made = MakeClient(kMediaClientName, true);
     TIdHTTP& http = *made;
-    // A chunked body comes as one read per chunk, each with its own work events; the front end
-    // sees it as one transfer of unknown total, whose count runs on across the chunks.
+    // The transfer as the front end sees it: one begin, then the bytes the work file holds,
+    // running on across the chunks of a chunked body and the tries of a broken transfer (back to
+    // 0 only when it starts over), and one end.
     struct Transfer {
-        bool chunked = false;
-        bool endPending = false;  // the end of the last transfer is posted with the next begin
-        std::int64_t bytes = 0;   // of this transfer so far
+        bool begun = false;           // the begin is posted
+        bool counting = false;        // the current read is the media's body
+        std::int64_t base = 0;        // what the work file held when this try's body began
+        std::int64_t bytes = 0;       // of this try so far
         std::int64_t phaseCount = 0;  // the last count of the current read
     } transfer;
-    const auto postEnd = [&] {
-        if (!transfer.endPending) return;
-        transfer.endPending = false;
-        frontEnd.PostProgress(pkEnd, 0);
+    const auto postProgress = [&](std::int64_t held) {
+        postedCount = held;
+        frontEnd.PostProgress(pkProgress, held);
     };
-    http.OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t total) {
+    http.OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
         if (mode != wmRead) return;
-        // The body of a redirect or an error is no media; only a success's type counts.
+        // The body of a redirect or an error is no media; only a success's counts.
         const std::int32_t status = http.Response().StatusCode();
-        if (status >= 200 && status < 300) {
-            state.SetMediaType(http.Response().ContentType);
-            if (IsWebPageType(http.Response().ContentType))
-                throw EIdException(std::string(kWebPageNotVideoText));
-        }
-        const bool chunked =
-            BodyFraming(http.Request().Method(), http.Response().StatusCode(), http.Response()) ==
-            bfChunked;
+        transfer.counting = status >= 200 && status < 300;
         transfer.phaseCount = 0;
-        if (chunked && transfer.chunked && transfer.endPending) {
-            transfer.endPending = false;  // the next chunk of the same body
-            return;
-        }
-        postEnd();
-        transfer.chunked = chunked;
-        transfer.bytes = 0;
-        postedCount = 0;
-        state.SetTotalBytes(chunked ? 0 : total);
-        state.SetBytesSoFar(0);
-        frontEnd.PostProgress(pkBegin, state.TotalBytes());
+        if (!transfer.counting) return;
+        state.SetMediaType(http.Response().ContentType);
+        if (IsWebPageType(http.Response().ContentType))
+            throw EIdException(std::string(kWebPageNotVideoText));
     };
     http.OnWork = [&](TIdComponent&, TWorkMode mode, std::int64_t count) {
-        if (mode != wmRead) return;
+        if (mode != wmRead || !transfer.counting) return;
         transfer.bytes += count - transfer.phaseCount;
         transfer.phaseCount = count;
-        state.SetBytesSoFar(transfer.bytes);
+        const std::int64_t held = transfer.base + transfer.bytes;
+        state.SetBytesSoFar(held);
         // A line that changes more often than this cannot be read; the last count is posted
         // when the transfer ends.
         const auto now = std::chrono::steady_clock::now();
         if (now - lastProgressPost >= kProgressInterval) {
             lastProgressPost = now;
-            postedCount = transfer.bytes;
-            frontEnd.PostProgress(pkProgress, transfer.bytes);
+            postProgress(held);
         }
         if (!Proceed(jbMediaProgress)) throw EIdNotConnected();
     };
-    http.OnWorkEnd = [&](TIdComponent&, TWorkMode mode) {
-        if (mode == wmRead) transfer.endPending = true;
+    TIdResumableGet get(http, settings.resume, &abort);
+    get.OnTry = [&](std::int64_t offset, std::int64_t total) {
+        transfer.base = offset;
+        transfer.bytes = 0;
+        transfer.phaseCount = 0;
+        state.SetTotalBytes(total < 0 ? 0 : total);
+        state.SetBytesSoFar(offset);
+        if (!transfer.begun) {
+            transfer.begun = true;
+            postedCount = 0;
+            frontEnd.PostProgress(pkBegin, state.TotalBytes());
+        } else {
+            postProgress(offset);
+        }
     };
+    get.OnWait = [&](const TIdRetryWait& wait) { frontEnd.PostStatus(RetryWaitText(wait)); };
 
     ScopedHTTP client(owner, std::move(made));
     // The last job's work file may be a hard link to the video delivered then: a new file is
@@ -304,21 +304,20 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
         }
     } removal{mediaPath};
     TIdFileStream file(mediaPath, fmCreate);
-    // The last count the front end sees is what the work file holds: bytes that came after the
-    // last read's report (a server that closed early), or none after an error answer's body.
+    // The last count the front end sees is what the work file holds, also bytes that came after
+    // the last read's report (a server that closed early).
     const auto finishTransfer = [&] {
-        if (!transfer.endPending) return;
+        if (!transfer.begun) return;
         const std::int64_t written = file.Size();
         if (written != postedCount) {
             state.SetBytesSoFar(written);
-            postedCount = written;
-            frontEnd.PostProgress(pkProgress, written);
+            postProgress(written);
         }
-        postEnd();
+        frontEnd.PostProgress(pkEnd, 0);
     };
     if (!Proceed(jbMediaClientMade)) return EndAborted();
     try {
-        client->Get(address, file);
+        get.Get(address, file);
         // A server that names no type may still send a page.
         if (state.MediaType().empty()) {
             std::string head(kSniffBytes, '\0');
@@ -360,7 +359,7 @@ void TYouTubeDownloader::Start() {
 
 void TYouTubeDownloader::Abort() {
     // First, so a step or a client that comes after the walk below sees it.
-    impl_->abortRequested.store(true);
+    impl_->abort.Abort();
     impl_->owner.ForEachComponent([](TComponent& component) {
         const std::string name = component.Name();
         if (name == kLookupClientName) {
@@ -374,7 +373,7 @@ void TYouTubeDownloader::Abort() {
     });
 }
 
-bool TYouTubeDownloader::AbortRequested() const noexcept { return impl_->abortRequested.load(); }
+bool TYouTubeDownloader::AbortRequested() const noexcept { return impl_->abort.Aborted(); }
 
 bool TYouTubeDownloader::Finished() const noexcept { return impl_->finished.load(); }
 

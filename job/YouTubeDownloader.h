@@ -17,10 +17,14 @@
 // the preview fetched into "<work>/default.jpg" without redirects, at most kPreviewLimit bytes
 // of it, its failures only noted (ErrorText) and the preview present when that file is not empty;
 // the media fetched into "<work>/video.<ext>" following redirects, with begin, progress and end
-// notifications, its Content-Type kept as the state's MediaType; any failure of the media fetch
-// gives status 3 and removes the media file, and so does a media answer that is a web page
-// (its type says so, or it names no type and starts like one): kWebPageNotVideoText. Last, on
-// every path, TJobFrontEnd::FinishJob.
+// notifications, its Content-Type kept as the state's MediaType. A media transfer that breaks
+// (closed early, reset, stalled) is tried again on a new connection and continued with Range
+// where the work file ends (TIdResumableGet with TJobSettings::resume), after a wait shown
+// through TJobFrontEnd::PostStatus ("Connection lost; trying again in 1 s (1 of 5)."); the
+// progress runs on from there. Any failure of the media fetch that is not tried again, or once
+// the tries are spent, gives status 3 and removes the media file, and so does a media answer that
+// is a web page (its type says so, or it names no type and starts like one):
+// kWebPageNotVideoText. Last, on every path, TJobFrontEnd::FinishJob.
 //
 // The abort is never lost: an abort at any moment ends the job with status 3, closes the
 // connection in use, and no request goes out after it. A work file that cannot be created ends
@@ -37,6 +41,7 @@
 #include <string>
 
 #include "core/Component.h"
+#include "http/IdResumableGet.h"
 #include "job/JobDefaults.h"
 #include "job/JobFrontEnd.h"
 #include "job/JobState.h"
@@ -83,6 +88,8 @@ struct TJobSettings {
     // Limits on a silent server, in milliseconds (0: none).
     std::int32_t stallTimeout = kDefaultStallTimeout;
     std::int32_t connectTimeout = kDefaultConnectTimeout;
+    // How a media transfer that breaks is tried again.
+    TIdResumeSettings resume;
 };
 
 class TYouTubeDownloader {

@@ -1,7 +1,8 @@
 #pragma once
 
 // A real main window for tests, started for a temporary home folder, with a desktop that records
-// what the window asks of it instead of opening a browser, a file manager or a dialog.
+// what the window asks of it instead of opening a browser, a file manager or a dialog, and that
+// shows notices and files only for a test on a session bus of its own.
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -36,6 +38,8 @@ struct TDesktopLog {
         QMessageBox::StandardButtons buttons;
     };
     std::vector<QUrl> opened;
+    // Notices and files shown go to the desktop's services on the session bus; otherwise nowhere.
+    bool realBus = false;
     std::vector<FolderRequest> folderRequests;
     std::vector<Message> messages;
     QString nextFolder;  // what the folder browser answers; empty = the user cancels
@@ -51,6 +55,12 @@ public:
     }
     void ShowMessage(QMessageBox& box) override {
         log_.messages.push_back({box.parentWidget(), box.windowTitle(), box.text(), box.standardButtons()});
+    }
+    void ShowNotice(const QString& summary, const QString& body, std::function<void()> showFile) override {
+        if (log_.realBus) TDesktop::ShowNotice(summary, body, std::move(showFile));
+    }
+    void ShowFile(const std::string& path) override {
+        if (log_.realBus) TDesktop::ShowFile(path);
     }
 
 private:

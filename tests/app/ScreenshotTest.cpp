@@ -14,7 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
 
 #include "JobSamples.h"
 #include "app/MainForm.h"
@@ -33,6 +37,9 @@ public:
         return {};
     }
     void ShowMessage(QMessageBox&) override { ADD_FAILURE() << "the screenshot shows no message"; }
+    // A job that ends while the window is not active sends a notice; the screenshot has no bus.
+    void ShowNotice(const QString&, const QString&, std::function<void()>) override {}
+    void ShowFile(const std::string&) override { ADD_FAILURE() << "the screenshot shows no file"; }
 };
 
 // Grabs the window from the X server once the pixel at probe shows the expected colour.
@@ -139,4 +146,48 @@ TEST(Screenshot, JobOnAnXDisplay) {
     const QImage saved = GrabWhen(form, {1, 285}, QColor(192, 220, 192));
     Save(saved, "job-saved.png");
     EXPECT_FALSE(speed->isVisible());
+}
+
+namespace {
+
+// The largest difference of a colour channel between shot at at and picture over a background of
+// one colour: 0 when the picture is there pixel for pixel.
+int PictureDifference(const QImage& shot, QPoint at, const char* picture, QColor background) {
+    const QImage drawn = QImage(QString::fromLatin1(picture)).convertToFormat(QImage::Format_ARGB32);
+    int worst = drawn.isNull() ? 255 : 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x) {
+            const QColor over = drawn.pixelColor(x, y), seen = shot.pixelColor(at + QPoint(x, y));
+            const auto blend = [&](int top, int bottom) {
+                return static_cast<int>(std::lround(over.alphaF() * top + (1 - over.alphaF()) * bottom));
+            };
+            worst = std::max({worst, std::abs(seen.red() - blend(over.red(), background.red())),
+                                   std::abs(seen.green() - blend(over.green(), background.green())),
+                                   std::abs(seen.blue() - blend(over.blue(), background.blue()))});
+        }
+    return worst;
+}
+
+}  // namespace
+
+// On a screen of twice the density (QT_SCALE_FACTOR=2): the same layout at twice the size, the
+// pictures drawn at twice their size rather than enlarged.
+TEST(Screenshot, WindowAtScaleTwo) {
+    ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run with QT_QPA_PLATFORM=xcb";
+    QTemporaryDir home;
+    TMainForm form({home.path().toStdString(), QCoreApplication::applicationFilePath().toStdString()},
+                   std::make_unique<TNoDesktop>());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_EQ(form.devicePixelRatioF(), 2.0) << "run with QT_SCALE_FACTOR=2";
+    const QImage shot = GrabWhen(form, {1150, 112}, QColor(166, 202, 240));
+    ASSERT_EQ(shot.size(), QSize(1158, 582));
+    Save(shot, "main-window-scale2.png");
+    // The bands' edges at twice their rows at scale 1 (header 0-51, notebook 52-173, status 271-290).
+    for (const auto& [y, colour] : {std::pair{103, QColor(255, 255, 255)}, {104, QColor(166, 202, 240)},
+                                    {347, QColor(166, 202, 240)}, {542, QColor(192, 220, 192)}})
+        EXPECT_EQ(shot.pixelColor(6, y), colour) << "row " << y;
+    EXPECT_EQ(PictureDifference(shot, {30, 34}, ":/pictures/logo@2x.png", Qt::white), 0) << "logo";
+    EXPECT_EQ(PictureDifference(shot, {32, 134}, ":/pictures/default-preview@2x.png", Qt::black), 0) << "preview";
+    EXPECT_LE(PictureDifference(shot, {68, 490}, ":/pictures/options@2x.png", QColor(255, 251, 240)), 1) << "Options";
 }

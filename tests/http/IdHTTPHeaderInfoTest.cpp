@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
     Values, ContentRangeErrorTest,
     ::testing::Values(
         RangeCase{"Good", "bytes 0-99/200", nullptr},
-        RangeCase{"Unsatisfiable", "bytes */200", "'*/200' is not a valid integer value"},
+        RangeCase{"Unsatisfiable", "bytes */200", nullptr},
         RangeCase{"NoUnit", "0-99/200", "'' is not a valid integer value"},
         RangeCase{"LetterInStart", "bytes 1x-99/200", "'1x' is not a valid integer value"},
         RangeCase{"EmptyEnd", "bytes 5-/200", "'' is not a valid integer value"},

@@ -94,19 +94,3 @@ TEST(BuildConverterCommand, ReadsTheDownloadAndWritesBesideIt) {
             << "format " << c.format << " quality " << c.quality << " ." << c.extension;
     }
 }
-
-TEST(ClearTemporaryFiles, RemovesEveryMediaFileAndTheConverterOutputOnly) {
-    TempFolder work;
-    std::set<std::string> kept = {"default.jpg", "video.txt", "clip.flv", "video-converted.ogg"};
-    for (const auto& name : kept) std::ofstream(work / name) << "x";
-    for (const auto extension : kTemporaryExtensions) {
-        std::ofstream(work / ("video." + std::string(extension))) << "x";
-        std::ofstream(work / ("video-converted." + std::string(extension))) << "x";
-    }
-    ClearTemporaryFiles(work.Path());
-    ClearTemporaryFiles(work.Path());  // nothing left to remove is no failure
-    std::set<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(work.Path()))
-        left.insert(entry.path().filename().string());
-    EXPECT_EQ(left, kept);
-}

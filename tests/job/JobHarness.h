@@ -98,6 +98,9 @@ public:
             }
         });
     }
+    void PostStatus(const std::string& text) override {
+        queue_.Post([this, text] { Note("status " + text); });
+    }
     void FinishJob() override {
         queue_.Call([this] { Note("finish " + std::to_string(state_.Status())); });
     }

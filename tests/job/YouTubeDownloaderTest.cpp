@@ -77,6 +77,8 @@ protected:
         s.pageAddress = kAddress;
         s.workDirectory = work_.string();
         s.lookup = {"127.0.0.1", std::to_string(lookupPort)};
+        // A broken transfer is tried again at once.
+        s.resume.FirstWait = s.resume.LongestWait = std::chrono::milliseconds(1);
         return s;
     }
     std::string Record(const std::string& preview, const std::string& url,
@@ -204,7 +206,9 @@ TEST_F(DownloaderTest, FetchOutcomes) {
     }
 }
 
-TEST_F(DownloaderTest, ServerClosingEarlyEndsAbortedWithoutAWorkFile) {
+// A server that closes at the same place every time: the transfer is tried five times more,
+// then given up, and leaves no work file.
+TEST_F(DownloaderTest, ServerClosingEarlyEveryTimeIsGivenUp) {
     CatalogueEntry entry;
     entry.address = kAddress;
     entry.media = PatternText(200000);
@@ -213,10 +217,20 @@ TEST_F(DownloaderTest, ServerClosingEarlyEndsAbortedWithoutAWorkFile) {
     Job job(Settings(service.Port()));
     ASSERT_TRUE(job.Run());
     EXPECT_EQ(job.state.Status(), jsAborted);
+    EXPECT_EQ(job.state.ErrorText(), "Connection Closed Gracefully.");
     EXPECT_FALSE(fs::exists(work_ / "video.flv"));
     EXPECT_EQ(job.state.TotalBytes(), 200000);
-    // The bytes after the last full block count too.
-    EXPECT_TRUE(job.Log().ends_with("progress 70000\nend\nfinish 3\n")) << job.Log();
+    const std::string log = job.Log();
+    for (int k = 1; k <= 5; ++k) {
+        EXPECT_NE(log.find("status Connection lost; trying again in 1 s (" + std::to_string(k) +
+                           " of 5).\n"),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_EQ(log.find("(6 of 5)"), std::string::npos);
+    // The bytes after the last full block count too; one begin and one end in all.
+    EXPECT_TRUE(log.ends_with("progress 70000\nend\nfinish 3\n")) << log;
+    EXPECT_EQ(log.find("begin "), log.rfind("begin "));
 }
 
 TEST_F(DownloaderTest, WorkFilesThatCannotBeMadeEndTheJobAborted) {

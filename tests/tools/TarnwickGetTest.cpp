@@ -18,6 +18,7 @@
 #include "support/HttpAnswers.h"
 #include "support/LoopbackPeer.h"
 #include "support/NginxServer.h"
+#include "support/RangeServer.h"
 #include "support/SaturatedListener.h"
 #include "support/TestData.h"
 
@@ -27,6 +28,8 @@ using tarnwick::testing::LoopbackPeer;
 using tarnwick::testing::NginxServer;
 using tarnwick::testing::ReadWholeFile;
 using tarnwick::testing::PeerConnection;
+using tarnwick::testing::RangePlan;
+using tarnwick::testing::RangeServer;
 
 namespace {
 
@@ -124,6 +127,7 @@ TEST_F(TarnwickGetTool, WrongCommandLineExitsWithUsage) {
              {"--max-redirects", "many", "http://x/", "out"}, {"a", "b", "c"},
              {"--stall-timeout", "-1", "http://x/", "out"},
              {"--connect-timeout", "soon", "http://x/", "out"},
+             {"--retry", "-1", "http://x/", "out"}, {"http://x/", "out", "--retry"},
              {"http://x/", "out", "--stall-timeout"}}) {
         const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2);
@@ -196,4 +200,19 @@ TEST_F(TarnwickGetTool, SilentServerAndPendingConnectEndAtTheirLimits) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "EIdConnectTimeout: Connect timed out.\n");
     EXPECT_TRUE(Files().empty());
+}
+
+// --continue fetches only what OUTFILE lacks, and leaves a whole one as it is (416).
+TEST_F(TarnwickGetTool, ContinueFetchesOnlyWhatIsMissing) {
+    const std::string file = tarnwick::testing::PatternText(300000);
+    const auto saved = dir_ / "video.flv";
+    RangeServer server({}, file);
+    std::ofstream(saved, std::ios::binary) << file.substr(0, 100000);
+    for (int run = 1; run <= 2; ++run) {
+        const ProgramRun tool = RunTool({"--continue", server.Url(), saved.string()});
+        EXPECT_EQ(tool.status, 0) << tool.err;
+        EXPECT_TRUE(ReadWholeFile(saved) == file) << "run " << run;
+    }
+    EXPECT_EQ(server.requests.load(), 2);
+    EXPECT_EQ(server.sent.load(), 200000u);
 }

@@ -1,5 +1,6 @@
 // tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]
-//              [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT] URL OUTFILE
+//              [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT] [--continue]
+//              [--retry N] URL OUTFILE
 //
 // Runs one Get of URL (http or https) with the HTTP client's default settings (redirects are
 // followed only with --follow) and saves the body as OUTFILE. With --events every work and status
@@ -11,7 +12,14 @@
 // the whole body is there: a failed or interrupted fetch leaves no OUTFILE behind (and an OUTFILE
 // that existed before stays as it was). An OUTFILE that is a symbolic link is followed: the file
 // it names is the one replaced. An OUTFILE that exists and is not a regular file (a device, a
-// FIFO) is written in place, as it is. Exit status 0 on success; on failure the exception's
+// FIFO) is written in place, as it is.
+//
+// With --continue an OUTFILE that is a regular file and not empty is continued from its size
+// with Range: the rest is appended to it in place (so a continued fetch that fails keeps what
+// came, for the next --continue), a body from byte 0 goes through the temporary file as above,
+// and an answer that the file is whole already (416 naming its size) leaves it alone. With
+// --retry N a transfer that breaks is continued up to N times (TIdResumableGet's rules), each
+// wait announced on standard error. Exit status 0 on success; on failure the exception's
 // class and message go to standard error (and the status code for an HTTP error status) and the
 // exit status is 1. A wrong command line prints the usage and exits with 2.
 
@@ -34,6 +42,7 @@
 #include "core/StrUtils.h"
 #include "http/IdHTTP.h"
 #include "http/IdHTTPExceptions.h"
+#include "http/IdResumableGet.h"
 #include "net/IdStream.h"
 
 namespace {
@@ -42,7 +51,8 @@ using namespace tarnwick;
 
 constexpr const char* kUsage =
     "usage: tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]\n"
-    "                    [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT] URL OUTFILE\n"
+    "                    [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT]\n"
+    "                    [--continue] [--retry N] URL OUTFILE\n"
     "  fetches URL (http or https) into OUTFILE (through a temporary file beside it: OUTFILE\n"
     "  appears only when the whole body came, and is left alone when the fetch fails; a symbolic\n"
     "  link is followed, and a device or FIFO is written in place)\n"
@@ -53,8 +63,14 @@ constexpr const char* kUsage =
     "  --connect-timeout S   fail a connect after S seconds (default 30; 0: no limit)\n"
     "  --cacert FILE         trust the certificates in FILE (PEM) besides the system's\n"
     "  --proxy HOST:PORT     go through this HTTP proxy (https through a CONNECT tunnel)\n"
+    "  --continue            continue an OUTFILE that holds the start of the file from its size\n"
+    "  --retry N             continue a transfer that breaks off up to N times (default 0)\n"
     "  exit status 0 on success, 1 on failure (the error on standard error), 2 for a wrong\n"
     "  command line\n";
+
+// An output that cannot be written again from its start (%s: its path).
+constexpr const char* kCannotStartOver =
+    "%s is no regular file: a transfer that starts over cannot be written to it.";
 
 // The largest limit in seconds whose milliseconds fit the client's settings.
 constexpr std::int32_t kMaxTimeoutSeconds = 2147483;
@@ -62,6 +78,8 @@ constexpr std::int32_t kMaxTimeoutSeconds = 2147483;
 struct Options {
     bool follow = false;
     bool events = false;
+    bool resume = false;
+    std::int32_t retries = 0;
     std::optional<std::int32_t> maxRedirects;
     std::int32_t stallTimeoutMs = 60000;
     std::int32_t connectTimeoutMs = 30000;
@@ -81,6 +99,12 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             options.follow = true;
         } else if (option == "--events") {
             options.events = true;
+        } else if (option == "--continue") {
+            options.resume = true;
+        } else if (option == "--retry" && i + 1 < argc) {
+            const auto n = TryStrToInt(argv[++i]);
+            if (!n || *n < 0) return std::nullopt;
+            options.retries = *n;
         } else if (option == "--cacert" && i + 1 < argc) {
             options.caCert = argv[++i];
         } else if (option == "--proxy" && i + 1 < argc) {
@@ -302,18 +326,51 @@ int main(int argc, char** argv) {
             http.ProxyParams.SetProxyPort(options->proxyPort);
         }
 
+        TIdResumeSettings settings;
+        settings.MaxTries = options->retries;
+        settings.MaxTriesInRow = std::min(settings.MaxTriesInRow, options->retries);
+        TIdResumableGet get(http, settings);
+        get.OnWait = [](const TIdRetryWait& wait) {
+            std::fprintf(stderr, "%s\n", RetryWaitText(wait).c_str());
+        };
+
         const std::string outFile = FollowLinks(options->outFile);
         struct stat info {};
-        if (::stat(outFile.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        const bool exists = ::stat(outFile.c_str(), &info) == 0;
+        if (exists && !S_ISREG(info.st_mode)) {
             // Replacing a device or a FIFO by a regular file would destroy it.
             TSequentialOutput out(outFile);
-            http.Get(options->url, out);
+            get.OnStartOver = [&]() -> TIdStream& {
+                // What went down a pipe cannot be taken back.
+                throw EIdStreamError(Format(kCannotStartOver, outFile.c_str()));
+            };
+            get.Get(options->url, out);
+            return 0;
+        }
+        if (options->resume && exists && info.st_size > 0) {
+            TIdFileStream out(outFile, fmOpenReadWrite);
+            // Declared in this order, the stream is closed before its file may go.
+            std::optional<PartFile> part;
+            std::optional<TIdFileStream> partOut;
+            get.OnStartOver = [&]() -> TIdStream& {
+                if (!part) {
+                    part.emplace(outFile);
+                    partOut.emplace(part->Path(), fmOpenReadWrite);
+                }
+                partOut->SetSize(0);
+                return *partOut;
+            };
+            get.Get(options->url, out);
+            if (part) {
+                partOut.reset();
+                part->Keep(outFile);
+            }
             return 0;
         }
         PartFile part(outFile);
         {
             TIdFileStream out(part.Path(), fmOpenReadWrite);
-            http.Get(options->url, out);
+            get.Get(options->url, out);
         }
         part.Keep(outFile);
         return 0;

@@ -240,8 +240,6 @@ TEST_F(ConvertAndDeliverTest, AnMp4DownloadRunsTheHighDefinitionCommandOnlyForFo
     EXPECT_EQ(Probe(Destination("mp4")), "mpeg4|480|320 aac|2" + kMp4Family);
     EXPECT_EQ(ReadWholeFile(work_ / "video.mp4"), ReadWholeFile(*samples_ / "video.mp4"));
 
-    ClearTemporaryFiles(work_.Path());
-    EXPECT_EQ(Names(work_.Path()), std::set<std::string>{});
 }
 
 TEST_F(ConvertAndDeliverTest, FailuresDeliverNothingAndKeepTheDestination) {
@@ -297,7 +295,7 @@ TEST_F(ConvertAndDeliverTest, FailuresDeliverNothingAndKeepTheDestination) {
     std::string skipped;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reason);
-        ClearTemporaryFiles(work_.Path());
+        for (const auto& entry : fs::directory_iterator(work_.Path())) fs::remove_all(entry.path());
         ::chmod(request_.saveDirectory.c_str(), 0755);
         fs::remove_all(request_.saveDirectory);
         fs::remove(work_ / "video.flv");

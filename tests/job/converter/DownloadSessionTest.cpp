@@ -20,6 +20,7 @@
 #include "job/JobHarness.h"
 #include "support/ChildProcess.h"
 #include "support/HttpAnswers.h"
+#include "support/RangeServer.h"
 #include "support/TempFolder.h"
 #include "support/TestData.h"
 
@@ -132,6 +133,13 @@ TEST_F(SessionTest, Outcomes) {
          {"clip.flv"}, pattern},
         {"converted", "", Ok(flv_), "flv", 6, {}, jsCompleted, true,
          "Video file is successfully saved.", "clip.avi", {"clip.avi"}, ""},
+        {"beside an earlier file of that name", "", Ok(flv_), "flv", 0,
+         [&] {
+             fs::create_directories(save_);
+             std::ofstream(save_ / "clip.flv") << kEarlier;
+         },
+         jsCompleted, true, "Download is completed.", "Saved as " + save_.string() + "/clip (2).flv",
+         {"clip (2).flv"}, flv_},
         {"a record's extension that is no media's", "",
          Ok(flv_, "Content-Type: video/x-flv\r\n"), "txt", 0, {}, jsCompleted, true,
          "Download is completed.", "clip.flv", {"clip.flv"}, flv_},
@@ -192,6 +200,8 @@ TEST_F(SessionTest, Outcomes) {
         }
         if (!row.before) {
             EXPECT_EQ(Names(save_), row.saved);
+        } else if (fs::is_directory(save_)) {
+            EXPECT_EQ(ReadWholeFile(save_ / "clip.flv"), kEarlier) << "never replaced";
         }
         EXPECT_EQ(session.Owner().ComponentCount(), 0u);
         // Progress comes at most every 40 ms, never once per block.
@@ -316,4 +326,47 @@ TEST_F(SessionTest, ASecondStartWhileAJobRunsIsRefused) {
     ASSERT_TRUE(events_.WaitFinished(std::chrono::seconds(10)));
     EXPECT_FALSE(session.Running());
     EXPECT_EQ(events_.Lines("finished").size(), 1u);
+}
+
+// A transfer cut three times arrives whole, no byte fetched twice, its progress never going
+// back; and an abort during the wait before a try ends the job at once.
+TEST_F(SessionTest, ABrokenTransferContinuesWhereItBroke) {
+    const std::string file = PatternText(120000);
+    for (const bool abortInWait : {false, true}) {
+        SCOPED_TRACE(abortInWait ? "abort in the wait" : "cut three times");
+        fs::remove_all(save_);
+        RangeServer media(abortInWait ? RangePlan{.cuts = {30000}, .deadAt = 1}
+                                      : RangePlan{.cuts = {30000, 60000, 90000}},
+                          file);
+        LoopbackPeer lookup(AnswerLookup("filename=clip|fileext=flv|url=" + media.Url()));
+        RecordingEvents events;
+        TDownloadSession session(events, queue_);
+        TSessionSettings settings = Settings(lookup.Port());
+        settings.formatIndex = 0;
+        ASSERT_TRUE(session.Start(settings));
+        if (abortInWait) {
+            ASSERT_TRUE(events.WaitFor("status Connection lost; trying again in 1 s (1 of 5).")) << events.Log();
+            const auto start = Clock::now();
+            session.Abort();
+            ASSERT_TRUE(events.WaitFinished(std::chrono::seconds(10)));
+            EXPECT_LT(Clock::now() - start, milliseconds(100));
+            EXPECT_EQ(events.Outcome().hint, "Stopped by the user.");
+            EXPECT_EQ(media.requests.load(), 1);
+            continue;
+        }
+        ASSERT_TRUE(events.WaitFinished()) << events.Log();
+        EXPECT_TRUE(events.Outcome().delivered) << events.Log();
+        EXPECT_TRUE(ReadWholeFile(save_ / "clip.flv") == file);
+        EXPECT_EQ(media.requests.load(), 4);
+        EXPECT_EQ(media.sent.load(), file.size()) << "no byte fetched twice";
+        EXPECT_EQ(events.Lines("status Connection lost; trying again in 1 s (1 of 5).").size(), 3u);
+        EXPECT_EQ(events.Lines("begin ").size(), 1u);
+        std::int64_t last = 0;
+        for (const std::string& line : events.Lines("progress ")) {
+            const std::int64_t bytes = std::stoll(line.substr(9));
+            EXPECT_GE(bytes, last) << events.Log();
+            last = bytes;
+        }
+        EXPECT_EQ(last, 120000);
+    }
 }

@@ -1,0 +1,135 @@
+#pragma once
+
+// A Get that survives a broken transfer: when the body breaks off, the transfer is tried again
+// on a new connection and continues with Range where the output ends, so the bytes that came are
+// kept, none is fetched twice while the server honours Range, and a file that changed in between
+// is never mixed with the old one. The output ends byte-identical to the server's file, or the
+// call fails.
+//
+// The rules of one Get:
+//  - The first request continues after what the output holds: a plain GET when it is empty,
+//    else "Range: bytes=N-" (N its size) without a validator.
+//  - A failed try is tried again only when no abort was asked and the connection failed (the
+//    server closed before the announced length, a socket error such as a reset or a refused
+//    connect, the stall or connect limit), and only once the first answer's body has begun: an
+//    address that fails from the start fails as a plain Get does.
+//  - A try again asks "Range: bytes=N-" for the bytes not yet written, with "If-Range" carrying
+//    the ETag of the answer those bytes came from (a strong one), else its Last-Modified, as the
+//    server sent them. Bytes of an answer without such a validator, or without an announced
+//    length (chunked, until close), are fetched again from byte 0 instead.
+//  - 206 whose Content-Range starts at N and runs to the end of the same total (and with the
+//    same ETag where the first answer had one): the body is appended at N.
+//  - 200 (or any 2xx but such a 206): the transfer starts over from byte 0 with this body.
+//  - 416 whose Content-Range total equals the bytes written (and the total known before, if
+//    any): the output is whole, the call returns. Otherwise the transfer starts over: a request
+//    from byte 0.
+//  - Any other answer, or a 206 that does not fit: a request from byte 0, once; the same again
+//    before a try brought new bytes fails the call.
+//  - Limits (TIdResumeSettings): at most MaxTriesInRow tries in a row that bring no new byte,
+//    and MaxTries tries in all after a failure of the connection; before each such try a wait of
+//    FirstWait, doubled with each try in a row without a new byte up to LongestWait, back to
+//    FirstWait after a try that brought bytes. A try brings new bytes when the output ends it
+//    holding more than it ever held before in this Get: a transfer that starts over from byte 0
+//    and breaks again before it passes that mark brought none (so a server that always cuts at
+//    the same place is given up after MaxTriesInRow tries, with or without Range). The requests from byte 0
+//    that an answer calls for go at once and count only against the rule above.
+//
+// Threads: Get runs on the calling thread; the events below and the client's own (work, status)
+// fire there. The abort comes from another thread: set the abort signal, then CloseConnection
+// the client. A try under way then ends as the client's abort does, no try follows, and a wait
+// under way (or about to start) ends at once.
+//
+// While Get runs it owns the client's OnBodyStart, AbortSignal, and the request's
+// ContentRangeStart, ContentRangeEnd and IfRange; it gives them back as they were.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "http/IdAbortSignal.h"
+#include "http/IdCustomHTTP.h"
+#include "net/IdStream.h"
+
+namespace tarnwick {
+
+struct TIdResumeSettings {
+    std::chrono::milliseconds FirstWait{1000};
+    std::chrono::milliseconds LongestWait{16000};
+    std::int32_t MaxTriesInRow = 5;
+    std::int32_t MaxTries = 50;
+};
+
+enum TIdRetryReason {
+    rrConnectionLost,  // closed early, reset, refused, a connect limit
+    rrStalled,         // no byte came for the stall (or read) limit
+};
+
+// A wait before the next try.
+struct TIdRetryWait {
+    TIdRetryReason Reason = rrConnectionLost;
+    std::chrono::milliseconds Wait{0};
+    // The coming try's number among the tries in a row without a new byte (from 1), and the limit.
+    std::int32_t TryInRow = 1;
+    std::int32_t TriesInRowLimit = 5;
+};
+
+// The status text of a wait, the seconds rounded up: "Connection lost; trying again in 4 s
+// (2 of 5)." or "Connection stalled; ...". Never throws but for memory.
+std::string RetryWaitText(const TIdRetryWait& wait);
+
+class TIdResumableGet {
+public:
+    // http and abort (none: no abort) must outlive this object.
+    explicit TIdResumableGet(TIdCustomHTTP& http, TIdResumeSettings settings = {},
+                             const TIdAbortSignal* abort = nullptr);
+    TIdResumableGet(const TIdResumableGet&) = delete;
+    TIdResumableGet& operator=(const TIdResumableGet&) = delete;
+
+    // A try's body begins: it is written from offset (0 when the transfer starts from byte 0,
+    // also when it starts over), of a whole of total bytes (-1: not announced). The counts of
+    // the client's work events in this try follow offset. A 416 that finds the output whole
+    // reports (size, size).
+    std::function<void(std::int64_t offset, std::int64_t total)> OnTry;
+    // A wait before the next try begins.
+    std::function<void(const TIdRetryWait& wait)> OnWait;
+    // The transfer starts over while the output holds bytes: returns the stream that takes the
+    // body from now on, empty. Without a handler the output is cut back to 0.
+    std::function<TIdStream&()> OnStartOver;
+
+    // Fetches address into output, continuing after the bytes it holds (see above). Throws what
+    // the client's Get throws: for an answer that calls for no try, for a failure that is not
+    // tried again, and, once the limits are reached, the last failure; EIdNotConnected when an
+    // abort ended it; EIdException "The server sent another part of the file than the one asked
+    // for." for a second 206 that does not fit; what OnStartOver throws.
+    void Get(std::string_view address, TIdStream& output);
+
+    // Requests sent by the last Get after its first one.
+    std::int32_t Tries() const noexcept { return tries_; }
+
+private:
+    // How the next request asks.
+    enum TAsk { akContinue, akFromStart };
+
+    void BodyStart(TIdHTTPResponse& response, std::int64_t from);
+    // Takes total and the validators of the answer whose body is now written.
+    void Remember(const TIdHTTPResponse& response, std::int64_t total);
+    void StartOver(TIdHTTPResponse& response);
+    // Whether a 416 answer finds the output whole.
+    bool WholeBy416(const TIdHTTPResponse& response) const;
+
+    TIdCustomHTTP& http_;
+    const TIdResumeSettings settings_;
+    const TIdAbortSignal* abort_;
+    TIdAbortSignal never_;  // waited on when the caller has no abort
+
+    TIdStream* output_ = nullptr;
+    std::int32_t tries_ = 0;
+    std::int64_t total_ = -1;   // of the transfer the output holds; -1 unknown
+    std::string etag_;          // of the answer the output's bytes came from
+    std::string validator_;     // for If-Range; empty: no Range for this transfer
+    bool bodyBegan_ = false;    // in the current try
+};
+
+}  // namespace tarnwick
