@@ -146,13 +146,14 @@ public:
     }
     void JobFinished(const TJobOutcome& outcome) override {
         {
+            // The line and the flag together, so a waiter that wakes finds the line written.
             std::lock_guard lock(mutex_);
+            lines_.push_back("finished " + std::to_string(outcome.status) + " " +
+                             (outcome.delivered ? "1" : "0"));
             outcome_ = outcome;
             finished_ = true;
         }
-        Note("finished " + std::to_string(outcome.status) + " " + (outcome.delivered ? "1" : "0"));
         cv_.notify_all();
-        if (onFinished) onFinished(outcome);
     }
 
     // Waits for JobFinished; false when it did not come within the limit.
@@ -189,8 +190,6 @@ public:
         for (const auto& line : Lines()) text += line.substr(0, 200) + "\n";
         return text;
     }
-
-    std::function<void(const TJobOutcome&)> onFinished;
 
 private:
     void Note(std::string line) {
