@@ -60,4 +60,33 @@ T& CreateComponent(TComponent& owner, Args&&... args) {
     return created;
 }
 
+// A component made for the length of a scope. With an owner, it joins the owner's list when the
+// holder is made (so give it fully set up: a walk of the list may find it from then on) and is
+// freed from the list, under the list's lock, when the holder goes; without one, the holder
+// keeps it alone.
+template <class T>
+class TScopedComponent {
+public:
+    TScopedComponent(TComponent* owner, std::unique_ptr<T> component)
+        : owner_(owner), component_(component.get()) {
+        if (owner_)
+            owner_->InsertComponent(std::move(component));
+        else
+            alone_ = std::move(component);
+    }
+    ~TScopedComponent() {
+        if (owner_) owner_->FreeComponent(*component_);
+    }
+    TScopedComponent(const TScopedComponent&) = delete;
+    TScopedComponent& operator=(const TScopedComponent&) = delete;
+
+    T& operator*() const noexcept { return *component_; }
+    T* operator->() const noexcept { return component_; }
+
+private:
+    TComponent* const owner_;
+    std::unique_ptr<T> alone_;
+    T* const component_;
+};
+
 }  // namespace tarnwick

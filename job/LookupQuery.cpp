@@ -16,33 +16,13 @@ namespace tarnwick {
 
 namespace {
 
-// Creates the lookup's line client under owner (or alone) and releases it when the lookup ends.
-class ScopedClient {
-public:
-    explicit ScopedClient(TComponent* owner) : owner_(owner) {
-        if (owner_) {
-            client_ = &CreateComponent<TTcpClient>(*owner_);
-        } else {
-            alone_ = std::make_unique<TTcpClient>();
-            client_ = alone_.get();
-        }
-        client_->SetName(std::string(kLookupClientName));
-    }
-    ~ScopedClient() {
-        if (client_->Active()) client_->DisconnectClient();
-        if (owner_) owner_->FreeComponent(*client_);
-    }
-    ScopedClient(const ScopedClient&) = delete;
-    ScopedClient& operator=(const ScopedClient&) = delete;
-
-    TTcpClient& operator*() const { return *client_; }
-    TTcpClient* operator->() const { return client_; }
-
-private:
-    TComponent* owner_;
-    std::unique_ptr<TTcpClient> alone_;
-    TTcpClient* client_ = nullptr;
-};
+// The lookup's line client, named; its owner (when given) holds it for the length of the lookup,
+// and its close ends the connection.
+std::unique_ptr<TTcpClient> MakeLookupClient(TComponent* owner) {
+    auto client = std::make_unique<TTcpClient>(owner);
+    client->SetName(std::string(kLookupClientName));
+    return client;
+}
 
 // The status line quoted for a hint: at most 100 bytes, control bytes shown as "?".
 std::string Quoted(std::string_view line) {
@@ -140,7 +120,7 @@ std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* own
     std::string reason;
     std::string record;
     try {
-        ScopedClient client(owner);
+        TScopedComponent<TTcpClient> client(owner, MakeLookupClient(owner));
         if (beforeConnect) beforeConnect(*client);
         client->SetRemoteHost(endpoint.Host);
         client->SetRemotePort(endpoint.Port);

@@ -99,32 +99,6 @@ private:
     std::thread thread_;  // last: it starts once the rest is made
 };
 
-// The lookup's client: in the owner's list, once fully set up, until the lookup ends (the list's
-// lock then keeps an abort's walk from touching it as it goes), or alone without an owner.
-class LookupClient {
-public:
-    LookupClient(TComponent* owner, std::unique_ptr<TIdHTTP> client)
-        : owner_(owner), client_(client.get()) {
-        if (owner_)
-            owner_->InsertComponent(std::move(client));
-        else
-            alone_ = std::move(client);
-    }
-    ~LookupClient() {
-        if (owner_) owner_->FreeComponent(*client_);
-    }
-    LookupClient(const LookupClient&) = delete;
-    LookupClient& operator=(const LookupClient&) = delete;
-
-    TIdHTTP& operator*() const { return *client_; }
-    TIdHTTP* operator->() const { return client_; }
-
-private:
-    TComponent* owner_;
-    std::unique_ptr<TIdHTTP> alone_;
-    TIdHTTP* client_;
-};
-
 // Where the client's last request went, after redirects: without credentials, fragment or a
 // default port.
 std::string CurrentAddress(TIdCustomHTTP& client) {
@@ -232,7 +206,8 @@ TLookupRecord TPageLookup::Run(std::string_view address, bool hd) {
 }
 
 TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::string& hint) {
-    LookupClient client(owner_, MakeClient());
+    // In the owner's list, once fully set up, until the lookup ends (or alone without an owner).
+    TScopedComponent<TIdHTTP> client(owner_, MakeClient());
 
     // The page's answer: media ends the read at its head, a page is read within its bounds.
     TCappedBody body(settings_.pageLimit);

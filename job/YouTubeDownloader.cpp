@@ -28,26 +28,6 @@ namespace {
 // The bytes of a body's start that show whether it is a web page.
 constexpr std::int64_t kSniffBytes = 512;
 
-// An HTTP client of the job in the owner's list: it joins the list only when it is fully set up,
-// so the abort's walk never sees it half made, and leaves it (under the list's lock) when the
-// step ends.
-class ScopedHTTP {
-public:
-    ScopedHTTP(TComponent& owner, std::unique_ptr<TIdHTTP> client)
-        : owner_(owner), client_(client.get()) {
-        owner_.InsertComponent(std::move(client));
-    }
-    ~ScopedHTTP() { owner_.FreeComponent(*client_); }
-    ScopedHTTP(const ScopedHTTP&) = delete;
-    ScopedHTTP& operator=(const ScopedHTTP&) = delete;
-
-    TIdHTTP* operator->() const { return client_; }
-
-private:
-    TComponent& owner_;
-    TIdHTTP* client_;
-};
-
 }  // namespace
 
 struct TYouTubeDownloader::Impl {
@@ -215,7 +195,8 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
     made->OnWork = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
         if (mode == wmRead) refuseLarge(file.Position());
     };
-    ScopedHTTP client(owner, std::move(made));
+    // In the owner's list only fully set up, so the abort's walk never sees it half made.
+    TScopedComponent<TIdHTTP> client(&owner, std::move(made));
     if (!Proceed(jbPreviewClientMade)) return false;
     try {
         client->Get(address, file);
@@ -290,7 +271,8 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     };
     get.OnWait = [&](const TIdRetryWait& wait) { frontEnd.PostStatus(RetryWaitText(wait)); };
 
-    ScopedHTTP client(owner, std::move(made));
+    // In the owner's list only fully set up, so the abort's walk never sees it half made.
+    TScopedComponent<TIdHTTP> client(&owner, std::move(made));
     // The last job's work file may be a hard link to the video delivered then: a new file is
     // made instead of truncating that one.
     const std::string mediaPath = WorkPath(std::string(kMediaFileStem) + state.FileExtension());
