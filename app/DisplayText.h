@@ -11,7 +11,4 @@ namespace tarnwick {
 // sequence), otherwise as Windows-1252, where the five unassigned bytes keep their own code points.
 QString DisplayText(std::string_view bytes);
 
-// True when bytes are valid UTF-8 in the sense above.
-bool IsValidUtf8(std::string_view bytes) noexcept;
-
 }  // namespace tarnwick

@@ -145,4 +145,71 @@ std::string Format(const char* format, ...) {
     return out;
 }
 
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t i, char32_t& cp) noexcept {
+    if (i >= text.size()) return 0;
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    const unsigned char b0 = byte(0);
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    std::size_t length = 0;
+    char32_t low = 0;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2, low = 0x80, cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3, low = 0x800, cp = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4, low = 0x10000, cp = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (text.size() - i < length) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(k) & 0x3F);
+    }
+    if (cp < low || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return length;
+}
+
+bool IsValidUtf8(std::string_view text) noexcept {
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = Utf8SequenceAt(text, i, code);
+        if (length == 0) return false;
+        i += length;
+    }
+    return true;
+}
+
+// Windows-1252 bytes 0x80 to 0x9F.
+constexpr char32_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char32_t Windows1252CodePoint(unsigned char byte) noexcept {
+    return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : char32_t(byte);
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = char32_t{0xFFFD};
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
 }  // namespace tarnwick

@@ -38,6 +38,19 @@ std::int32_t StrToInt(std::string_view s);
 std::int64_t StrToInt64(std::string_view s);
 std::int32_t StrToIntDef(std::string_view s, std::int32_t fallback) noexcept;
 
+// The valid UTF-8 sequence at text[at]: its length (1 to 4) with its code point in code, or 0
+// when the bytes there are no valid UTF-8 (a stray or missing continuation byte, an overlong
+// form, a surrogate, a value past U+10FFFF, a sequence cut off by the end).
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t at, char32_t& code) noexcept;
+// True when text is valid UTF-8 throughout, in the sense above.
+bool IsValidUtf8(std::string_view text) noexcept;
+
+// The character a Windows-1252 byte stands for; the five unassigned bytes (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D) keep their own code points.
+char32_t Windows1252CodePoint(unsigned char byte) noexcept;
+// Appends code as UTF-8; a surrogate or a value past U+10FFFF is written as U+FFFD.
+void AppendUtf8(std::string& out, char32_t code);
+
 // printf-style formatting into a std::string (for the fixed message formats with %s and %d).
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "job/PageCharset.h"
+#include "core/StrUtils.h"
 
 namespace tarnwick {
 

@@ -16,41 +16,8 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // Windows-1252's bytes 0x80 to 0x9F; the five it leaves free stay the C1 controls, as browsers
 // read them.
-constexpr std::array<char32_t, 32> kWindows1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
-// The length of the well-formed UTF-8 sequence at text[i] and its code point; 0 when the bytes
-// there do not start one.
-std::size_t Utf8SequenceAt(std::string_view text, std::size_t i, char32_t& cp) noexcept {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-    const unsigned char b0 = byte(0);
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    }
-    std::size_t length = 0;
-    char32_t low = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        length = 2, low = 0x80, cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        length = 3, low = 0x800, cp = b0 & 0x0F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        length = 4, low = 0x10000, cp = b0 & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (byte(k) & 0x3F);
-    }
-    if (cp < low || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return length;
-}
 
 std::string Utf8Sanitized(std::string_view text) {
     std::string out;
@@ -145,7 +112,7 @@ std::string FromIconv(std::string_view text, const std::string& encoding) {
     }
     // iconv may pass bytes through that are not UTF-8 (a private use of a code page); the page
     // reader relies on valid UTF-8.
-    return IsWellFormedUtf8(out) ? out : Utf8Sanitized(out);
+    return IsValidUtf8(out) ? out : Utf8Sanitized(out);
 }
 
 // The encoding a declared name stands for; empty when it is not known here or to iconv.
@@ -218,39 +185,6 @@ bool NextAttribute(std::string_view page, std::size_t& i, std::string& name, std
 }
 
 }  // namespace
-
-char32_t Windows1252CodePoint(unsigned char byte) noexcept {
-    return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : char32_t(byte);
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
-bool IsWellFormedUtf8(std::string_view text) noexcept {
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        const std::size_t length = Utf8SequenceAt(text, i, cp);
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
-}
 
 std::string CharsetOfContentType(std::string_view contentType) {
     std::size_t at = contentType.find(';');
@@ -337,7 +271,7 @@ std::string PageEncoding(std::string_view page, std::string_view contentType) {
         return declared;
     if (std::string declared = KnownEncoding(PrescanMetaCharset(page), true); !declared.empty())
         return declared;
-    return IsWellFormedUtf8(page) ? "utf-8" : "windows-1252";
+    return IsValidUtf8(page) ? "utf-8" : "windows-1252";
 }
 
 std::string DecodePageText(std::string_view page, std::string_view contentType) {

@@ -32,21 +32,11 @@ std::string CharsetOfContentType(std::string_view contentType);
 // through its content's "charset=" part.
 std::string PrescanMetaCharset(std::string_view page);
 
-// True when text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above
-// U+10FFFF).
-bool IsWellFormedUtf8(std::string_view text) noexcept;
-
 // The name of the encoding the rules above choose for page: "utf-8", "utf-16le", "utf-16be",
 // "windows-1252", or another name that iconv accepts (lower-case).
 std::string PageEncoding(std::string_view page, std::string_view contentType);
 
 // page decoded from PageEncoding to UTF-8, without a byte order mark.
 std::string DecodePageText(std::string_view page, std::string_view contentType);
-
-// The code point of a Windows-1252 byte.
-char32_t Windows1252CodePoint(unsigned char byte) noexcept;
-
-// Appends the UTF-8 form of code point cp (U+FFFD for a surrogate or a value above U+10FFFF).
-void AppendUtf8(std::string& out, char32_t cp);
 
 }  // namespace tarnwick

@@ -21,7 +21,7 @@ int HexValue(char c) {
 
 // A name as text, whatever bytes it came in.
 std::string AsUtf8(std::string_view name) {
-    return IsWellFormedUtf8(name) ? std::string(name) : DecodePageText(name, {});
+    return IsValidUtf8(name) ? std::string(name) : DecodePageText(name, {});
 }
 
 std::string WithoutDirectory(std::string_view name) {
@@ -37,7 +37,7 @@ std::string ExtendedValue(std::string_view value) {
     if (second == std::string_view::npos) return {};
     const std::string charset = LowerCase(Trim(value.substr(0, first)));
     const std::string bytes = PercentDecode(value.substr(second + 1));
-    if (charset == "utf-8") return IsWellFormedUtf8(bytes) ? bytes : std::string();
+    if (charset == "utf-8") return IsValidUtf8(bytes) ? bytes : std::string();
     if (charset == "iso-8859-1") return DecodePageText(bytes, "text/plain; charset=iso-8859-1");
     return {};
 }

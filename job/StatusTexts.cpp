@@ -1,5 +1,6 @@
 #include "job/StatusTexts.h"
 
+#include "core/StrUtils.h"
 #include "job/ConversionTable.h"
 
 namespace tarnwick {
@@ -30,30 +31,15 @@ std::string ProgressExtensionText(std::string_view fileExtension, std::int32_t f
 std::string TerminalSafeText(std::string_view text) {
     std::string safe;
     safe.reserve(text.size());
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     for (std::size_t i = 0; i < text.size();) {
-        const unsigned char lead = byte(i);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2
-                           : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-        std::uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F
-                           : length == 3 ? lead & 0x0F : lead & 0x07;
-        for (std::size_t k = 1; k < length; ++k) {
-            if (i + k >= text.size() || (byte(i + k) & 0xC0) != 0x80) {
-                length = 0;
-                break;
-            }
-            code = (code << 6) | (byte(i + k) & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are no valid UTF-8.
-        const bool valid = length == 1 || (length == 2 && code >= 0x80) ||
-                           (length == 3 && code >= 0x800 && (code < 0xD800 || code > 0xDFFF)) ||
-                           (length == 4 && code >= 0x10000 && code <= 0x10FFFF);
+        char32_t code = 0;
+        const std::size_t length = Utf8SequenceAt(text, i, code);
         const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x61C ||
                              code == 0x200E || code == 0x200F ||
                              (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
-        if (!valid || control) {
+        if (length == 0 || control) {
             safe += '?';
-            i += valid ? length : 1;
+            i += length == 0 ? 1 : length;
             continue;
         }
         safe.append(text.substr(i, length));

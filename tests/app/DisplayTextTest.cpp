@@ -1,4 +1,5 @@
 #include "app/DisplayText.h"
+#include "core/StrUtils.h"
 
 #include <gtest/gtest.h>
 
