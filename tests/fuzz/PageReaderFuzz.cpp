@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
+#include "core/StrUtils.h"
 #include "job/JsonLdVideo.h"
 #include "job/PageAddresses.h"
 #include "job/PageCharset.h"
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lineEnd == std::string_view::npos ? std::string_view() : input.substr(0, lineEnd);
 
     const std::string text = DecodePageText(input, contentType);
-    FUZZ_CHECK(IsWellFormedUtf8(text));
+    FUZZ_CHECK(IsValidUtf8(text));
 
     TPageReadLimits limits;
     limits.time = std::chrono::seconds(2);
