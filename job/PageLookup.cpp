@@ -31,39 +31,21 @@ struct ReadingDone {};
 
 // The first `limit` bytes of a body; a byte beyond them ends the read (ReadingDone) with those
 // kept. A size set from an announced length costs nothing.
-class TCappedBody : public TIdStream {
+class TCappedBody : public TIdMemoryStream {
 public:
-    explicit TCappedBody(std::size_t limit) : limit_(limit) {}
+    explicit TCappedBody(std::size_t limit) : limit_(static_cast<std::int64_t>(limit)) {}
 
-    std::int64_t Position() const override { return position_; }
-    void SetPosition(std::int64_t position) override { position_ = std::max<std::int64_t>(0, position); }
-    std::int64_t Size() const override { return size_; }
-    void SetSize(std::int64_t size) override {
-        size_ = std::max<std::int64_t>(0, size);
-        position_ = std::min(position_, size_);
-        if (bytes_.size() > static_cast<std::size_t>(size_))
-            bytes_.resize(static_cast<std::size_t>(size_));
-    }
-    std::int64_t Read(void*, std::int64_t) override { return 0; }
     void Write(const void* buffer, std::int64_t count) override {
         if (count <= 0) return;
-        const auto at = static_cast<std::size_t>(position_);
-        const std::size_t room = at < limit_ ? limit_ - at : 0;
-        const std::size_t taken = std::min(room, static_cast<std::size_t>(count));
-        if (bytes_.size() < at + taken) bytes_.resize(at + taken);
-        bytes_.replace(at, taken, static_cast<const char*>(buffer), taken);
-        position_ += static_cast<std::int64_t>(taken);
-        size_ = std::max(size_, position_);
-        if (taken < static_cast<std::size_t>(count)) throw ReadingDone();
+        const std::int64_t taken = std::clamp<std::int64_t>(limit_ - Position(), 0, count);
+        TIdMemoryStream::Write(buffer, taken);
+        if (taken < count) throw ReadingDone();
     }
 
-    const std::string& Bytes() const noexcept { return bytes_; }
+    const std::string& Bytes() const noexcept { return WrittenBytes(); }
 
 private:
-    const std::size_t limit_;
-    std::string bytes_;
-    std::int64_t position_ = 0;
-    std::int64_t size_ = 0;
+    const std::int64_t limit_;
 };
 
 // Closes a client's connection once `limit` has passed, from a thread of its own, so that a

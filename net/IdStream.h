@@ -78,6 +78,8 @@ public:
 
     // The stream's whole content.
     std::string DataString() const;
+    // The written part only (without the zeros of a larger size set beyond it).
+    const std::string& WrittenBytes() const noexcept { return bytes_; }
 
 private:
     std::string bytes_;  // the written part; Size() may be larger
