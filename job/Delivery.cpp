@@ -228,11 +228,19 @@ int TakeName(const std::string& temp, const std::string& destination) {
         return 0;
     }
     if (!LinkRefused(errno)) return errno;
-    // Neither: the name must be free a moment before the rename.
-    struct stat st {};
-    if (::lstat(destination.c_str(), &st) == 0) return EEXIST;
-    if (errno != ENOENT) return errno;
-    return ::rename(temp.c_str(), destination.c_str()) == 0 ? 0 : errno;
+    // Neither: the name is claimed by making an empty file of ours under it, which only a free
+    // name allows, and the file is renamed over that claim; so a file that appears under the
+    // name meanwhile is never the one replaced.
+    ScopedFd claim(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (claim.Get() < 0) return errno;
+    struct stat claimed {};
+    const int statResult = ::fstat(claim.Get(), &claimed);
+    if (::rename(temp.c_str(), destination.c_str()) == 0) return 0;
+    const int error = errno;
+    struct stat named {};
+    if (statResult == 0 && ::lstat(destination.c_str(), &named) == 0 && SameInode(claimed, named))
+        ::unlink(destination.c_str());
+    return error;
 }
 
 }  // namespace

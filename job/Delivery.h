@@ -9,8 +9,9 @@
 // (copy_file_range, or sendfile across file systems; read/write as the last resort). It is
 // flushed to disk and only then given its name, without replacing anything: the destination name
 // when it is free, otherwise the first free "Name (2).ext", "Name (3).ext", ... as browsers do.
-// Taking the name is atomic (rename with RENAME_NOREPLACE, or a hard link where the file system
-// lacks it), so a file that appears meanwhile is never replaced either. Every file that was in the
+// Taking the name never replaces (rename with RENAME_NOREPLACE; a hard link where the file system
+// lacks it; where it has neither, a rename over an empty file of ours made under the free name),
+// so a file that appears meanwhile is never replaced either. Every file that was in the
 // save directory therefore stays as it was, and a name there is at every moment either absent or
 // a whole file. On any failure, or a stop, the temporary name is removed.
 //
