@@ -160,6 +160,11 @@ TEST_F(SessionTest, Outcomes) {
         SCOPED_TRACE(row.name);
         fs::remove_all(work_);
         fs::remove_all(save_);
+        // The user's own files in the work directory, named like the job's work files.
+        const std::set<std::string> users = {"video.flv", "video.avi", "video-converted.avi",
+                                             "default.jpg"};
+        fs::create_directories(work_);
+        for (const auto& name : users) std::ofstream(work_ / name) << kEarlier;
         if (row.before) row.before();
         LoopbackPeer media(MediaServer(row.mediaAnswer));
         LoopbackPeer lookup(
@@ -204,6 +209,7 @@ TEST_F(SessionTest, Outcomes) {
             EXPECT_EQ(ReadWholeFile(save_ / "clip.flv"), kEarlier) << "never replaced";
         }
         EXPECT_EQ(session.Owner().ComponentCount(), 0u);
+        for (const auto& name : users) EXPECT_EQ(ReadWholeFile(work_ / name), kEarlier) << name;
         // Progress comes at most every 40 ms, never once per block.
         const auto progress = events.Lines("progress ").size();
         EXPECT_LE(progress, 2 + static_cast<std::size_t>(elapsed / milliseconds(40)))
