@@ -1,5 +1,6 @@
 #include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -131,15 +132,19 @@ TEST(JpegPreview, PngGifAndWebpShowByTheirContentWhateverTheFileIsCalled) {
         EXPECT_NEAR(middle.blue(), 40, 16) << format;
     }
 
-    // A large grey PNG takes little memory per pixel, so only the preview's own limit refuses it.
-    QImage large(8000, 6300, QImage::Format_Grayscale8);
-    large.fill(90);
+    // 8000 x 6300 pixels, 18 KB as a PNG. Qt's own limit on a reader's memory, which this Qt
+    // sets low enough to refuse it too, is lifted: the preview's own limit must refuse it.
+    QImage large(8000, 6300, QImage::Format_Mono);
+    large.fill(1);
     const std::pair<const char*, QByteArray> refused[] = {
         {"html", QByteArray("<!DOCTYPE html><title>x</title>")},
         {"bmp", PictureBytes(picture, "BMP")},
         {"truncated png", png.left(png.size() / 2)},
         {"50.4 megapixels", PictureBytes(large, "PNG")},
     };
+    const int qtLimit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(0);
     for (const auto& [name, bytes] : refused)
         EXPECT_TRUE(LoadPreview(Write(dir, "preview.jpg", bytes)).isNull()) << name;
+    QImageReader::setAllocationLimit(qtLimit);
 }
