@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string_view>
+
+#include <QImageReader>
+#include <QString>
 
 #include <jpeglib.h>
 
@@ -76,7 +81,43 @@ bool ReadPixels(TJpegDecoder& decoder, unsigned char* pixels, std::size_t bytesP
     return true;
 }
 
+// The picture format the first bytes of a file show: "jpeg", "png", "gif", "webp", or none.
+const char* PictureFormat(std::string_view head) {
+    if (head.starts_with("\xFF\xD8\xFF")) return "jpeg";
+    if (head.starts_with("\x89PNG\r\n\x1A\n")) return "png";
+    if (head.starts_with("GIF87a") || head.starts_with("GIF89a")) return "gif";
+    if (head.size() >= 12 && head.starts_with("RIFF") && head.substr(8, 4) == "WEBP") return "webp";
+    return nullptr;
+}
+
+std::string FileHead(const std::string& path) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"), &std::fclose);
+    if (!file) return {};
+    char head[12];
+    return std::string(head, std::fread(head, 1, sizeof head, file.get()));
+}
+
+// A picture of another format through the one Qt reader that format has.
+QImage LoadThroughQt(const std::string& path, const char* format, QSize atLeast) {
+    QImageReader reader(QString::fromStdString(path), format);
+    reader.setAutoDetectImageFormat(false);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty() ||
+        std::uint64_t(size.width()) * std::uint64_t(size.height()) > kMaxPreviewPixels)
+        return {};
+    const QSize cover = size.scaled(atLeast.expandedTo(QSize(1, 1)), Qt::KeepAspectRatioByExpanding);
+    if (cover.width() < size.width() && cover.height() < size.height()) reader.setScaledSize(cover);
+    return reader.read();
+}
+
 }  // namespace
+
+QImage LoadPreview(const std::string& path, QSize atLeast) {
+    const char* format = PictureFormat(FileHead(path));
+    if (!format) return {};
+    if (std::strcmp(format, "jpeg") == 0) return LoadJpegPreview(path, atLeast);
+    return LoadThroughQt(path, format, atLeast);
+}
 
 QImage LoadJpegPreview(const std::string& path, QSize atLeast) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rbe"), &std::fclose);

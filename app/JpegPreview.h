@@ -17,4 +17,11 @@ inline constexpr std::uint64_t kMaxPreviewPixels = 50'000'000;
 // kMaxPreviewPixels. Never throws.
 QImage LoadJpegPreview(const std::string& path, QSize atLeast = QSize(240, 180));
 
+// Decodes the preview file at path whatever its kind, which its first bytes tell (its name does
+// not): a JPEG through LoadJpegPreview; a PNG, GIF (its first frame) or WebP through Qt's image
+// reader for that format alone, scaled down to the smallest size that still covers atLeast.
+// Returns a null image for any other file, one that cannot be decoded, or one that declares more
+// than kMaxPreviewPixels. Never throws.
+QImage LoadPreview(const std::string& path, QSize atLeast = QSize(240, 180));
+
 }  // namespace tarnwick

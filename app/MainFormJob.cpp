@@ -91,7 +91,7 @@ void TMainForm::ShowStatus(const std::string& text, const std::string& hint) {
 
 void TMainForm::ShowPreview(const std::string& previewFile) {
     QImage preview;
-    if (!previewFile.empty()) preview = LoadJpegPreview(previewFile);
+    if (!previewFile.empty()) preview = LoadPreview(previewFile);
     if (preview.isNull())
         ShowDefaultPicture();
     else

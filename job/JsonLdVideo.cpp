@@ -6,6 +6,7 @@
 #include "core/StrUtils.h"
 #include "job/BoundedJson.h"
 #include "job/CharacterReferences.h"
+#include "job/MediaCandidates.h"
 #include "job/RecordTexts.h"
 
 namespace tarnwick {
@@ -125,6 +126,36 @@ private:
         return {};
     }
 
+    // Every address of a text, an object or a list of them, in order.
+    std::vector<std::string> Addresses(const Json& value) const {
+        if (!value.is_array()) {
+            std::string address = Address(value, 0);
+            if (address.empty()) return {};
+            return {std::move(address)};
+        }
+        std::vector<std::string> addresses;
+        for (const Json& item : value)
+            if (std::string address = Address(item, 1); !address.empty())
+                addresses.push_back(std::move(address));
+        return addresses;
+    }
+
+    // A frame size as a number, a text or a QuantitativeValue's "value".
+    std::string Size(const Json* value) const {
+        if (!value) return {};
+        if (const Json* inner = Member(Dereferenced(*value), "value")) value = inner;
+        if (value->is_number() && value->get<double>() >= 0 && value->get<double>() < 1e6)
+            return std::to_string(std::llround(value->get<double>()));
+        return value->is_string() ? value->get<std::string>() : std::string();
+    }
+
+    int Lines(const Json& object) const {
+        if (const int lines = FrameLines(Size(Member(object, "height")), Size(Member(object, "width"))))
+            return lines;
+        const Json* quality = Member(object, "videoQuality");
+        return quality ? QualityLines(Text(*quality, 0)) : 0;
+    }
+
     std::string People(const Json& value) const {
         if (!value.is_array()) return Text(value, 0);
         std::string joined;
@@ -155,7 +186,8 @@ private:
             }
         }
         if (const Json* thumbnail = Member(object, "thumbnailUrl"))
-            video.thumbnail = Address(*thumbnail, 0);
+            video.thumbnails = Addresses(*thumbnail);
+        video.lines = Lines(object);
         if (const Json* size = Member(object, "contentSize")) {
             if (size->is_number() && size->get<double>() >= 0 && size->get<double>() < 9e18)
                 video.contentSize = std::to_string(std::llround(size->get<double>()));

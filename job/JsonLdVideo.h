@@ -23,9 +23,13 @@ struct TJsonLdVideo {
     // elsewhere in the script), or a list of them joined by ", ".
     std::string author;
     std::int64_t durationSeconds = -1;  // "duration" (ISO 8601, or a number of seconds); -1: none
-    std::string thumbnail;  // "thumbnailUrl": a text, an object's "url" or "contentUrl", a list's first
+    // "thumbnailUrl": a text, an object's "url" or "contentUrl", or a list of them, in order.
+    std::vector<std::string> thumbnails;
     std::string contentSize;  // as written; a number of bytes as its decimal digits
     std::vector<std::string> contentUrls;  // "contentUrl" (a text or a list), as written
+    // The picture lines of the copy: "height", else "width" (FrameLines; a number, a text such as
+    // "720px" or an object's "value"), else "videoQuality" (QualityLines: "HD", "720p"); 0: none.
+    int lines = 0;
 };
 
 // The VideoObjects of one JSON-LD script's text, in the order met. The text may be wrapped in an

@@ -27,6 +27,38 @@ std::string ExtensionOf(std::string_view fileName) {
     return LowerCase(SplitExtension(fileName).second);
 }
 
+bool IsLetterOrDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'z'); }
+
+// The lines a player's word for a copy stands for; 0 for a hint without one.
+int WordLines(std::string_view text) {
+    std::string_view previous;
+    for (std::size_t i = 0; i < text.size();) {
+        if (!IsLetterOrDigit(text[i])) {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        while (i < text.size() && IsLetterOrDigit(text[i])) ++i;
+        const std::string_view word = text.substr(start, i - start);
+        if (word == "fhd" || (word == "hd" && previous == "full")) return 1080;
+        if (word == "uhd") return 2160;
+        if (word == "qhd") return 1440;
+        if (word == "hd") return 720;
+        if (word == "sd") return 480;
+        previous = word;
+    }
+    return 0;
+}
+
+// A size's number of pixels ("720", "720px"); 0 for anything else.
+int Pixels(std::string_view size) {
+    const std::string text = LowerCase(Trim(size));
+    std::size_t digits = 0;
+    while (digits < text.size() && IsDigit(text[digits])) ++digits;
+    if (digits == 0 || digits > 5 || (digits < text.size() && text.substr(digits) != "px")) return 0;
+    return std::atoi(text.substr(0, digits).c_str());
+}
+
 }  // namespace
 
 int QualityLines(std::string_view hint) {
@@ -51,7 +83,13 @@ int QualityLines(std::string_view hint) {
             break;
         }
     }
-    return lines;
+    return lines > 0 ? lines : WordLines(text);
+}
+
+int FrameLines(std::string_view height, std::string_view width) {
+    int lines = Pixels(height);
+    if (lines == 0) lines = Pixels(width) * 9 / 16;
+    return lines >= kFewestLines && lines <= kMostLines ? lines : 0;
 }
 
 std::vector<std::size_t> CandidateOrder(const std::vector<TMediaCandidate>& candidates, bool hd) {

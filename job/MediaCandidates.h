@@ -22,8 +22,15 @@ struct TMediaCandidate {
 
 // The picture lines a quality hint names: "720p", "1080", "720p HD", "HD 1080p60", "1280x720"
 // (the second number), "4K" (2160), "8K" (4320). A number counts when it has 3 or 4 digits and
-// lies between 100 and 4320. 0 when the hint names none ("HD", "medium", "").
+// lies between 100 and 4320. Without one, the words players label their copies with: "SD" 480,
+// "HD" 720, "Full HD" or "FHD" 1080, "QHD" 1440, "UHD" 2160 (either letter case). 0 when the hint
+// names none ("medium", "").
 int QualityLines(std::string_view hint);
+
+// The picture lines of a frame size as a page writes it ("720", "720px", in either letter case):
+// height's, else, for a height that names none, those of a 16:9 picture width wide (1280 gives
+// 720). 0 when neither gives lines between 100 and 4320.
+int FrameLines(std::string_view height, std::string_view width);
 
 // The order in which to try candidates, as indexes. Those with a hint come first: with hd the
 // most lines first, otherwise the nearest to 480 lines first (of two as near, the fewer lines);

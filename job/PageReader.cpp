@@ -1,99 +1,18 @@
 #include "job/PageReader.h"
 
-#include <gumbo.h>
-
-#include <csetjmp>
 #include <initializer_list>
-#include <cstdlib>
-#include <new>
+#include <unordered_map>
 
 #include "core/StrUtils.h"
 #include "job/JsonLdVideo.h"
+#include "job/MediaTypes.h"
 #include "job/PageAddresses.h"
+#include "job/ParseArena.h"
 #include "job/RecordTexts.h"
 
 namespace tarnwick {
 
 namespace {
-
-// Every allocation of one parse, linked so that all of it can be freed when the parse is left
-// half-way, and counted against the limits.
-class ParseArena {
-public:
-    explicit ParseArena(const TPageReadLimits& limits)
-        : limits_(limits), deadline_(std::chrono::steady_clock::now() + limits.time) {}
-    ~ParseArena() {
-        while (head_.next != &head_) {
-            Block* block = head_.next;
-            head_.next = block->next;
-            std::free(block);
-        }
-    }
-    ParseArena(const ParseArena&) = delete;
-    ParseArena& operator=(const ParseArena&) = delete;
-
-    // The parse, or null when a limit ended it.
-    GumboOutput* Parse(std::string_view html) {
-        GumboOptions options = kGumboDefaultOptions;
-        options.allocator = &Allocate;
-        options.deallocator = &Deallocate;
-        options.userdata = this;
-        // Parse errors are not wanted, and gumbo copies the whole stack of open elements into
-        // each one it records: deep markup would cost memory in the square of its depth.
-        options.max_errors = 0;
-        if (setjmp(escape_) != 0) return nullptr;
-        return gumbo_parse_with_options(&options, html.data(), html.size());
-    }
-
-private:
-    struct alignas(std::max_align_t) Block {
-        Block* prev;
-        Block* next;
-        std::size_t size;
-    };
-
-    // Gumbo cannot take a failed allocation, so a limit leaves the parse by a jump back into
-    // Parse. Only gumbo's C frames lie between, and nothing here has a destructor to skip.
-    static void* Allocate(void* userdata, std::size_t size) {
-        auto& arena = *static_cast<ParseArena*>(userdata);
-        if (arena.OverLimit(size)) std::longjmp(arena.escape_, 1);
-        auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
-        if (!block) std::longjmp(arena.escape_, 1);
-        block->size = size;
-        block->prev = &arena.head_;
-        block->next = arena.head_.next;
-        arena.head_.next->prev = block;
-        arena.head_.next = block;
-        arena.live_ += size;
-        return block + 1;
-    }
-
-    static void Deallocate(void* userdata, void* pointer) {
-        if (!pointer) return;
-        auto& arena = *static_cast<ParseArena*>(userdata);
-        Block* block = static_cast<Block*>(pointer) - 1;
-        block->prev->next = block->next;
-        block->next->prev = block->prev;
-        arena.live_ -= block->size;
-        std::free(block);
-    }
-
-    bool OverLimit(std::size_t size) {
-        if (live_ + size > limits_.memory) return true;
-        // The clock and the stop request every few allocations: between two of them gumbo
-        // does at most one tag's work.
-        if (++calls_ % 16 != 0) return false;
-        if (limits_.stop && limits_.stop()) return true;
-        return std::chrono::steady_clock::now() > deadline_;
-    }
-
-    const TPageReadLimits& limits_;
-    const std::chrono::steady_clock::time_point deadline_;
-    std::jmp_buf escape_;
-    Block head_{&head_, &head_, 0};
-    std::size_t live_ = 0;
-    std::uint64_t calls_ = 0;
-};
 
 std::string Attribute(const GumboNode& node, const char* name) {
     const GumboAttribute* attribute = gumbo_get_attribute(&node.v.element.attributes, name);
@@ -125,11 +44,75 @@ std::string FirstNonEmpty(std::initializer_list<std::string_view> texts) {
     return {};
 }
 
+bool IsPlaceholder(std::string_view source) {
+    return StartsText("data:", source) || StartsText("blob:", source);
+}
+
+// The first address of a srcset-like list ("a.mp4 720w, b.mp4 1080w").
+std::string FirstListedAddress(std::string_view list) {
+    const std::string text = Trim(list);
+    std::string address = text.substr(0, text.find_first_of(" \t\n\f\r"));
+    while (!address.empty() && address.back() == ',') address.pop_back();
+    return address;
+}
+
+// The file a <video> or <source> names: src, or, where a lazy-loading page leaves src out (or
+// holds a placeholder there until a script runs), the first data-...src attribute (data-src,
+// data-lazy-src, data-video-src) that does not name a picture, else the first address of a
+// data-...srcset.
+std::string MediaSource(const GumboNode& node) {
+    const std::string source = Trim(Attribute(node, "src"));
+    if (!source.empty() && !IsPlaceholder(source)) return source;
+    std::string listed;
+    const GumboVector& attributes = node.v.element.attributes;
+    for (unsigned i = 0; i < attributes.length; ++i) {
+        const auto& attribute = *static_cast<const GumboAttribute*>(attributes.data[i]);
+        const std::string name = LowerCase(attribute.name);
+        const std::string value = Trim(attribute.value);
+        if (!name.starts_with("data-") || value.empty() || IsPlaceholder(value)) continue;
+        if (name.find("poster") != std::string::npos || name.find("thumb") != std::string::npos ||
+            name.find("image") != std::string::npos)
+            continue;
+        if (name.ends_with("src")) return value;
+        if (listed.empty() && name.ends_with("srcset")) listed = FirstListedAddress(value);
+    }
+    return listed.empty() ? source : listed;
+}
+
+// True when a link's path ends in a media file's extension ("/v/clip.mp4?dl=1").
+bool LinksMediaFile(std::string_view address) {
+    return IsMediaExtension(SplitExtension(LastPathSegment(address)).second);
+}
+
+bool IsJpegPicture(const TMediaCandidate& picture) {
+    if (!picture.type.empty())
+        return picture.type == "image/jpeg" || picture.type == "image/jpg" ||
+               picture.type == "image/pjpeg";
+    const std::string extension = LowerCase(SplitExtension(LastPathSegment(picture.address)).second);
+    return extension == "jpg" || extension == "jpeg";
+}
+
+// The title that names the video: JSON-LD's name, else og:title, unless that is only the site's
+// name (it is og:site_name, or <title> holds it and says more), else <title>. All plain text.
+std::string ChosenTitle(const std::string& jsonName, const std::string& ogTitle,
+                        const std::string& siteName, const std::string& title) {
+    if (!jsonName.empty()) return jsonName;
+    if (ogTitle.empty()) return title;
+    const bool siteOnly = SameText(ogTitle, siteName) || title.find(ogTitle) != std::string::npos;
+    return siteOnly && title.size() > ogTitle.size() ? title : ogTitle;
+}
+
 struct OpenGraphVideo {
     std::string url;
     std::string secureUrl;
     std::string type;
     int lines = 0;
+};
+
+struct OpenGraphImage {
+    std::string url;
+    std::string secureUrl;
+    std::string type;
 };
 
 // What the walk finds, addresses as written.
@@ -140,7 +123,7 @@ public:
         if (element.tag_namespace != GUMBO_NAMESPACE_HTML) return;
         switch (element.tag) {
             case GUMBO_TAG_TITLE:
-                if (!titleSeen_) title_ = OneLineText(TextInside(node));
+                if (!titleSeen_) title_ = TextInside(node);
                 titleSeen_ = true;
                 break;
             case GUMBO_TAG_BASE:
@@ -153,15 +136,17 @@ public:
                         jsonLd_.push_back(std::move(video));
                 break;
             case GUMBO_TAG_VIDEO:
-                if (poster_.empty()) poster_ = Attribute(node, "poster");
-                tags_.push_back({Attribute(node, "src"), LowerCase(Trim(Attribute(node, "type"))),
+                // A <video>'s width and height are the size of its box on the page, not the
+                // file's: only its quality hints count.
+                if (const std::string poster = Attribute(node, "poster"); !Trim(poster).empty())
+                    posters_.push_back({poster, {}, 0});
+                tags_.push_back({MediaSource(node), LowerCase(Trim(Attribute(node, "type"))),
                                  HintOf(node)});
                 break;
-            case GUMBO_TAG_SOURCE:
-                if (node.parent && node.parent->type == GUMBO_NODE_ELEMENT &&
-                    node.parent->v.element.tag == GUMBO_TAG_VIDEO)
-                    tags_.push_back({Attribute(node, "src"),
-                                     LowerCase(Trim(Attribute(node, "type"))), HintOf(node)});
+            case GUMBO_TAG_SOURCE: Source(node); break;
+            case GUMBO_TAG_A:
+                if (const std::string href = Attribute(node, "href"); LinksMediaFile(href))
+                    links_.push_back(href);
                 break;
             default: break;
         }
@@ -174,49 +159,106 @@ public:
                                                                              !declared.empty())
             base = declared;
 
-        std::string jsonName, jsonAuthor, jsonThumbnail;
+        std::string jsonName, jsonAuthor;
         for (const TJsonLdVideo& video : jsonLd_) {
-            if (jsonName.empty()) jsonName = video.name;
+            if (jsonName.empty()) jsonName = PlainTitle(video.name);
             if (jsonAuthor.empty()) jsonAuthor = video.author;
-            if (jsonThumbnail.empty()) jsonThumbnail = video.thumbnail;
             if (facts.contentSize.empty()) facts.contentSize = video.contentSize;
             if (facts.durationSeconds < 0) facts.durationSeconds = video.durationSeconds;
         }
-        facts.title = FirstNonEmpty({jsonName, ogTitle_, title_});
+        facts.title = ChosenTitle(jsonName, PlainTitle(ogTitle_), PlainTitle(siteName_),
+                                  PlainTitle(title_));
         facts.author = FirstNonEmpty({jsonAuthor, OneLineText(metaAuthor_)});
         if (facts.durationSeconds < 0) facts.durationSeconds = metaDuration_;
-        for (const std::string& preview : {jsonThumbnail, ogImage_, poster_}) {
-            facts.preview = ResolveAddress(base, preview);
-            if (!preview.empty() && !facts.preview.empty()) break;
-            facts.preview.clear();
-        }
-
-        const auto add = [&](const std::string& address, const std::string& type, int lines) {
-            const std::string absolute = ResolveAddress(base, address);
-            if (Trim(address).empty() || absolute.empty()) return;
-            for (TMediaCandidate& known : facts.candidates) {
-                if (known.address != absolute) continue;
-                if (known.lines == 0) known.lines = lines;
-                if (known.type.empty()) known.type = type;
-                return;
-            }
-            facts.candidates.push_back({absolute, type, lines});
-        };
-        for (const TJsonLdVideo& video : jsonLd_)
-            for (const std::string& url : video.contentUrls) add(url, {}, 0);
-        for (const OpenGraphVideo& video : openGraph_)
-            add(video.secureUrl.empty() ? video.url : video.secureUrl, video.type, video.lines);
-        for (const TMediaCandidate& stream : twitter_) add(stream.address, stream.type, 0);
-        for (const TMediaCandidate& tag : tags_) add(tag.address, tag.type, tag.lines);
+        facts.preview = Preview(base);
+        facts.candidates = Candidates(base);
         return facts;
     }
 
 private:
+    void Source(const GumboNode& node) {
+        if (!node.parent || node.parent->type != GUMBO_NODE_ELEMENT ||
+            node.parent->v.element.tag != GUMBO_TAG_VIDEO)
+            return;
+        int lines = HintOf(node);
+        if (lines == 0) lines = FrameLines(Attribute(node, "height"), Attribute(node, "width"));
+        tags_.push_back({MediaSource(node), LowerCase(Trim(Attribute(node, "type"))), lines});
+    }
+
+    // The pictures in the order of trust (JSON-LD, Open Graph, Twitter, posters); the first JPEG
+    // among them, as every preview decoder reads those, else the first.
+    std::string Preview(const std::string& base) const {
+        std::vector<TMediaCandidate> pictures;
+        for (const TJsonLdVideo& video : jsonLd_)
+            for (const std::string& thumbnail : video.thumbnails)
+                pictures.push_back({thumbnail, {}, 0});
+        for (const OpenGraphImage& image : ogImages_)
+            pictures.push_back({image.url.empty() ? image.secureUrl : image.url, image.type, 0});
+        pictures.insert(pictures.end(), twitterImages_.begin(), twitterImages_.end());
+        pictures.insert(pictures.end(), posters_.begin(), posters_.end());
+        std::string first;
+        for (TMediaCandidate& picture : pictures) {
+            const std::string absolute = ResolveAddress(base, picture.address);
+            if (Trim(picture.address).empty() || absolute.empty()) continue;
+            picture.address = absolute;
+            if (IsJpegPicture(picture)) return absolute;
+            if (first.empty()) first = absolute;
+        }
+        return first;
+    }
+
+    // JSON-LD content addresses, Open Graph, Twitter, <video>/<source>, then links to media files.
+    std::vector<TMediaCandidate> Candidates(const std::string& base) const {
+        std::vector<TMediaCandidate> candidates;
+        std::unordered_map<std::string, std::size_t> known;
+        const auto add = [&](const std::string& address, const std::string& type, int lines) {
+            const std::string absolute = ResolveAddress(base, address);
+            if (Trim(address).empty() || absolute.empty()) return;
+            const auto [at, added] = known.emplace(absolute, candidates.size());
+            if (added) {
+                candidates.push_back({absolute, type, lines});
+                return;
+            }
+            TMediaCandidate& first = candidates[at->second];
+            if (first.lines == 0) first.lines = lines;
+            if (first.type.empty()) first.type = type;
+        };
+        for (const TJsonLdVideo& video : jsonLd_)
+            for (const std::string& url : video.contentUrls) add(url, {}, video.lines);
+        for (const OpenGraphVideo& video : openGraph_)
+            add(video.secureUrl.empty() ? video.url : video.secureUrl, video.type, video.lines);
+        for (const TMediaCandidate& stream : twitter_) add(stream.address, stream.type, 0);
+        for (const TMediaCandidate& tag : tags_) add(tag.address, tag.type, tag.lines);
+        for (const std::string& link : links_) add(link, {}, 0);
+        return candidates;
+    }
+
     void Meta(const GumboNode& node) {
         std::string key = LowerCase(Trim(Attribute(node, "property")));
         if (key.empty()) key = LowerCase(Trim(Attribute(node, "name")));
         const std::string content = Trim(Attribute(node, "content"));
         if (key.empty() || content.empty()) return;
+        if (key.starts_with("og:video")) return OpenGraphVideoMeta(key, content);
+        if (key.starts_with("og:image")) return OpenGraphImageMeta(key, content);
+        if (key == "og:title") {
+            if (ogTitle_.empty()) ogTitle_ = content;
+        } else if (key == "og:site_name") {
+            if (siteName_.empty()) siteName_ = content;
+        } else if (key == "video:duration") {
+            Duration(content);
+        } else if (key == "twitter:image" || key == "twitter:image:src") {
+            twitterImages_.push_back({content, {}, 0});
+        } else if (key == "twitter:player:stream") {
+            twitter_.push_back({content, {}, 0});
+        } else if (key == "twitter:player:stream:content_type") {
+            if (!twitter_.empty()) twitter_.back().type = LowerCase(content);
+        } else if (key == "author") {
+            if (metaAuthor_.empty()) metaAuthor_ = content;
+        }
+    }
+
+    // Each og:video or og:video:url starts a new video; the tags that follow belong to it.
+    void OpenGraphVideoMeta(const std::string& key, const std::string& content) {
         const auto current = [this]() -> OpenGraphVideo& {
             if (openGraph_.empty()) openGraph_.emplace_back();
             return openGraph_.back();
@@ -232,42 +274,55 @@ private:
             current().type = LowerCase(content);
         } else if (key == "og:video:height") {
             current().lines = QualityLines(content);
-        } else if (key == "og:title") {
-            if (ogTitle_.empty()) ogTitle_ = OneLineText(content);
-        } else if (key == "og:image" || key == "og:image:url" || key == "og:image:secure_url") {
-            if (ogImage_.empty()) ogImage_ = content;
-        } else if (key == "video:duration") {
-            if (const auto seconds = TryStrToInt64(content);
-                seconds && *seconds >= 0 && metaDuration_ < 0)
-                metaDuration_ = *seconds;
-        } else if (key == "twitter:player:stream") {
-            twitter_.push_back({content, {}, 0});
-        } else if (key == "twitter:player:stream:content_type") {
-            if (!twitter_.empty()) twitter_.back().type = LowerCase(content);
-        } else if (key == "author") {
-            if (metaAuthor_.empty()) metaAuthor_ = content;
+        } else if (key == "og:video:duration") {
+            Duration(content);
+        }
+    }
+
+    void Duration(const std::string& seconds) {
+        if (const auto value = TryStrToInt64(seconds); value && *value >= 0 && metaDuration_ < 0)
+            metaDuration_ = *value;
+    }
+
+    // Pictures as videos: each og:image or og:image:url starts a new one.
+    void OpenGraphImageMeta(const std::string& key, const std::string& content) {
+        const auto current = [this]() -> OpenGraphImage& {
+            if (ogImages_.empty()) ogImages_.emplace_back();
+            return ogImages_.back();
+        };
+        if (key == "og:image" || key == "og:image:url") {
+            if (ogImages_.empty() || !ogImages_.back().url.empty()) ogImages_.emplace_back();
+            current().url = content;
+        } else if (key == "og:image:secure_url") {
+            if (ogImages_.empty() || !ogImages_.back().secureUrl.empty()) ogImages_.emplace_back();
+            current().secureUrl = content;
+        } else if (key == "og:image:type") {
+            current().type = LowerCase(content);
         }
     }
 
     bool titleSeen_ = false;
     std::string title_;
     std::string base_;
-    std::string poster_;
     std::string ogTitle_;
-    std::string ogImage_;
+    std::string siteName_;
     std::string metaAuthor_;
     std::int64_t metaDuration_ = -1;
     std::vector<TJsonLdVideo> jsonLd_;
     std::vector<OpenGraphVideo> openGraph_;
+    std::vector<OpenGraphImage> ogImages_;
+    std::vector<TMediaCandidate> twitterImages_;
+    std::vector<TMediaCandidate> posters_;
     std::vector<TMediaCandidate> twitter_;
     std::vector<TMediaCandidate> tags_;
+    std::vector<std::string> links_;
 };
 
 }  // namespace
 
 TPageFacts ReadPage(std::string_view html, std::string_view pageAddress,
                     const TPageReadLimits& limits) {
-    ParseArena arena(limits);
+    TParseArena arena(limits);
     const GumboOutput* output = arena.Parse(html);
     if (!output) {
         TPageFacts facts;

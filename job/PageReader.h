@@ -3,13 +3,17 @@
 // What a web page says about its video, read with an HTML5 parser (gumbo) from the page's text
 // as UTF-8 (see PageCharset.h):
 //  - JSON-LD scripts (type "application/ld+json", see JsonLdVideo.h): name, author, duration,
-//    thumbnail, content size and content addresses of each VideoObject;
+//    thumbnails, content size, content addresses and frame size or quality of each VideoObject;
 //  - Open Graph and Twitter <meta> tags: og:video:secure_url, og:video:url and og:video (each
 //    og:video or og:video:url starts a new video, to which the og:video:type, og:video:height
 //    and og:video:secure_url that follow belong; the secure address is preferred), og:title,
-//    og:image, video:duration, twitter:player:stream; and <meta name="author">;
+//    og:site_name, og:image (with its og:image:type), video:duration and og:video:duration,
+//    twitter:image, twitter:player:stream; and <meta name="author">;
 //  - <video src poster> and the <source src type> inside a <video>, with the quality hint of the
-//    first of the attributes res, size, data-res, label and data-quality that names one;
+//    first of the attributes res, size, data-res, label and data-quality that names one, else,
+//    on a <source>, its height and width (a <video>'s are the size of its box). A lazy-loading
+//    page's data-src, data-lazy-src, data-video-src or data-...srcset stands for a missing src;
+//  - links (<a href>) whose path ends in a media file's extension, the last candidates;
 //  - the first <title>, and the first <base href>, against which (itself made absolute against
 //    the page's address) every address resolves.
 // The parser decodes character references in text and attributes; JSON-LD does its own.
@@ -47,14 +51,20 @@ struct TPageReadLimits {
 struct TPageFacts {
     // False when the parse was ended by a limit or the stop request; the rest is then empty.
     bool read = true;
-    std::string title;   // JSON-LD name, else og:title, else <title>; one line
+    // JSON-LD name, else og:title, else <title>; plain text (PlainTitle), one line. An og:title
+    // that is only the site's name (it is og:site_name, or <title> holds it and says more) gives
+    // way to the longer <title>.
+    std::string title;
     std::string author;  // JSON-LD author or creator, else <meta name="author">
-    std::int64_t durationSeconds = -1;  // JSON-LD duration, else video:duration; -1: none
-    std::string preview;  // JSON-LD thumbnail, else og:image, else a <video> poster; absolute
+    std::int64_t durationSeconds = -1;  // JSON-LD duration, else (og:)video:duration; -1: none
+    // The first JPEG (by og:image:type, else by a .jpg or .jpeg path) of the JSON-LD thumbnails,
+    // og:image, twitter:image and <video> posters, in that order, else the first of them;
+    // absolute.
+    std::string preview;
     std::string contentSize;  // JSON-LD contentSize as written
-    // JSON-LD content addresses, then Open Graph, Twitter and <video>/<source> in page order;
-    // absolute web addresses only, each once (with the first quality hint any of its mentions
-    // gave).
+    // JSON-LD content addresses, then Open Graph, Twitter and <video>/<source> in page order,
+    // then links to media files; absolute web addresses only, each once (with the first quality
+    // hint any of its mentions gave).
     std::vector<TMediaCandidate> candidates;
 };
 

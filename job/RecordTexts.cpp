@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/StrUtils.h"
+#include "job/CharacterReferences.h"
 #include "job/LookupTexts.h"
 #include "job/PageCharset.h"
 
@@ -160,6 +161,25 @@ std::string OneLineText(std::string_view text) {
         out += c;
     }
     return out;
+}
+
+std::string PlainTitle(std::string_view text) {
+    const std::string decoded = DecodeCharacterReferences(text);
+    std::string out;
+    out.reserve(decoded.size());
+    // Past the last ">" no tag can close: a long run of "<a" costs one search, not one each.
+    const std::size_t lastClose = decoded.rfind('>');
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        const char next = i + 1 < decoded.size() ? LowCase(decoded[i + 1]) : '\0';
+        const bool tagStart = decoded[i] == '<' && lastClose != std::string::npos &&
+                              i < lastClose &&
+                              ((next >= 'a' && next <= 'z') || next == '/' || next == '!');
+        if (tagStart)
+            i = decoded.find('>', i);
+        else
+            out += decoded[i];
+    }
+    return OneLineText(out);
 }
 
 std::string PercentDecode(std::string_view text) {

@@ -61,6 +61,12 @@ std::string SizeText(std::int64_t bytes);
 // line, as a record entry must be.
 std::string OneLineText(std::string_view text);
 
+// A title as a page wrote it, made plain: its character references decoded (once more than the
+// parser did, as pages that encode twice need), then what reads as a tag ("<b>", "</span>",
+// "<br/>", "<!-- x -->": a "<" before a letter, "/" or "!", up to the next ">") dropped, and made
+// one line. "1 < 2" keeps its "<".
+std::string PlainTitle(std::string_view text);
+
 // text with each "%XX" (two hexadecimal digits) replaced by its byte; any other "%" kept.
 std::string PercentDecode(std::string_view text);
 

@@ -1,5 +1,6 @@
 #include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -8,18 +9,22 @@
 #include <string>
 
 #include "app/JpegPreview.h"
+#include "support/ChildProcess.h"
+#include "support/TestData.h"
 
 using namespace tarnwick;
 
 namespace {
 
-QByteArray JpegBytes(const QImage& image) {
+QByteArray PictureBytes(const QImage& image, const char* format) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(image.save(&buffer, "JPEG", 90));
+    EXPECT_TRUE(image.save(&buffer, format, 90)) << format;
     return bytes;
 }
+
+QByteArray JpegBytes(const QImage& image) { return PictureBytes(image, "JPEG"); }
 
 std::string Write(const QTemporaryDir& dir, const char* name, const QByteArray& bytes) {
     const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
@@ -96,4 +101,50 @@ TEST(JpegPreview, RefusesAWholeJpegAboveFiftyMegapixels) {
     const std::string withinPath = Write(dir, "within.jpg", JpegBytes(within));
     within = QImage();
     EXPECT_EQ(LoadJpegPreview(withinPath).size(), QSize(875, 875)) << "49 megapixels decode at 1/8";
+}
+
+TEST(JpegPreview, PngGifAndWebpShowByTheirContentWhateverTheFileIsCalled) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QImage picture(640, 480, QImage::Format_RGB32);
+    picture.fill(QColor(200, 40, 40));
+    // Qt writes no GIF: ffmpeg draws the same picture.
+    const std::string gifPath = dir.filePath("made.gif").toStdString();
+    const tarnwick::testing::ProgramRun gif = tarnwick::testing::RunProgram(
+        "ffmpeg", {"-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                   "color=c=0xC82828:size=640x480", "-frames:v", "1", gifPath});
+    ASSERT_EQ(gif.status, 0) << gif.err;
+    const QByteArray png = PictureBytes(picture, "PNG");
+    const std::pair<const char*, QByteArray> shown[] = {
+        {"jpeg", JpegBytes(picture)},
+        {"png", png},
+        {"gif", QByteArray::fromStdString(tarnwick::testing::ReadWholeFile(gifPath))},
+        {"webp", PictureBytes(picture, "WEBP")},
+    };
+    for (const auto& [format, bytes] : shown) {
+        // The preview's work file is called preview.jpg whatever it holds.
+        const QImage decoded = LoadPreview(Write(dir, "preview.jpg", bytes));
+        ASSERT_FALSE(decoded.isNull()) << format;
+        EXPECT_EQ(decoded.size(), QSize(240, 180)) << format;
+        const QColor middle = decoded.pixelColor(120, 90);
+        EXPECT_NEAR(middle.red(), 200, 16) << format;
+        EXPECT_NEAR(middle.green(), 40, 16) << format;
+        EXPECT_NEAR(middle.blue(), 40, 16) << format;
+    }
+
+    // 8000 x 6300 pixels, 18 KB as a PNG. Qt's own limit on a reader's memory, which this Qt
+    // sets low enough to refuse it too, is lifted: the preview's own limit must refuse it.
+    QImage large(8000, 6300, QImage::Format_Mono);
+    large.fill(1);
+    const std::pair<const char*, QByteArray> refused[] = {
+        {"html", QByteArray("<!DOCTYPE html><title>x</title>")},
+        {"bmp", PictureBytes(picture, "BMP")},
+        {"truncated png", png.left(png.size() / 2)},
+        {"50.4 megapixels", PictureBytes(large, "PNG")},
+    };
+    const int qtLimit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(0);
+    for (const auto& [name, bytes] : refused)
+        EXPECT_TRUE(LoadPreview(Write(dir, "preview.jpg", bytes)).isNull()) << name;
+    QImageReader::setAllocationLimit(qtLimit);
 }

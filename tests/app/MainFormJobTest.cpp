@@ -1,6 +1,8 @@
 // The window running real jobs: the substitute lookup service on loopback serves the record, the
 // preview and the media, and the real ffmpeg converts.
+#include <QBuffer>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -170,9 +172,19 @@ TEST_F(WindowJob, UnknownTotalShowsZeroKbAndActivity) {
 
 // The button aborts the job (the session's table tries every other moment).
 TEST_F(WindowJob, AbortButtonEndsTheTransfer) {
-    LookupService service({Entry(Samples().flv)});
+    // A PNG preview shows as a JPEG does.
+    QImage picture(120, 90, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, "PNG"));
+    CatalogueEntry entry = Entry(Samples().flv);
+    entry.preview = png.toStdString();
+    LookupService service({entry});
     StartJob(service.PortText());
     ASSERT_TRUE(Until([&] { return Status().startsWith(Utf8("clip.avi \u2014 ")); }, 10000)) << Trace();
+    EXPECT_FALSE(ShowsDefaultPreview()) << "the preview from a PNG";
     QTest::mouseClick(&Find<QPushButton>("DownloadButton"), Qt::LeftButton);
     ASSERT_TRUE(Until([&] { return Idle(); }, 5000)) << Trace();
     EXPECT_EQ(Status(), "Download aborted.");

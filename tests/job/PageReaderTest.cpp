@@ -87,6 +87,29 @@ TEST(PageReader, FallbacksWhenTheRicherFormIsMissing) {
          "T", "", -1, "", {}},
         {"a template's video is not shown", "<template><video src=t.mp4></video></template>", "",
          "", -1, "", {}},
+        {"only the first <base> counts", "<base href=/one/><base href=/two/><video src=v.mp4>",
+         "", "", -1, "", {"http://h/one/v.mp4"}},
+        {"lazy loading, then links to media files last",
+         "<a href='/get?f=x.mp4'>no</a><a href=dl/clip.MP4?t=1 download>get</a><a href=p.html>"
+         "<video data-src=lazy.mp4></video><video src='data:,' data-lazy-src=l.webm></video>"
+         "<video data-poster-src=p.jpg data-video-src=v.mp4><source data-srcset='s.mp4 720w, t.mp4'>"
+         "</video>",
+         "", "", -1, "",
+         {"http://h/watch/lazy.mp4", "http://h/watch/l.webm", "http://h/watch/v.mp4",
+          "http://h/watch/s.mp4", "http://h/watch/dl/clip.MP4?t=1"}},
+        {"og:title that is the site's name, a title with tags and references twice encoded",
+         "<title>&lt;b&gt;Cat &amp;amp; dog&lt;/b&gt; - Tube</title><meta property=og:site_name "
+         "content=Tube><meta property=og:title content=Tube><meta property=og:video:duration "
+         "content=75><meta property=og:image content=a.png><meta name=twitter:image content=b.gif>"
+         "<meta property=og:image content=c><meta property=og:image:type content=image/jpeg>",
+         "Cat & dog - Tube", "", 75, "http://h/watch/c", {}},
+        {"og:title within a longer <title>; a .jpg poster before a PNG og:image",
+         "<title>Tube: cat 1 < 2</title><meta property=og:title content=\"Tube\">"
+         "<meta property=og:image content=a.png><video poster=p.JPG></video>",
+         "Tube: cat 1 < 2", "", -1, "http://h/watch/p.JPG", {}},
+        {"a good og:title stays", "<title>Tube</title><meta property=og:title content=Cat>"
+         "<meta property=og:image content=a.webp><meta property=og:image content=b.gif>",
+         "Cat", "", -1, "http://h/watch/a.webp", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -98,6 +121,26 @@ TEST(PageReader, FallbacksWhenTheRicherFormIsMissing) {
         EXPECT_EQ(facts.preview, c.preview);
         EXPECT_EQ(Addresses(facts), c.addresses);
     }
+}
+
+TEST(PageReader, FrameSizesAndQualityWordsRankTheCopies) {
+    const TPageFacts facts = ReadPage(R"(<script type="application/ld+json">[
+  {"@type": "VideoObject", "contentUrl": "h360.mp4", "height": 360, "width": 640},
+  {"@type": "VideoObject", "contentUrl": "w1080.mp4", "width": "1920px"},
+  {"@type": "VideoObject", "contentUrl": "q.mp4", "videoQuality": "HD"},
+  {"@type": "VideoObject", "contentUrl": "v.mp4", "height": {"@type": "QuantitativeValue",
+   "value": 1440}}]</script>
+<video width=1920 height=1080 src=box.mp4><source src=s.mp4 width=1280 height=720>
+<source src=sd.mp4 label=SD><source src=w.mp4 width=3840></video>)",
+                                      kPage);
+    EXPECT_EQ(Addresses(facts),
+              (std::vector<std::string>{"http://h/watch/h360.mp4 360", "http://h/watch/w1080.mp4 1080",
+                                        "http://h/watch/q.mp4 720", "http://h/watch/v.mp4 1440",
+                                        "http://h/watch/box.mp4", "http://h/watch/s.mp4 720",
+                                        "http://h/watch/sd.mp4 480", "http://h/watch/w.mp4 2160"}));
+    // With HD the largest copy is tried first, without it the nearest to 480 lines.
+    EXPECT_EQ(CandidateOrder(facts.candidates, true).front(), 7u);
+    EXPECT_EQ(CandidateOrder(facts.candidates, false).front(), 6u);
 }
 
 TEST(PageReader, HostilePagesAreReadWithinTheirBounds) {

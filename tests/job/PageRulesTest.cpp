@@ -127,6 +127,13 @@ TEST(RecordTexts, DurationsLengthsSizesAndNames) {
         {"attachment", ""},
     };
     for (const auto& [value, name] : dispositions) EXPECT_EQ(DispositionFileName(value), name);
+    const std::pair<const char*, const char*> titles[] = {
+        {"<b>Tom</b> &amp; <i>Jerry</i>", "Tom & Jerry"},
+        {"&lt;span class=x&gt;A&lt;/span&gt;<br/>\n B<!-- c -->", "A B"},
+        {"1 < 2 > 0 <3 AT&T", "1 < 2 > 0 <3 AT&T"},
+        {"<a<a<a no end", "<a<a<a no end"},
+    };
+    for (const auto& [text, plain] : titles) EXPECT_EQ(PlainTitle(text), plain) << text;
     EXPECT_EQ(LastPathSegment("http://h/v/My%20Clip.mp4?x=1/2#f"), "My Clip.mp4");
     EXPECT_EQ(LastPathSegment("http://h/v/"), "");
     EXPECT_EQ(LastPathSegment("http://h"), "");
@@ -144,14 +151,22 @@ TEST(RecordTexts, DurationsLengthsSizesAndNames) {
 TEST(MediaCandidates, QualityHintsAndTheOrderOfTrying) {
     const std::pair<const char*, int> hints[] = {
         {"720p", 720}, {"1080", 1080}, {"HD 1080p60", 1080}, {"1280x720", 720}, {"4K", 2160},
-        {"360p (SD)", 360}, {"HD", 0}, {"medium", 0}, {"96", 0}, {"20000", 0}, {"", 0},
+        {"360p (SD)", 360}, {"HD", 720}, {"Full HD", 1080}, {"uhd", 2160}, {"SD", 480},
+        {"shd", 0}, {"medium", 0}, {"96", 0}, {"20000", 0}, {"", 0},
     };
     for (const auto& [hint, lines] : hints) EXPECT_EQ(QualityLines(hint), lines) << hint;
+    EXPECT_EQ(FrameLines("720", "1920"), 720);
+    EXPECT_EQ(FrameLines("", "1280"), 720);
+    EXPECT_EQ(FrameLines("100%", "854px"), 480);
+    EXPECT_EQ(FrameLines("720p", "50"), 0);
 
     const std::vector<TMediaCandidate> candidates = {
         {"a", "", 0}, {"b", "", 360}, {"c", "", 1080}, {"d", "", 600}, {"e", "", 0}};
     EXPECT_EQ(CandidateOrder(candidates, true), (std::vector<std::size_t>{2, 3, 1, 0, 4}));
     EXPECT_EQ(CandidateOrder(candidates, false), (std::vector<std::size_t>{1, 3, 2, 0, 4}));
+    // Of two as near to 480 lines, the fewer come first whatever the page's order.
+    const std::vector<TMediaCandidate> asNear = {{"a", "", 600}, {"b", "", 360}};
+    EXPECT_EQ(CandidateOrder(asNear, false), (std::vector<std::size_t>{1, 0}));
     const std::vector<TMediaCandidate> unhinted = {{"a", "", 0}, {"b", "", 0}};
     EXPECT_EQ(CandidateOrder(unhinted, true), (std::vector<std::size_t>{0, 1}));
 }

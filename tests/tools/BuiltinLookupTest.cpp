@@ -100,6 +100,17 @@ TEST_F(BuiltinLookupJob, EachWayAPageCarriesItsVideoAndEachHostilePage) {
                           {"/m/tw.mp4", MediaAnswer(tw)}}, tw},
         {"<source> nearest 480 lines", qualities, sd},
         {"<source> highest for HD", qualities, full, "", true},
+        {"JSON-LD frame sizes for HD",
+         {{"/p", PageAnswer("<script type=application/ld+json>[{\"@type\": \"VideoObject\", "
+                            "\"contentUrl\": \"/m/360.mp4\", \"height\": 360}, {\"@type\": "
+                            "\"VideoObject\", \"contentUrl\": \"/m/1080.mp4\", \"width\": "
+                            "1920}]</script>")},
+          {"/m/1080.mp4", MediaAnswer(full)}, {"/m/360.mp4", MediaAnswer(sd)}},
+         full, "", true},
+        {"lazy loading that fails, then a link to the file",
+         {{"/p", PageAnswer("<video data-src=/m/gone.mp4></video><a href=/m/og.mp4 download>")},
+          {"/m/og.mp4", MediaAnswer(og)}},
+         og},
         {"direct link", {{"/p", MediaAnswer(direct, "Content-Type: application/octet-stream\r\n"
                                                     "Content-Disposition: attachment; "
                                                     "filename=\"clip.flv\"\r\n")}},
