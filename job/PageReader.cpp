@@ -1,5 +1,6 @@
 #include "job/PageReader.h"
 
+#include <cctype>
 #include <initializer_list>
 #include <unordered_map>
 
@@ -92,13 +93,37 @@ bool IsJpegPicture(const TMediaCandidate& picture) {
     return extension == "jpg" || extension == "jpeg";
 }
 
+// The letters and digits of a text, lower case: "You Tube!" and "youtube" read alike.
+std::string Letters(std::string_view text) {
+    std::string letters;
+    for (const char c : text)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return letters;
+}
+
+// The site's own name as its address shows it: "example" for www.example.com.
+std::string HostName(std::string_view pageAddress) {
+    std::string_view rest = pageAddress.substr(pageAddress.find("//") == std::string_view::npos
+                                                   ? 0
+                                                   : pageAddress.find("//") + 2);
+    rest = rest.substr(0, rest.find_first_of("/?#:"));
+    for (const std::string_view prefix : {"www.", "m."})
+        if (rest.starts_with(prefix)) rest.remove_prefix(prefix.size());
+    return Letters(rest.substr(0, rest.find('.')));
+}
+
 // The title that names the video: JSON-LD's name, else og:title, unless that is only the site's
-// name (it is og:site_name, or <title> holds it and says more), else <title>. All plain text.
+// name (og:site_name, or the host's own name) and <title> says more, else <title>. All plain
+// text. An og:title that <title> merely repeats with the site's name after it stays: that is the
+// usual page, and the video's own name is the shorter one.
 std::string ChosenTitle(const std::string& jsonName, const std::string& ogTitle,
-                        const std::string& siteName, const std::string& title) {
+                        const std::string& siteName, const std::string& title,
+                        std::string_view pageAddress) {
     if (!jsonName.empty()) return jsonName;
     if (ogTitle.empty()) return title;
-    const bool siteOnly = SameText(ogTitle, siteName) || title.find(ogTitle) != std::string::npos;
+    const std::string letters = Letters(ogTitle);
+    const bool siteOnly = SameText(ogTitle, siteName) || letters == HostName(pageAddress);
     return siteOnly && title.size() > ogTitle.size() ? title : ogTitle;
 }
 
@@ -167,7 +192,7 @@ public:
             if (facts.durationSeconds < 0) facts.durationSeconds = video.durationSeconds;
         }
         facts.title = ChosenTitle(jsonName, PlainTitle(ogTitle_), PlainTitle(siteName_),
-                                  PlainTitle(title_));
+                                  PlainTitle(title_), pageAddress);
         facts.author = FirstNonEmpty({jsonAuthor, OneLineText(metaAuthor_)});
         if (facts.durationSeconds < 0) facts.durationSeconds = metaDuration_;
         facts.preview = Preview(base);

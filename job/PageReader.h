@@ -52,8 +52,8 @@ struct TPageFacts {
     // False when the parse was ended by a limit or the stop request; the rest is then empty.
     bool read = true;
     // JSON-LD name, else og:title, else <title>; plain text (PlainTitle), one line. An og:title
-    // that is only the site's name (it is og:site_name, or <title> holds it and says more) gives
-    // way to the longer <title>.
+    // that is only the site's name (it is og:site_name, or the host's own name, "example" for
+    // www.example.com) gives way to a longer <title>.
     std::string title;
     std::string author;  // JSON-LD author or creator, else <meta name="author">
     std::int64_t durationSeconds = -1;  // JSON-LD duration, else (og:)video:duration; -1: none

@@ -103,11 +103,11 @@ TEST(PageReader, FallbacksWhenTheRicherFormIsMissing) {
          "content=75><meta property=og:image content=a.png><meta name=twitter:image content=b.gif>"
          "<meta property=og:image content=c><meta property=og:image:type content=image/jpeg>",
          "Cat & dog - Tube", "", 75, "http://h/watch/c", {}},
-        {"og:title within a longer <title>; a .jpg poster before a PNG og:image",
-         "<title>Tube: cat 1 < 2</title><meta property=og:title content=\"Tube\">"
+        {"og:title that is the host's name; a .jpg poster before a PNG og:image",
+         "<title>H: cat 1 < 2</title><meta property=og:title content=\"H!\">"
          "<meta property=og:image content=a.png><video poster=p.JPG></video>",
-         "Tube: cat 1 < 2", "", -1, "http://h/watch/p.JPG", {}},
-        {"a good og:title stays", "<title>Tube</title><meta property=og:title content=Cat>"
+         "H: cat 1 < 2", "", -1, "http://h/watch/p.JPG", {}},
+        {"a good og:title stays", "<title>Cat - Tube</title><meta property=og:title content=Cat>"
          "<meta property=og:image content=a.webp><meta property=og:image content=b.gif>",
          "Cat", "", -1, "http://h/watch/a.webp", {}},
     };
