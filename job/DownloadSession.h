@@ -117,7 +117,8 @@ public:
     TDownloadSession& operator=(const TDownloadSession&) = delete;
 
     // Starts a job. Refused (false, and nothing changes) while a job runs, that is from a
-    // successful Start until its JobFinished has begun, and after Close.
+    // successful Start until its JobFinished has begun, and after Close. A job whose work folder
+    // or thread cannot be made is accepted and ends at once as "Download aborted." with the reason.
     bool Start(const TSessionSettings& settings);
     // The format and quality the job's end converts with, and the progress line names; the
     // window's Format page stays usable during a job.

@@ -219,7 +219,7 @@ TEST_F(SessionTest, Outcomes) {
         EXPECT_EQ(session.Owner().ComponentCount(), 0u);
         for (const auto& name : users) EXPECT_EQ(ReadWholeFile(work_ / name), kEarlier) << name;
         // Progress comes at most every 40 ms, never once per block: the 8 MiB come in 128
-        // pieces 2 ms apart, which a shorter interval would each post.
+        // pieces 2 ms apart, so a shorter interval posts several times the bound.
         const auto progress = events.Lines("progress ").size();
         EXPECT_LE(progress, 2 + static_cast<std::size_t>(elapsed / milliseconds(40)))
             << events.Log();
