@@ -166,6 +166,7 @@ TMainForm::TMainForm() : TMainForm(CurrentStartPlaces(), std::make_unique<TDeskt
 TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> desktop)
     : desktop_(std::move(desktop)),
       homeDirectory_(places.homeDirectory),
+      configDirectory_(places.configDirectory),
       programDirectory_(DirectoryOf(places.programFile)) {
     InstallAccessibility();
     setObjectName(QStringLiteral("MainForm"));
@@ -466,7 +467,7 @@ void TMainForm::HdYesClick() {
 }
 
 void TMainForm::FolderChoice() {
-    const QString start = QFile::decodeName(QByteArray::fromStdString(DesktopDirectory(homeDirectory_)));
+    const QString start = QFile::decodeName(QByteArray::fromStdString(DesktopDirectory(homeDirectory_, configDirectory_)));
     const QString chosen = desktop_->ChooseFolder(this, Text(SelectFolder), start);
     if (chosen.isEmpty()) return;
     settings_.saveDirectory = QFile::encodeName(QDir::cleanPath(chosen)).toStdString();

@@ -121,6 +121,7 @@ private:
     std::unique_ptr<TDesktop> desktop_;
     TWindowSettings settings_;
     std::string homeDirectory_;
+    std::string configDirectory_;  // where the user-dirs.dirs file is looked for
     std::string programDirectory_;
     TLookupEndpoint lookupEndpoint_ = DefaultLookupEndpoint();
 

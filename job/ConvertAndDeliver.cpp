@@ -114,6 +114,8 @@ struct TConvertAndDeliver::Impl {
     Impl(TDeliveryRequest r, TDeliveryObserver& o) : request(std::move(r)), observer(o) {}
 
     TDeliveryResult Run();
+    // Run, or when it raises, "Video file could not be saved." with the reason.
+    TDeliveryResult RunToResult();
     TDeliveryResult Convert(const std::string& fileName, const std::string& extension);
     TDeliveryResult Deliver(const std::string& source, const std::string& destinationName,
                             std::string_view savedText);
@@ -121,6 +123,7 @@ struct TConvertAndDeliver::Impl {
 
     TDeliveryRequest request;
     TDeliveryObserver& observer;
+    std::function<void(TDeliveryStep)> stepHook;
     std::thread thread;
     std::atomic<bool> stop{false};
     std::atomic<bool> finished{false};
@@ -131,6 +134,41 @@ struct TConvertAndDeliver::Impl {
     bool endReported = false;
     double lastFraction = -1;
 };
+
+namespace {
+
+// Makes the running converter the one Stop reaches, for as long as it lives.
+class TProcessSlot {
+public:
+    TProcessSlot(std::mutex& mutex, TProcessRunner*& slot, TProcessRunner& process)
+        : mutex_(mutex), slot_(slot) {
+        std::lock_guard lock(mutex_);
+        slot_ = &process;
+    }
+    ~TProcessSlot() {
+        std::lock_guard lock(mutex_);
+        slot_ = nullptr;
+    }
+    TProcessSlot(const TProcessSlot&) = delete;
+    TProcessSlot& operator=(const TProcessSlot&) = delete;
+
+private:
+    std::mutex& mutex_;
+    TProcessRunner*& slot_;
+};
+
+}  // namespace
+
+TDeliveryResult TConvertAndDeliver::Impl::RunToResult() {
+    try {
+        return Run();
+    } catch (const std::exception& e) {
+        TDeliveryResult result;
+        result.statusText = kNotSavedText;
+        result.reason = e.what();
+        return result;
+    }
+}
 
 TDeliveryResult TConvertAndDeliver::Impl::Run() {
     // Made safe here as well: these become paths and words of a command line.
@@ -178,20 +216,16 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
     }
 
     TProcessRunner process;
+    TProcessExit exit;
     {
-        std::lock_guard lock(processMutex);
-        this->process = &process;
-    }
-    if (stop.load()) process.Stop();
-    TProcessOptions options;
-    options.progressPipe = true;
-    options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
-    process.Start(program, ConverterArguments(command), request.workDirectory, options);
-    const TProcessExit exit =
-        process.Wait([&](std::string_view line) { ReportProgress(line, process); });
-    {
-        std::lock_guard lock(processMutex);
-        this->process = nullptr;
+        const TProcessSlot slot(processMutex, this->process, process);
+        if (stop.load()) process.Stop();
+        TProcessOptions options;
+        options.progressPipe = true;
+        options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
+        if (stepHook) stepHook(dsConversion);
+        process.Start(program, ConverterArguments(command), request.workDirectory, options);
+        exit = process.Wait([&](std::string_view line) { ReportProgress(line, process); });
     }
 
     if (durationMicros == 0) durationMicros = ParseDuration(process.Output());
@@ -227,6 +261,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
                                                   const std::string& destinationName,
                                                   std::string_view savedText) {
     TDeliveryResult result;
+    if (stepHook) stepHook(dsDelivery);
     const TDeliveryOutcome outcome =
         DeliverFile(source, request.saveDirectory, destinationName, stop);
     result.delivered = outcome.delivered;
@@ -272,8 +307,12 @@ TConvertAndDeliver::~TConvertAndDeliver() {
 
 void TConvertAndDeliver::Start() {
     impl_->thread = std::thread([impl = impl_.get()] {
-        const TDeliveryResult result = impl->Run();
-        impl->observer.DeliveryFinished(result);
+        const TDeliveryResult result = impl->RunToResult();
+        try {
+            impl->observer.DeliveryFinished(result);
+        } catch (...) {
+            // The observer's own failure; the thread must still end.
+        }
         impl->finished.store(true);
     });
 }
@@ -289,5 +328,9 @@ void TConvertAndDeliver::Join() {
 }
 
 bool TConvertAndDeliver::Finished() const noexcept { return impl_->finished.load(); }
+
+void TConvertAndDeliver::SetStepHook(std::function<void(TDeliveryStep)> hook) {
+    impl_->stepHook = std::move(hook);
+}
 
 }  // namespace tarnwick

@@ -56,6 +56,12 @@ struct TDeliveryResult {
     std::string reason;       // why not, for a hint (ffmpeg's last error line, the system's reason)
 };
 
+// The moments of the task where a test can stop it or make it fail (SetStepHook).
+enum TDeliveryStep {
+    dsConversion,  // the converter is about to start ("Decoding in progress." was told)
+    dsDelivery,    // the file is about to go into the save directory
+};
+
 // Told from the task's own thread.
 class TDeliveryObserver {
 public:
@@ -64,7 +70,8 @@ public:
     virtual void DeliveryStatus(const std::string& text) = 0;
     // The conversion's fraction done, 0 to 1 (only when the input's duration is known).
     virtual void ConversionProgress(double fraction) = 0;
-    // The end: called once, last.
+    // The end: called once, last, also when the task failed in a way of its own (an exception:
+    // "Video file could not be saved." with its text as the reason).
     virtual void DeliveryFinished(const TDeliveryResult& result) = 0;
 };
 
@@ -87,6 +94,9 @@ public:
     void Join();
     // True once DeliveryFinished has returned.
     bool Finished() const noexcept;
+
+    // For tests: called on the task's thread at each step. Set it before Start.
+    void SetStepHook(std::function<void(TDeliveryStep)> hook);
 
 private:
     struct Impl;

@@ -36,6 +36,36 @@ constexpr std::size_t kTemporaryDigits = 8;
 // Claim's answer when a clean-up elsewhere removed the name before the lock was taken.
 constexpr int kNameLost = -1;
 
+// What tests make the save folder's file system lack (SimulateFileSystemLacks).
+std::atomic<bool> lacksRenameNoReplace{false};
+std::atomic<bool> lacksHardLinks{false};
+std::atomic<bool> failsRename{false};
+
+// The calls that differ between file systems, through which tests take the others' ways.
+int RenameNoReplace(const char* from, const char* to) {
+    if (lacksRenameNoReplace.load()) {
+        errno = EINVAL;
+        return -1;
+    }
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+int HardLink(const char* from, const char* to) {
+    if (lacksHardLinks.load()) {
+        errno = EPERM;
+        return -1;
+    }
+    return ::link(from, to);
+}
+
+int Rename(const char* from, const char* to) {
+    if (failsRename.load()) {
+        errno = EIO;
+        return -1;
+    }
+    return ::rename(from, to);
+}
+
 std::string ErrorText(int error) { return std::strerror(error); }
 
 bool SameInode(const struct stat& a, const struct stat& b) {
@@ -177,7 +207,7 @@ int CopyContents(int in, int out, const std::atomic<bool>& stop, bool& stopped) 
 // Makes temp a hard link to source. Returns 0, EXDEV-like errors for "copy instead", or errno.
 int LinkInto(const std::string& source, TemporaryFile& temp) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt, temp.Next()) {
-        if (::link(source.c_str(), temp.Path().c_str()) < 0) {
+        if (HardLink(source.c_str(), temp.Path().c_str()) < 0) {
             if (errno == EEXIST) continue;
             return errno;
         }
@@ -219,11 +249,10 @@ bool LinkRefused(int error) {
 
 // Gives temp the name destination unless that name is taken. Returns 0, EEXIST, or errno.
 int TakeName(const std::string& temp, const std::string& destination) {
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
+    if (RenameNoReplace(temp.c_str(), destination.c_str()) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return errno;
     // A file system that cannot rename without replacing: a hard link never replaces either.
-    if (::link(temp.c_str(), destination.c_str()) == 0) {
+    if (HardLink(temp.c_str(), destination.c_str()) == 0) {
         ::unlink(temp.c_str());
         return 0;
     }
@@ -235,7 +264,7 @@ int TakeName(const std::string& temp, const std::string& destination) {
     if (claim.Get() < 0) return errno;
     struct stat claimed {};
     const int statResult = ::fstat(claim.Get(), &claimed);
-    if (::rename(temp.c_str(), destination.c_str()) == 0) return 0;
+    if (Rename(temp.c_str(), destination.c_str()) == 0) return 0;
     const int error = errno;
     struct stat named {};
     if (statResult == 0 && ::lstat(destination.c_str(), &named) == 0 && SameInode(claimed, named))
@@ -245,6 +274,12 @@ int TakeName(const std::string& temp, const std::string& destination) {
 
 }  // namespace
 
+void SimulateFileSystemLacks(const TFileSystemLacks& lacks) noexcept {
+    lacksRenameNoReplace.store(lacks.renameNoReplace);
+    lacksHardLinks.store(lacks.hardLinks);
+    failsRename.store(lacks.rename);
+}
+
 std::string NumberedName(const std::string& destinationName, int n) {
     if (n <= 1) return destinationName;
     const std::string number = " (" + std::to_string(n) + ")";
@@ -253,8 +288,11 @@ std::string NumberedName(const std::string& destinationName, int n) {
     return destinationName.substr(0, dot) + number + destinationName.substr(dot);
 }
 
-TDeliveryOutcome DeliverFile(const std::string& source, const std::string& saveDirectory,
-                             const std::string& destinationName, const std::atomic<bool>& stop) {
+namespace {
+
+TDeliveryOutcome DeliverOrRaise(const std::string& source, const std::string& saveDirectory,
+                                const std::string& destinationName,
+                                const std::atomic<bool>& stop) {
     TDeliveryOutcome outcome;
     std::error_code error;
     std::filesystem::create_directories(saveDirectory, error);
@@ -307,6 +345,20 @@ TDeliveryOutcome DeliverFile(const std::string& source, const std::string& saveD
     outcome.delivered = true;
     outcome.destination = destination;
     return outcome;
+}
+
+}  // namespace
+
+TDeliveryOutcome DeliverFile(const std::string& source, const std::string& saveDirectory,
+                             const std::string& destinationName, const std::atomic<bool>& stop) {
+    // The temporary name goes with the failure, as on every other.
+    try {
+        return DeliverOrRaise(source, saveDirectory, destinationName, stop);
+    } catch (const std::exception& e) {
+        TDeliveryOutcome outcome;
+        outcome.reason = "the file could not be saved: " + std::string(e.what());
+        return outcome;
+    }
 }
 
 }  // namespace tarnwick

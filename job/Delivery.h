@@ -40,9 +40,19 @@ struct TDeliveryOutcome {
 // Delivers source into saveDirectory as destinationName, or as the first free numbered name
 // beside it ("clip.avi", "clip (2).avi", ...; the number goes before the last "."). The save
 // directory is created with its missing parents first. stop is read between blocks of a copy.
-// Never raises.
+// Never raises: a failure of its own (memory, the random source) is a reason like the others.
 TDeliveryOutcome DeliverFile(const std::string& source, const std::string& saveDirectory,
                              const std::string& destinationName, const std::atomic<bool>& stop);
+
+// For tests: what the save folder's file system lacks, so that the ways delivery takes on such
+// file systems (vfat, some network file systems) run on any. Process-wide; a test sets it around
+// the deliveries it makes and clears it after.
+struct TFileSystemLacks {
+    bool renameNoReplace = false;  // renameat2 with RENAME_NOREPLACE answers EINVAL
+    bool hardLinks = false;        // link answers EPERM
+    bool rename = false;           // a plain rename fails (EIO): the last step goes wrong
+};
+void SimulateFileSystemLacks(const TFileSystemLacks& lacks) noexcept;
 
 // The n-th name DeliverFile tries for destinationName: the name itself for 1, "stem (n).ext" for
 // n > 1 ("name (n)" when the name has no "." after its first byte).

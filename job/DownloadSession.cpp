@@ -24,6 +24,11 @@ namespace {
 // The bytes of a download's start that show its kind when neither record nor type names one.
 constexpr std::size_t kHeadBytes = 512;
 
+// Two reasons in one hint.
+std::string JoinedReasons(const std::string& first, const std::string& second) {
+    return first.empty() ? second : first + "; " + second;
+}
+
 std::string FileHead(const std::string& path) {
     std::string head(kHeadBytes, '\0');
     ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -70,7 +75,18 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     }
     // Runs show on the front end's thread and waits until it ran or the session closed.
     void Call(std::function<void(TSessionEvents&)> show);
+    // Posts the job's outcome; only the first of a job's is posted.
     void Finish(TJobOutcome outcome);
+    // Makes the worker (and the work folder) of a job and starts it.
+    void StartWorker(const TSessionSettings& jobSettings);
+    // Tells how the download ended and starts conversion and delivery for a complete one; true
+    // when they were started (their end tells the job's).
+    bool StartDelivery(TJobStatus& status, std::string& hint);
+    TDeliveryRequest MakeDeliveryRequest();
+    // The end of a job that delivers nothing: its work files go, then its last status and outcome.
+    void EndWithoutDelivery(TJobStatus status, std::string statusText, std::string hint);
+    // Removes the work files of a job that delivered nothing; a failure adds to hint.
+    void ClearWorkFiles(std::string& hint);
     bool Moment(TSessionMoment moment, int step = 0) {
         if (momentHook) momentHook(moment, step);
         return !abortRequested.load();
@@ -98,6 +114,7 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     std::atomic<std::int32_t> qualityIndex{kDefaultQuality};
     std::atomic<bool> running{false};
     std::atomic<bool> abortRequested{false};
+    std::atomic<bool> outcomeSent{false};  // the running job's outcome was posted
     std::string title;  // the record's, for the outcome (worker's thread, then the end's)
 
     std::unique_ptr<TWorkArea> area;
@@ -125,6 +142,7 @@ void TDownloadSession::Impl::Call(std::function<void(TSessionEvents&)> show) {
 }
 
 void TDownloadSession::Impl::Finish(TJobOutcome outcome) {
+    if (outcomeSent.exchange(true)) return;
     queue.Post([gate = gate, outcome = std::move(outcome), this] {
         std::lock_guard lock(gate->running);
         if (gate->closed) return;
@@ -166,9 +184,25 @@ void TDownloadSession::Impl::PostProgress(TProgressKind kind, std::int64_t value
     }
 }
 
-void TDownloadSession::Impl::FinishJob() {
-    TJobStatus status = state.Status();
-    std::string hint = state.ErrorText();
+TDeliveryRequest TDownloadSession::Impl::MakeDeliveryRequest() {
+    TDeliveryRequest request;
+    request.workDirectory = area->Directory();
+    request.saveDirectory = settings.saveDirectory;
+    request.fileName = state.FileName();
+    request.fileExtension = state.FileExtension();
+    request.formatIndex = formatIndex.load();
+    request.qualityIndex = qualityIndex.load();
+    request.programDirectory = settings.programDirectory;
+    if (request.formatIndex == 0) {
+        const std::string source =
+            request.workDirectory + "/" + SourceFileName(request.fileExtension);
+        request.deliveredExtension =
+            DeliveredExtension(request.fileExtension, state.MediaType(), FileHead(source));
+    }
+    return request;
+}
+
+bool TDownloadSession::Impl::StartDelivery(TJobStatus& status, std::string& hint) {
     const bool completed = status == jsCompleted && Moment(smBeforeConversion);
     {
         std::lock_guard lock(jobMutex);
@@ -177,34 +211,57 @@ void TDownloadSession::Impl::FinishJob() {
             status = jsAborted;
             hint = std::string(kAbortedByUserText);
         }
-        if (status == jsCompleted) {
-            TDeliveryRequest request;
-            request.workDirectory = area->Directory();
-            request.saveDirectory = settings.saveDirectory;
-            request.fileName = state.FileName();
-            request.fileExtension = state.FileExtension();
-            request.formatIndex = formatIndex.load();
-            request.qualityIndex = qualityIndex.load();
-            request.programDirectory = settings.programDirectory;
-            if (request.formatIndex == 0) {
-                const std::string source =
-                    request.workDirectory + "/" + SourceFileName(request.fileExtension);
-                request.deliveredExtension =
-                    DeliveredExtension(request.fileExtension, state.MediaType(), FileHead(source));
-            }
-            delivery = std::make_unique<TConvertAndDeliver>(std::move(request), *this);
+        if (status != jsCompleted) return false;
+        delivery = std::make_unique<TConvertAndDeliver>(MakeDeliveryRequest(), *this);
+        if (momentHook) {
+            delivery->SetStepHook(
+                [this](TDeliveryStep step) { momentHook(smDeliveryStep, static_cast<int>(step)); });
         }
     }
     EmitStatus(std::string(JobStatusText(status)), hint);
-    if (status == jsCompleted) {
-        delivery->Start();
-        return;
+    delivery->Start();
+    return true;
+}
+
+void TDownloadSession::Impl::FinishJob() {
+    TJobStatus status = state.Status();
+    std::string hint = state.ErrorText();
+    std::string statusText;
+    try {
+        if (StartDelivery(status, hint)) return;
+        statusText = JobStatusText(status);
+    } catch (const std::exception& e) {
+        if (abortRequested.load()) {
+            status = jsAborted;
+            hint = std::string(kAbortedByUserText);
+        } else if (status == jsCompleted) {
+            // The download is whole, but conversion and delivery could not be made or started.
+            hint = e.what();
+        } else {
+            hint = JoinedReasons(hint, e.what());
+        }
+        statusText = status == jsCompleted ? kNotSavedText : JobStatusText(status);
     }
-    // Nothing of a job that did not complete is of use.
-    area->ClearWorkFiles();
+    EndWithoutDelivery(status, std::move(statusText), std::move(hint));
+}
+
+void TDownloadSession::Impl::ClearWorkFiles(std::string& hint) {
+    // Nothing of a job that delivered nothing is of use.
+    try {
+        Moment(smClearWorkFiles);
+        if (area) area->ClearWorkFiles();
+    } catch (const std::exception& e) {
+        hint = JoinedReasons(hint, "the work files could not be removed: " + std::string(e.what()));
+    }
+}
+
+void TDownloadSession::Impl::EndWithoutDelivery(TJobStatus status, std::string statusText,
+                                                std::string hint) {
+    ClearWorkFiles(hint);
+    EmitStatus(statusText, hint);
     TJobOutcome outcome;
     outcome.status = status;
-    outcome.statusText = JobStatusText(status);
+    outcome.statusText = std::move(statusText);
     outcome.hint = std::move(hint);
     outcome.title = title;
     Finish(std::move(outcome));
@@ -231,7 +288,7 @@ void TDownloadSession::Impl::DeliveryFinished(const TDeliveryResult& result) {
         outcome.hint = std::string(kSavedAsText) + result.destination;
     } else {
         outcome.hint = abortRequested.load() ? std::string(kAbortedByUserText) : result.reason;
-        area->ClearWorkFiles();
+        ClearWorkFiles(outcome.hint);
     }
     outcome.title = title;
     EmitStatus(outcome.statusText, outcome.hint);
@@ -264,31 +321,41 @@ bool TDownloadSession::Start(const TSessionSettings& settings) {
     s.formatIndex.store(settings.formatIndex);
     s.qualityIndex.store(settings.qualityIndex);
     s.abortRequested.store(false);
+    s.outcomeSent.store(false);
     s.title.clear();
-    if (!s.area || s.areaBase != settings.workDirectory) {
-        s.area.reset();
-        s.area = std::make_unique<TWorkArea>(settings.workDirectory);
-        s.areaBase = settings.workDirectory;
+    s.running.store(true);
+    try {
+        s.StartWorker(settings);
+    } catch (const std::exception& e) {
+        // No worker runs to tell the end: the job ends here.
+        s.EndWithoutDelivery(jsAborted, std::string(kAbortedText), e.what());
     }
-    s.area->ClearWorkFiles();
+    return true;
+}
+
+void TDownloadSession::Impl::StartWorker(const TSessionSettings& jobSettings) {
+    if (!area || areaBase != jobSettings.workDirectory) {
+        area.reset();
+        area = std::make_unique<TWorkArea>(jobSettings.workDirectory);
+        areaBase = jobSettings.workDirectory;
+    }
+    area->ClearWorkFiles();
 
     TJobSettings job;
-    job.pageAddress = settings.pageAddress;
-    job.workDirectory = s.area->Directory();
-    job.siteNumber = settings.siteNumber;
-    job.hdFlag = settings.hdFlag;
-    job.lookup = settings.lookup;
-    job.stallTimeout = settings.stallTimeout;
-    job.connectTimeout = settings.connectTimeout;
-    s.running.store(true);
-    std::lock_guard lock(s.jobMutex);
-    s.worker = std::make_unique<TYouTubeDownloader>(std::move(job), s.state, s, s.owner);
-    if (s.momentHook) {
-        s.worker->SetStepHook(
-            [&s](TJobStep step) { s.momentHook(smWorkerStep, static_cast<int>(step)); });
+    job.pageAddress = jobSettings.pageAddress;
+    job.workDirectory = area->Directory();
+    job.siteNumber = jobSettings.siteNumber;
+    job.hdFlag = jobSettings.hdFlag;
+    job.lookup = jobSettings.lookup;
+    job.stallTimeout = jobSettings.stallTimeout;
+    job.connectTimeout = jobSettings.connectTimeout;
+    std::lock_guard lock(jobMutex);
+    worker = std::make_unique<TYouTubeDownloader>(std::move(job), state, *this, owner);
+    if (momentHook) {
+        worker->SetStepHook(
+            [this](TJobStep step) { momentHook(smWorkerStep, static_cast<int>(step)); });
     }
-    s.worker->Start();
-    return true;
+    worker->Start();
 }
 
 void TDownloadSession::SetConversion(std::int32_t formatIndex, std::int32_t qualityIndex) {

@@ -8,7 +8,10 @@
 //
 // Events (TSessionEvents) run on the front end's thread, through the front end's task queue, in
 // the order the job made them: the description, the transfer's begin, progress and end, the
-// conversion's fraction, every status text with its hint, and last the job's outcome. Progress
+// conversion's fraction, every status text with its hint, and last the job's outcome. Every job
+// that Start accepted ends with exactly one outcome, whatever fails on the way: a step that
+// raises ends it as "Download aborted." (or, once the download is whole, "Video file could not
+// be saved.") with the failure's text as the hint. Progress
 // comes at most every 40 ms (the last count always comes). The description is shown before the
 // preview fetch starts: the worker waits for it.
 //
@@ -93,11 +96,15 @@ public:
     virtual void JobFinished(const TJobOutcome& outcome) = 0;
 };
 
-// The moments between a job's steps where a test can stop the session (SetMomentHook), besides
-// the worker's own steps (see TJobStep in job/YouTubeDownloader.h, by number).
+// The moments between a job's steps where a test can stop the session (SetMomentHook), or make
+// it fail by raising from the hook, besides the worker's own steps (see TJobStep in
+// job/YouTubeDownloader.h) and conversion and delivery's (TDeliveryStep in
+// job/ConvertAndDeliver.h), by number.
 enum TSessionMoment {
     smWorkerStep,         // the worker stands at a step; the hook's second argument is its number
-    smBeforeConversion,   // the download is complete; conversion and delivery not yet started
+    smBeforeConversion,   // the download is complete; conversion and delivery not yet made
+    smDeliveryStep,       // conversion and delivery stand at a step; the second argument its number
+    smClearWorkFiles,     // a job that delivered nothing is about to remove its work files
 };
 
 class TDownloadSession {
@@ -110,7 +117,8 @@ public:
     TDownloadSession& operator=(const TDownloadSession&) = delete;
 
     // Starts a job. Refused (false, and nothing changes) while a job runs, that is from a
-    // successful Start until its JobFinished has begun, and after Close.
+    // successful Start until its JobFinished has begun, and after Close. A job whose work folder
+    // or thread cannot be made is accepted and ends at once as "Download aborted." with the reason.
     bool Start(const TSessionSettings& settings);
     // The format and quality the job's end converts with, and the progress line names; the
     // window's Format page stays usable during a job.

@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -21,6 +22,16 @@ std::string Join(std::string_view directory, std::string_view name) {
     if (path.empty() || path.back() != '/') path += '/';
     path += name;
     return path;
+}
+
+// The value of an environment variable that names a folder, when it is an absolute path; a
+// relative or empty one is ignored, as desktop programs do.
+std::string AbsoluteFolderFromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] != '/') return {};
+    std::string folder(value);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
 }
 
 std::string HomeFromPasswordDatabase() {
@@ -43,8 +54,10 @@ std::string ProgramFile() {
 }
 
 // The value of XDG_DESKTOP_DIR in a user-dirs.dirs file: "$HOME/Desktop" or "/abs/path".
-std::string DesktopFromUserDirs(std::string_view homeDirectory) {
-    std::ifstream file(Join(homeDirectory, ".config/user-dirs.dirs"));
+std::string DesktopFromUserDirs(std::string_view homeDirectory, std::string_view configDirectory) {
+    const std::string config =
+        configDirectory.empty() ? Join(homeDirectory, ".config") : std::string(configDirectory);
+    std::ifstream file(Join(config, "user-dirs.dirs"));
     std::string line;
     constexpr std::string_view key = "XDG_DESKTOP_DIR=\"";
     while (std::getline(file, line)) {
@@ -59,7 +72,18 @@ std::string DesktopFromUserDirs(std::string_view homeDirectory) {
 
 }  // namespace
 
-TStartPlaces CurrentStartPlaces() { return {HomeFromPasswordDatabase(), ProgramFile()}; }
+TStartPlaces CurrentStartPlaces() {
+    TStartPlaces places;
+    places.homeDirectory = AbsoluteFolderFromEnvironment("HOME");
+    if (places.homeDirectory.empty()) places.homeDirectory = HomeFromPasswordDatabase();
+    places.programFile = ProgramFile();
+    places.cacheDirectory = AbsoluteFolderFromEnvironment("XDG_CACHE_HOME");
+    if (places.cacheDirectory.empty()) places.cacheDirectory = Join(places.homeDirectory, ".cache");
+    places.configDirectory = AbsoluteFolderFromEnvironment("XDG_CONFIG_HOME");
+    if (places.configDirectory.empty())
+        places.configDirectory = Join(places.homeDirectory, ".config");
+    return places;
+}
 
 std::string DirectoryOf(std::string_view path) {
     const auto slash = path.rfind('/');
@@ -73,15 +97,19 @@ std::string WorkDirectoryFor(const TStartPlaces& places) {
         std::string directory = DirectoryOf(places.programFile);
         if (access(directory.c_str(), W_OK) == 0) return directory;
     }
-    std::string cache = Join(places.homeDirectory, ".cache/tarnwick");
+    const std::string cacheBase = places.cacheDirectory.empty()
+                                      ? Join(places.homeDirectory, ".cache")
+                                      : places.cacheDirectory;
+    std::string cache = Join(cacheBase, "tarnwick");
     CreateDirectories(cache);
     return cache;
 }
 
 std::string DefaultSaveDirectory(std::string_view homeDirectory) { return Join(homeDirectory, "My Web Videos"); }
 
-std::string DesktopDirectory(std::string_view homeDirectory) {
-    for (const std::string& candidate : {DesktopFromUserDirs(homeDirectory), Join(homeDirectory, "Desktop")})
+std::string DesktopDirectory(std::string_view homeDirectory, std::string_view configDirectory) {
+    for (const std::string& candidate : {DesktopFromUserDirs(homeDirectory, configDirectory),
+                                         Join(homeDirectory, "Desktop")})
         if (!candidate.empty() && IsDirectory(candidate)) return candidate;
     return std::string(homeDirectory);
 }

@@ -1,5 +1,6 @@
-// Delivery into the save folder on one file system and across two: what the folder holds
-// afterwards, byte for byte.
+// Delivery into the save folder on one file system and across two, and on file systems that lack
+// RENAME_NOREPLACE or hard links (made to lack them): what the folder holds afterwards, byte for
+// byte.
 
 #include <gtest/gtest.h>
 
@@ -55,29 +56,47 @@ TEST(DeliverFile, NeverReplacesAFileLeavesNothingBehindAndClearsLeftovers) {
         {std::string(300, 'n') + ".avi", {{"clip.avi", "earlier"}}, ""},
         {"clip.avi", {{"clip.avi", "earlier"}}, "", true},
     };
+    // Each way of taking the name, and a last step that fails on the file system that has
+    // neither.
+    const struct {
+        const char* name;
+        TFileSystemLacks lacks;
+    } systems[] = {
+        {"every call", {}},
+        {"no RENAME_NOREPLACE", {.renameNoReplace = true}},
+        {"no RENAME_NOREPLACE, no hard links", {.renameNoReplace = true, .hardLinks = true}},
+        {"neither, and the rename fails", {true, true, true}},
+    };
     TempFolder disk, memory("/dev/shm");
-    for (const TempFolder* work : {&disk, &memory}) {
-        if (work->Path().empty()) continue;
-        for (const auto& c : cases) {
-            SCOPED_TRACE(work->Path() + " " + c.name.substr(0, 20));
-            TempFolder save;
-            auto expected = c.before;
-            expected.insert(kept.begin(), kept.end());
-            for (const auto& [name, bytes] : expected) std::ofstream(save / name) << bytes;
-            std::ofstream(save / ".tarnwick-00000001.part") << "killed";
-            ScopedFd running(::open((save / ".tarnwick-00000002.part").c_str(), O_RDONLY));
-            ASSERT_EQ(::flock(running.Get(), LOCK_EX), 0);
-            const bool inSave = work == &disk && c.before.contains("video.avi");
-            const std::string source = (inSave ? save : *work) / "video.avi";
-            std::ofstream(source) << video;
-            const TDeliveryOutcome outcome =
-                DeliverFile(source, save.Path(), c.name, std::atomic<bool>{c.stop});
-            if (!c.savedAs.empty()) expected[c.savedAs] = video;
-            EXPECT_EQ(outcome.delivered, !c.savedAs.empty()) << outcome.reason;
-            EXPECT_EQ(outcome.stopped, c.stop);
-            EXPECT_EQ(outcome.destination, c.savedAs.empty() ? "" : save / c.savedAs);
-            EXPECT_EQ(outcome.linked, outcome.delivered && work == &disk);
-            EXPECT_EQ(Contents(save.Path()), expected);
+    for (const auto& system : systems) {
+        for (const TempFolder* work : {&disk, &memory}) {
+            if (work->Path().empty()) continue;
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(system.name) + " " + work->Path() + " " +
+                             c.name.substr(0, 20));
+                TempFolder save;
+                auto expected = c.before;
+                expected.insert(kept.begin(), kept.end());
+                for (const auto& [name, bytes] : expected) std::ofstream(save / name) << bytes;
+                std::ofstream(save / ".tarnwick-00000001.part") << "killed";
+                ScopedFd running(::open((save / ".tarnwick-00000002.part").c_str(), O_RDONLY));
+                ASSERT_EQ(::flock(running.Get(), LOCK_EX), 0);
+                const bool inSave = work == &disk && c.before.contains("video.avi");
+                const std::string source = (inSave ? save : *work) / "video.avi";
+                std::ofstream(source) << video;
+                SimulateFileSystemLacks(system.lacks);
+                const TDeliveryOutcome outcome =
+                    DeliverFile(source, save.Path(), c.name, std::atomic<bool>{c.stop});
+                SimulateFileSystemLacks({});
+                const std::string savedAs = system.lacks.rename ? "" : c.savedAs;
+                if (!savedAs.empty()) expected[savedAs] = video;
+                EXPECT_EQ(outcome.delivered, !savedAs.empty()) << outcome.reason;
+                EXPECT_EQ(outcome.stopped, c.stop);
+                EXPECT_EQ(outcome.destination, savedAs.empty() ? "" : save / savedAs);
+                EXPECT_EQ(outcome.linked,
+                          outcome.delivered && work == &disk && !system.lacks.hardLinks);
+                EXPECT_EQ(Contents(save.Path()), expected);
+            }
         }
     }
 }

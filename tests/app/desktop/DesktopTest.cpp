@@ -53,6 +53,9 @@ const LinkCase Cases[] = {
      "https://www.youtube.com/watch?v=two", Idle},
     {"link with a blank inside pasted", {}, "text/plain", "https://www.youtube.com/watch?v=a b", false, nullptr, Refused},
     {"script address pasted", {}, "text/plain", "javascript:alert(1)", false, nullptr, Refused},
+    // Refused for its scheme, though it names a host.
+    {"ftp link dropped on the preview", {30, 100}, "text/uri-list", "ftp://host/x\r\n", false, nullptr, Refused},
+    {"ftp address pasted", {}, "text/plain", "ftp://host/x", false, nullptr, Refused},
     {"words dropped on the header", {300, 10}, "text/plain", "see this video", false, nullptr, Refused},
     {"link pasted after a refusal", {}, "text/uri-list", "https://www.metacafe.com/watch/3/\r\n", false,
      "https://www.metacafe.com/watch/3/", Idle},

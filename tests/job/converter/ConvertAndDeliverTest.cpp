@@ -284,6 +284,17 @@ TEST_F(ConvertAndDeliverTest, FailuresDeliverNothingAndKeepTheDestination) {
              ::mkfifo((work_ / "video.flv").c_str(), 0600);
          },
          kDecodingAbortedText, "ffmpeg gave no progress report for 0.3 seconds."},
+        // A converter that says it is done after 9.4 of the input's 10 seconds wrote too little.
+        {6,
+         [&] {
+             PlaceSample("video.flv");
+             std::ofstream(work_ / "ffmpeg")
+                 << "#!/bin/sh\nfor last; do :; done\necho converted > \"$last\"\n"
+                    "printf 'Input #0, flv:\\n  Duration: 00:00:10.00, start: 0\\n' >&2\n"
+                    "printf 'out_time_us=9400000\\nprogress=end\\n' >&3\n";
+             fs::permissions(work_ / "ffmpeg", fs::perms::owner_all);
+         },
+         kDecodingAbortedText, "ffmpeg converted only 9.4 of the video's 10.0 seconds"},
         {0, [] {}, kNotSavedText, "the download left no file"},
         {6,
          [&] {

@@ -13,9 +13,12 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "job/ConvertAndDeliver.h"
 #include "job/DownloadSession.h"
 #include "job/JobHarness.h"
 #include "support/ChildProcess.h"
@@ -43,16 +46,17 @@ std::set<std::string> Names(const fs::path& folder) {
     return names;
 }
 
-// Serves GET /preview.jpg, /media (the given answer) and anything else as 404.
-LoopbackPeer::Script MediaServer(std::string mediaAnswer) {
-    return [mediaAnswer](PeerConnection& c) {
+// Serves GET /preview.jpg, /media (the given answer, in pieces of 64 KiB that pause apart) and
+// anything else as 404.
+LoopbackPeer::Script MediaServer(std::string mediaAnswer, milliseconds pause = {}) {
+    return [mediaAnswer, pause](PeerConnection& c) {
         for (;;) {
             const std::string head = ReadRequestHead(c);
             if (head.empty()) return;
             if (head.starts_with("GET /preview.jpg "))
                 c.Send(Ok(kPreview));
             else if (head.starts_with("GET /media "))
-                c.Send(mediaAnswer);
+                c.SendInPieces(mediaAnswer, 64 * 1024, pause);
             else
                 c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
         }
@@ -151,7 +155,7 @@ TEST_F(SessionTest, Outcomes) {
          Ok("<html>hello</html>", "Content-Type: text/html\r\n"), "flv", 0, {}, jsAborted, false,
          "Download aborted.", "The server sent a web page, not a video.", {}, ""},
         {"converter failure", "", Ok(PatternText(50000)), "flv", 6, {}, jsCompleted, false,
-         "Decoding aborted.", "", {}, ""},
+         "Decoding aborted.", "video.flv: Invalid data found when processing input", {}, ""},
         {"delivery failure", "", Ok(flv_), "flv", 0,
          [&] { std::ofstream(save_) << "a file where the save folder should be"; }, jsCompleted,
          false, "Video file could not be saved.", "save", {}, ""},
@@ -166,7 +170,8 @@ TEST_F(SessionTest, Outcomes) {
         fs::create_directories(work_);
         for (const auto& name : users) std::ofstream(work_ / name) << kEarlier;
         if (row.before) row.before();
-        LoopbackPeer media(MediaServer(row.mediaAnswer));
+        // The media paced, so that the transfer takes long enough to count its progress posts.
+        LoopbackPeer media(MediaServer(row.mediaAnswer, milliseconds(2)));
         LoopbackPeer lookup(
             AnswerLookup(row.record.empty() ? Record(media.Port(), row.fileext) : row.record));
         RecordingEvents events;
@@ -183,6 +188,9 @@ TEST_F(SessionTest, Outcomes) {
         EXPECT_EQ(outcome.delivered, row.delivered);
         EXPECT_EQ(outcome.statusText, row.statusText);
         EXPECT_NE(outcome.hint.find(row.hint), std::string::npos) << outcome.hint;
+        if (row.hint.empty()) {
+            EXPECT_EQ(outcome.hint, "");
+        }
         if (!row.delivered && row.status != jsUnavailable) {
             EXPECT_NE(outcome.hint, "") << "a failure always says why";
         }
@@ -210,11 +218,13 @@ TEST_F(SessionTest, Outcomes) {
         }
         EXPECT_EQ(session.Owner().ComponentCount(), 0u);
         for (const auto& name : users) EXPECT_EQ(ReadWholeFile(work_ / name), kEarlier) << name;
-        // Progress comes at most every 40 ms, never once per block.
+        // Progress comes at most every 40 ms, never once per block: the 8 MiB come in 128
+        // pieces 2 ms apart, so a shorter interval posts several times the bound.
         const auto progress = events.Lines("progress ").size();
         EXPECT_LE(progress, 2 + static_cast<std::size_t>(elapsed / milliseconds(40)))
             << events.Log();
         if (row.savedBytes == pattern) {
+            EXPECT_GE(progress, 3u) << "the transfer was too quick to count its posts";
             EXPECT_EQ(events.Lines("progress ").back(),
                       "progress 8388608/8388608 clip.flv \xe2\x80\x94 8192 Kb of 8192 Kb");
             EXPECT_EQ(events.Lines("begin ").front(),
@@ -374,5 +384,81 @@ TEST_F(SessionTest, ABrokenTransferContinuesWhereItBroke) {
             last = bytes;
         }
         EXPECT_EQ(last, 120000);
+    }
+}
+
+// A step that fails (raises) at the job's end still ends the job, once, with the status line and
+// the reason; nothing is saved, and the work files go unless their removal was what failed.
+TEST_F(SessionTest, AStepThatFailsEndsTheJobWithOneOutcome) {
+    const std::string failure = "a planted failure";
+    const std::string notRemoved = "; the work files could not be removed: " + failure;
+    const std::string notFound = "HTTP/1.1 404 Not Found";
+    struct Row {
+        const char* name;
+        TSessionMoment moment;
+        int step;
+        int format;
+        std::string mediaAnswer;
+        bool saveFolderIsAFile;
+        TJobStatus status;
+        const char* statusText;
+        std::string hint;
+    };
+    const std::string notFoundAnswer = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+    const Row rows[] = {
+        {"a step of the download", smWorkerStep, jbAfterMedia, 0, Ok(flv_), false, jsAborted,
+         "Download aborted.", failure},
+        {"making conversion and delivery", smBeforeConversion, 0, 6, Ok(flv_), false,
+         jsCompleted, "Video file could not be saved.", failure},
+        {"starting the converter", smDeliveryStep, dsConversion, 6, Ok(flv_), false, jsCompleted,
+         "Video file could not be saved.", failure},
+        {"the delivery", smDeliveryStep, dsDelivery, 0, Ok(flv_), false, jsCompleted,
+         "Video file could not be saved.", failure},
+        {"removing a failed download's work files", smClearWorkFiles, 0, 6, notFoundAnswer, false,
+         jsAborted, "Download aborted.", notFound + notRemoved},
+        {"removing a failed delivery's work files", smClearWorkFiles, 0, 0, Ok(flv_), true,
+         jsCompleted, "Video file could not be saved.", notRemoved},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(save_);
+        if (row.saveFolderIsAFile) std::ofstream(save_) << "a file where the save folder should be";
+        LoopbackPeer media(MediaServer(row.mediaAnswer));
+        LoopbackPeer lookup(AnswerLookup(Record(media.Port())));
+        RecordingEvents events;
+        TDownloadSession session(events, queue_);
+        session.SetMomentHook([&](TSessionMoment moment, int step) {
+            const bool numbered = moment == smWorkerStep || moment == smDeliveryStep;
+            if (moment == row.moment && (!numbered || step == row.step))
+                throw std::runtime_error(failure);
+        });
+        TSessionSettings settings = Settings(lookup.Port());
+        settings.formatIndex = row.format;
+        ASSERT_TRUE(session.Start(settings));
+        if (!events.WaitFinished(std::chrono::seconds(20))) {
+            ADD_FAILURE() << "the job never ended\n" << events.Log();
+            continue;
+        }
+        const TJobOutcome outcome = events.Outcome();
+        EXPECT_EQ(outcome.status, row.status) << events.Log();
+        EXPECT_FALSE(outcome.delivered);
+        EXPECT_EQ(outcome.statusText, row.statusText);
+        EXPECT_TRUE(outcome.hint.ends_with(row.hint)) << outcome.hint;
+        EXPECT_FALSE(session.Running());
+        // Whatever the job's threads still do, no second outcome comes.
+        std::this_thread::sleep_for(milliseconds(300));
+        queue_.Call([] {});
+        const std::vector<std::string> lines = events.Lines();
+        EXPECT_EQ(events.Lines("finished").size(), 1u) << events.Log();
+        EXPECT_EQ(lines.back(), "finished " + std::to_string(row.status) + " 0");
+        EXPECT_EQ(lines[lines.size() - 2], "status " + std::string(row.statusText) + " | " +
+                                                outcome.hint);
+        if (row.saveFolderIsAFile) {
+            EXPECT_FALSE(fs::is_directory(save_));
+        } else {
+            EXPECT_EQ(Names(save_), std::set<std::string>{});
+        }
+        EXPECT_EQ(WorkFiles(session).empty(), row.moment != smClearWorkFiles);
+        EXPECT_EQ(session.Owner().ComponentCount(), 0u);
     }
 }
