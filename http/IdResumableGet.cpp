@@ -109,7 +109,7 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
             if (unfitAnswer) throw EIdException(RSHTTPRangeMismatch);
         } catch (const EIdHTTPProtocolException& e) {
             if (e.StatusCode() == 416 && from > 0 && WholeBy416(http_.Response())) {
-                total_ = held;
+                total_ = http_.Response().ContentRangeInstanceLength;
                 if (OnTry) OnTry(held, held);
                 return;
             }
