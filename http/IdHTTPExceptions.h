@@ -41,6 +41,13 @@ public:
     EIdIOHandlerPropInvalid() : EIdException(RSIOHandlerPropInvalid) {}
 };
 
+// The body of a part of a file ended, in good order, before the end of the range its answer
+// names: a broken transfer, as a close before the end of a body of known length is.
+class EIdBodyShortOfRange : public EIdConnClosedGracefully {
+public:
+    EIdBodyShortOfRange() : EIdConnClosedGracefully(RSHTTPBodyShortOfRange) {}
+};
+
 // A server answered with an error status, or a redirect that was not followed. The message is the
 // server's status line, StatusCode its code (-1 for a status line that cannot be read), and
 // ResponseBody the body of that answer (its first 64 KiB at most).

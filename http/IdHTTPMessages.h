@@ -37,6 +37,15 @@ inline constexpr const char* RSHTTPContentLengthsDiffer =
 // %s: the value as received (its first 64 bytes)
 inline constexpr const char* RSHTTPContentLengthInvalid =
     "Invalid Content-Length \"%s\": not a decimal number below 2^63.";
+// A 206 answer whose body does not end where its Content-Range says
+inline constexpr const char* RSHTTPRangeInvalid =
+    "The answer's Content-Range names no valid range of the file.";
+inline constexpr const char* RSHTTPRangeLengthDiffers =
+    "The answer's Content-Length differs from the length of the range it names.";
+inline constexpr const char* RSHTTPBodyPastRange =
+    "The server sent more bytes than the range it named.";
+inline constexpr const char* RSHTTPBodyShortOfRange =
+    "The body ended before the end of the range it named.";
 inline constexpr const char* RSHTTPMethodRequiresVersion =
     "This request method is supported in HTTP 1.1";
 inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";
@@ -54,6 +63,10 @@ inline constexpr const char* RSHTTPRetryStalled = "Connection stalled";
 // file than the one asked for
 inline constexpr const char* RSHTTPRangeMismatch =
     "The server sent another part of the file than the one asked for.";
+// An output that a Get filled whose size is not the length the server named for the whole (%lld:
+// the size, then that length)
+inline constexpr const char* RSHTTPSizeNotTotal =
+    "The file holds %lld bytes, not the %lld the server named.";
 
 // Base64
 inline constexpr const char* RSUnevenSizeInEncode = "Uneven size in Encode.";

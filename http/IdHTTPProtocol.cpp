@@ -5,6 +5,7 @@
 
 #include "core/StrUtils.h"
 #include "http/IdCustomHTTP.h"
+#include "http/IdHTTPExceptions.h"
 #include "http/IdHTTPMessages.h"
 #include "net/IdExceptions.h"
 
@@ -125,13 +126,34 @@ bool TIdHTTPProtocol::ReadBody() {
     const TIdBodyFraming framing = BodyFraming(request_.Method(), response_.StatusCode(), response_);
     TIdStream* stream = response_.BodyStream;
     if (!stream) return framing == bfNone;
+    // A part of a file ends exactly where its range says, however its body is framed: one that
+    // ends short is a broken transfer, and no byte past the range reaches the stream.
+    const std::int64_t range = request_.Method() == hmHead ? -1 : RangeBodyLength(response_);
+    if (range >= 0 && framing != bfChunked && response_.LengthGiven() &&
+        response_.ContentLength != range)
+        throw EIdException(RSHTTPRangeLengthDiffers);
     switch (framing) {
         case bfNone: break;
         case bfLength: ReadKnownLength(*stream, response_.ContentLength); break;
-        case bfChunked: ReadChunked(*stream); break;
-        case bfUntilClose: client_.ReadToStream(*stream, -1, true); break;
+        case bfChunked: ReadChunked(*stream, range); break;
+        case bfUntilClose:
+            if (range >= 0)
+                ReadRangeUntilClose(*stream, range);
+            else
+                client_.ReadToStream(*stream, -1, true);
+            break;
     }
     return true;
+}
+
+void TIdHTTPProtocol::ReadRangeUntilClose(TIdStream& stream, std::int64_t range) {
+    ReadKnownLength(stream, range);
+    // The range is whole, so the close must come now: any byte before it is past the range.
+    TIdManagedBuffer& input = client_.InputBuffer();
+    while (input.Size() == 0 && client_.IsConnected() &&
+           client_.FillInputBuffer(false, -1, true) > 0) {
+    }
+    if (input.Size() > 0) throw EIdException(RSHTTPBodyPastRange);
 }
 
 void TIdHTTPProtocol::ReadKnownLength(TIdStream& stream, std::int64_t count) {
@@ -158,17 +180,21 @@ void TIdHTTPProtocol::ReadKnownLength(TIdStream& stream, std::int64_t count) {
     }
 }
 
-void TIdHTTPProtocol::ReadChunked(TIdStream& stream) {
+void TIdHTTPProtocol::ReadChunked(TIdStream& stream, std::int64_t range) {
     client_.ReportStatus(hsStatusText, RSHTTPChunkStarted);
+    std::int64_t left = range;  // of the range; -1 without one
     for (;;) {
         const std::int64_t size = ParseChunkSize(ReadFramingLine(client_));
         if (size == 0) break;
+        if (range >= 0 && size > left) throw EIdException(RSHTTPBodyPastRange);
         ReadKnownLength(stream, size);
+        if (range >= 0) left -= size;
         ReadFramingLine(client_);  // the line end after the data
     }
     // Trailer fields up to the empty line, so a kept connection starts clean at the next answer.
     HeaderBlockBound bound;
     for (std::string line; !(line = ReadFramingLine(client_)).empty();) bound.Add(line);
+    if (left > 0) throw EIdBodyShortOfRange();
 }
 
 }  // namespace tarnwick

@@ -68,6 +68,14 @@ public:
     // a bad chunk size throws EIdException (see ParseChunkSize), and so does a body of known
     // length or a chunk that would end beyond stream position 2^63-1 ("The body does not fit in
     // the output stream.", before any of it is read). Other failures pass through.
+    // The body of a 206 answer that names a range (see RangeBodyLength) must end exactly at the
+    // range's end, however it is framed: a Content-Length that differs from the range's length
+    // throws EIdException "The answer's Content-Length differs from the length of the range it
+    // names." before any byte is read; a body that would run past the range throws EIdException
+    // "The server sent more bytes than the range it named." with no byte past the range written
+    // (a chunk that would is not read; a body until close is read up to the range's end, and
+    // the close must come next); a chunked body that ends short of it throws EIdBodyShortOfRange,
+    // a broken transfer as a close is.
     // Returns false when the answer has a body and there is no stream to read it into: the body
     // is then still on the connection.
     bool ReadBody();
@@ -79,7 +87,9 @@ private:
     void StoreCookies();
     // Reads count body bytes; on a close by the peer the bytes that came are kept.
     void ReadKnownLength(TIdStream& stream, std::int64_t count);
-    void ReadChunked(TIdStream& stream);
+    // range: the bytes the answer's range names, -1 without one.
+    void ReadChunked(TIdStream& stream, std::int64_t range);
+    void ReadRangeUntilClose(TIdStream& stream, std::int64_t range);
 
     TIdCustomHTTP& client_;
     TIdHTTPRequest request_;

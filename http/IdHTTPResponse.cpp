@@ -47,6 +47,19 @@ TIdBodyFraming BodyFraming(TIdHTTPMethod method, std::int32_t statusCode,
     return bfNone;
 }
 
+std::int64_t RangeBodyLength(const TIdHTTPResponse& response) {
+    if (response.StatusCode() != 206) return -1;
+    const std::string range = response.HeaderLines().HeaderValue("Content-Range");
+    if (range.empty()) return -1;
+    const std::int64_t start = response.ContentRangeStart, end = response.ContentRangeEnd,
+                       total = response.ContentRangeInstanceLength;
+    if (range.find("*/") != std::string::npos || start < 0 || end < start ||
+        end == std::numeric_limits<std::int64_t>::max() ||
+        (total >= 0 && end >= total))
+        throw EIdException(RSHTTPRangeInvalid);
+    return end - start + 1;
+}
+
 bool IsChunked(const TIdEntityHeaderInfo& fields) {
     return fields.HeaderLines().HeaderValue("Transfer-Encoding").find("chunked") !=
            std::string::npos;

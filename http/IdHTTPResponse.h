@@ -62,6 +62,12 @@ enum TIdBodyFraming {
 TIdBodyFraming BodyFraming(TIdHTTPMethod method, std::int32_t statusCode,
                            const TIdEntityHeaderInfo& fields);
 
+// The length of the body of a 206 answer that response's "Content-Range" names; -1 when it is no
+// 206 answer or names no range (a multipart/byteranges body carries a range per part). Throws
+// EIdException "The answer's Content-Range names no valid range of the file." for a range that
+// is not one ("bytes */200", its end before its start or past the total).
+std::int64_t RangeBodyLength(const TIdHTTPResponse& response);
+
 // Whether the fields name the chunked transfer coding (see BodyFraming).
 bool IsChunked(const TIdEntityHeaderInfo& fields);
 

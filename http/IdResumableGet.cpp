@@ -57,6 +57,12 @@ bool IsConnectionFailure(const std::exception& e) {
 
 }  // namespace
 
+void CheckWholeSize(std::int64_t size, std::int64_t total) {
+    if (total >= 0 && size != total)
+        throw EIdException(Format(RSHTTPSizeNotTotal, static_cast<long long>(size),
+                                  static_cast<long long>(total)));
+}
+
 std::string RetryWaitText(const TIdRetryWait& wait) {
     const long long seconds = (static_cast<long long>(wait.Wait.count()) + 999) / 1000;
     return Format(RSHTTPRetryWait,
@@ -103,6 +109,7 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
             if (unfitAnswer) throw EIdException(RSHTTPRangeMismatch);
         } catch (const EIdHTTPProtocolException& e) {
             if (e.StatusCode() == 416 && from > 0 && WholeBy416(http_.Response())) {
+                total_ = http_.Response().ContentRangeInstanceLength;
                 if (OnTry) OnTry(held, held);
                 return;
             }

@@ -10,9 +10,10 @@
 //  - The first request continues after what the output holds: a plain GET when it is empty,
 //    else "Range: bytes=N-" (N its size) without a validator.
 //  - A failed try is tried again only when no abort was asked and the connection failed (the
-//    server closed before the announced length, a socket error such as a reset or a refused
-//    connect, the stall or connect limit), and only once the first answer's body has begun: an
-//    address that fails from the start fails as a plain Get does.
+//    server closed before the announced length, a part's body ended short of its range, a
+//    socket error such as a reset or a refused connect, the stall or connect limit), and only
+//    once the first answer's body has begun: an address that fails from the start fails as a
+//    plain Get does.
 //  - A try again asks "Range: bytes=N-" for the bytes not yet written, with "If-Range" carrying
 //    the ETag of the answer those bytes came from (a strong one), else its Last-Modified, as the
 //    server sent them. Bytes of an answer without such a validator, or without an announced
@@ -75,6 +76,10 @@ struct TIdRetryWait {
     std::int32_t TriesInRowLimit = 5;
 };
 
+// Throws EIdException "The file holds <size> bytes, not the <total> the server named." when a
+// total is known (not -1) and size differs from it.
+void CheckWholeSize(std::int64_t size, std::int64_t total);
+
 // The status text of a wait, the seconds rounded up: "Connection lost; trying again in 4 s
 // (2 of 5)." or "Connection stalled; ...". Never throws but for memory.
 std::string RetryWaitText(const TIdRetryWait& wait);
@@ -104,6 +109,11 @@ public:
     // abort ended it; EIdException "The server sent another part of the file than the one asked
     // for." for a second 206 that does not fit; what OnStartOver throws.
     void Get(std::string_view address, TIdStream& output);
+
+    // The length of the whole file as the answers of the last Get named it (the Content-Length of
+    // a whole body, a Content-Range total), -1 when none did. An output that Get filled is
+    // whole only when its size is this.
+    std::int64_t Total() const noexcept { return total_; }
 
     // Requests sent by the last Get after its first one.
     std::int32_t Tries() const noexcept { return tries_; }

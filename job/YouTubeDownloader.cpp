@@ -28,6 +28,16 @@ namespace {
 // The bytes of a body's start that show whether it is a web page.
 constexpr std::int64_t kSniffBytes = 512;
 
+// A server may send a page whatever type it names (or none): a body that starts like one is no
+// video.
+void RefuseWebPage(TIdStream& file) {
+    std::string head(kSniffBytes, '\0');
+    file.SetPosition(0);
+    const std::int64_t read = file.Read(head.data(), kSniffBytes);
+    head.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, read)));
+    if (LooksLikeWebPage(head)) throw EIdException(std::string(kWebPageNotVideoText));
+}
+
 }  // namespace
 
 struct TYouTubeDownloader::Impl {
@@ -300,13 +310,8 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     if (!Proceed(jbMediaClientMade)) return EndAborted();
     try {
         get.Get(address, file);
-        // A server that names no type may still send a page.
-        if (state.MediaType().empty()) {
-            std::string head(kSniffBytes, '\0');
-            file.SetPosition(0);
-            head.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, file.Read(head.data(), kSniffBytes))));
-            if (LooksLikeWebPage(head)) throw EIdException(std::string(kWebPageNotVideoText));
-        }
+        CheckWholeSize(file.Size(), get.Total());
+        RefuseWebPage(file);
     } catch (const std::exception& e) {
         finishTransfer();
         state.SetStatus(jsAborted);

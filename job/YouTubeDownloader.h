@@ -22,9 +22,10 @@
 // where the work file ends (TIdResumableGet with TJobSettings::resume), after a wait shown
 // through TJobFrontEnd::PostStatus ("Connection lost; trying again in 1 s (1 of 5)."); the
 // progress runs on from there. Any failure of the media fetch that is not tried again, or once
-// the tries are spent, gives status 3 and removes the media file, and so does a media answer that
-// is a web page (its type says so, or it names no type and starts like one):
-// kWebPageNotVideoText. Last, on every path, TJobFrontEnd::FinishJob.
+// the tries are spent, gives status 3 and removes the media file, and so does a media file whose
+// size is not the total the server named, and a media answer that is a web page (its type says
+// so, or it starts like one whatever type it names): kWebPageNotVideoText. Last, on every path,
+// TJobFrontEnd::FinishJob.
 //
 // The abort is never lost: an abort at any moment ends the job with status 3, closes the
 // connection in use, and no request goes out after it. A work file that cannot be created ends

@@ -34,6 +34,10 @@ public:
 class EIdConnClosedGracefully : public EIdSilentException {
 public:
     EIdConnClosedGracefully() : EIdSilentException(msg::kConnClosedGracefully) {}
+
+protected:
+    // A body that ended early in another way, which a new connection may get past just as well.
+    explicit EIdConnClosedGracefully(const std::string& message) : EIdSilentException(message) {}
 };
 
 // A failed socket call: the code (see TIdStack::SocketErrorText) and its formatted text.

@@ -135,6 +135,34 @@ std::vector<HostileCase> Cases() {
          [] { return ServeAnswers({{"HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775808\r\n"
                                     "\r\nhello"}}); },
          "Invalid Content-Length \"9223372036854775808\": not a decimal number below 2^63."},
+        // A part of a file ends where its range says, however it is framed.
+        {"PartLengthOtherThanItsRange",
+         [] { return ServeAnswers({{"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4/9"
+                                    "\r\nContent-Length: 7\r\n\r\nhello!!"}}); },
+         "The answer's Content-Length differs from the length of the range it names."},
+        {"PartPastItsRangeUntilClose",
+         [] { return ServeAnswers({{"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-4/9"
+                                    "\r\n\r\nhello world", true}}); },
+         "The server sent more bytes than the range it named.", "hello"},
+        {"PartPastItsRangeInChunks",
+         [] { return ServeAnswers({{"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-8/9"
+                                    "\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                    "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n"}}); },
+         "The server sent more bytes than the range it named.", "hello"},
+        {"PartShortOfItsRangeInChunks",
+         [] { return ServeAnswers({{"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-8/9"
+                                    "\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                    "5\r\nhello\r\n0\r\n\r\n"}}); },
+         "The body ended before the end of the range it named.", "hello"},
+        {"PartWithARangeThatIsNone",
+         [] { return ServeAnswers({{"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-4/9"
+                                    "\r\nContent-Length: 5\r\n\r\nhello"}}); },
+         "The answer's Content-Range names no valid range of the file."},
+        {"PartsEachWithTheirOwnRange",
+         [] { return ServeAnswers({{"HTTP/1.1 206 Partial Content\r\nContent-Type: "
+                                    "multipart/byteranges; boundary=B\r\nContent-Length: 5\r\n"
+                                    "\r\nhello"}}); },
+         "", "hello"},
         {"NotFoundWith2GiBBody",
          [block] { return Stream("HTTP/1.1 404 Not Found\r\nContent-Length: 2147483648\r\n\r\n",
                                  block, 2048 * kMiB); },

@@ -1,11 +1,17 @@
 #pragma once
 
 // A file server for continued transfers: "Range: bytes=N-" gets 206 (416 from the end on) unless
-// told not to, while an "If-Range" names its ETag. Request i's body stops at cuts[i] (a close or
-// a reset); from request changeAt on it serves changedFile under another ETag, from deadAt on it
-// closes every request unanswered. It counts the requests and the body bytes it sent.
+// told not to, while an "If-Range" names its ETag (or, with lastModified and no ETag, its
+// Last-Modified date). Request i's body stops at cuts[i] (a close or a reset); from request
+// changeAt on it serves changedFile under another ETag and date, from deadAt on it closes every
+// request unanswered. 206 bodies are framed as framing says (a Content-Length by default), and
+// the one to request skewAt ends skew bytes past the end its range names (before it, when
+// negative), its Content-Length telling that too. It counts the requests and the body bytes it
+// sent.
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,10 +19,15 @@
 
 namespace tarnwick::testing {
 
+enum class Framing { kLength, kChunked, kUntilClose };
+
 struct RangePlan {
     std::vector<std::size_t> cuts{};
-    bool reset = false, honourRange = true, etag = true;
+    bool reset = false, honourRange = true, etag = true, lastModified = false;
     int changeAt = -1, deadAt = -1;
+    Framing framing = Framing::kLength;
+    int skewAt = -1;
+    long skew = 0;
 };
 
 class RangeServer {
@@ -38,11 +49,15 @@ private:
         const bool changed = plan_.changeAt >= 0 && index >= plan_.changeAt;
         const std::string& file = files_[changed];
         const std::string tag = changed ? "\"b\"" : "\"a\"", size = std::to_string(file.size());
+        const std::string date = changed ? "Tue, 08 Dec 2026 10:00:00 GMT"
+                                         : "Mon, 07 Dec 2026 10:00:00 GMT";
+        const std::string validator = plan_.etag ? tag : plan_.lastModified ? date : "-";
         std::string status = "200 OK", headers = plan_.etag ? "ETag: " + tag + "\r\n" : "";
+        if (plan_.lastModified) headers += "Last-Modified: " + date + "\r\n";
         const std::size_t range = head.find("\r\nRange: bytes="), ifRange = head.find("If-Range");
         std::size_t start = 0;
         if (range != std::string::npos && plan_.honourRange &&
-            (ifRange == std::string::npos || head.find("If-Range: " + tag) == ifRange)) {
+            (ifRange == std::string::npos || head.find("If-Range: " + validator) == ifRange)) {
             start = std::stoul(head.substr(range + 15));
             status = start < file.size() ? "206 Partial Content" : "416 Range Not Satisfiable";
             headers += "Content-Range: bytes " +
@@ -51,12 +66,35 @@ private:
                                             : "*") + "/" + size + "\r\n";
             start = std::min(start, file.size());
         }
-        const std::size_t end = index < int(plan_.cuts.size()) ? plan_.cuts[index] : file.size();
-        sent += end - start;
-        c.Send("HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " +
-               std::to_string(file.size() - start) + "\r\n\r\n" + file.substr(start, end - start));
-        if (end < file.size() && plan_.reset) c.Reset();
-        return end >= file.size();
+        const bool part = status.starts_with("206");
+        const long skew = part && index == plan_.skewAt ? plan_.skew : 0;
+        const std::size_t whole = file.size() + skew;  // where this body ends, uncut
+        const std::size_t end = std::min(
+            index < int(plan_.cuts.size()) ? plan_.cuts[index] : whole, whole);
+        const std::string body =
+            (file + std::string(std::max(skew, 0L), 'X')).substr(start, end - start);
+        sent += body.size();
+        const Framing framing = part ? plan_.framing : Framing::kLength;
+        if (framing == Framing::kLength)
+            headers += "Content-Length: " + std::to_string(whole - start) + "\r\n";
+        else if (framing == Framing::kChunked)
+            headers += "Transfer-Encoding: chunked\r\n";
+        c.Send("HTTP/1.1 " + status + "\r\n" + headers + "\r\n" +
+               (framing == Framing::kChunked ? Chunked(body, end >= whole) : body));
+        if (end < whole && plan_.reset) c.Reset();
+        return end >= whole && framing != Framing::kUntilClose;
+    }
+
+    // Chunks of at most 16 KiB, and the last chunk when the body is complete.
+    static std::string Chunked(const std::string& body, bool complete) {
+        std::string chunks;
+        for (std::size_t at = 0; at < body.size(); at += 16384) {
+            const std::string chunk = body.substr(at, 16384);
+            char size[32];
+            std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
+            chunks += size + chunk + "\r\n";
+        }
+        return complete ? chunks + "0\r\n\r\n" : chunks;
     }
 
     RangePlan plan_;

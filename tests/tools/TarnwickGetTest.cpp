@@ -28,6 +28,7 @@ using tarnwick::testing::LoopbackPeer;
 using tarnwick::testing::NginxServer;
 using tarnwick::testing::ReadWholeFile;
 using tarnwick::testing::PeerConnection;
+using tarnwick::testing::Framing;
 using tarnwick::testing::RangePlan;
 using tarnwick::testing::RangeServer;
 
@@ -208,11 +209,66 @@ TEST_F(TarnwickGetTool, ContinueFetchesOnlyWhatIsMissing) {
     const auto saved = dir_ / "video.flv";
     RangeServer server({}, file);
     std::ofstream(saved, std::ios::binary) << file.substr(0, 100000);
-    for (int run = 1; run <= 2; ++run) {
+    for (int run = 1; run <= 3; ++run) {
+        // A longer file is no whole one, though the server says its range starts past the end.
+        if (run == 3) std::ofstream(saved, std::ios::binary | std::ios::app) << "longer";
         const ProgramRun tool = RunTool({"--continue", server.Url(), saved.string()});
         EXPECT_EQ(tool.status, 0) << tool.err;
         EXPECT_TRUE(ReadWholeFile(saved) == file) << "run " << run;
     }
-    EXPECT_EQ(server.requests.load(), 2);
-    EXPECT_EQ(server.sent.load(), 200000u);
+    EXPECT_EQ(server.requests.load(), 4);
+    EXPECT_EQ(server.sent.load(), 500000u);
+    EXPECT_EQ(Files(), std::vector<std::string>{"video.flv"});
+}
+
+// A 206 body that ends short of its range (framed by the close or by chunks) is a broken
+// transfer that --retry continues; one that runs past it fails with no byte past the range
+// written; a Content-Length other than the range's length gets the file from its start.
+TEST_F(TarnwickGetTool, PartsEndWhereTheirRangeSays) {
+    const std::string file = tarnwick::testing::PatternText(300000);
+    const auto saved = dir_ / "video.flv";
+    const std::string past = "EIdException: The server sent more bytes than the range it named.\n";
+    struct Row {
+        bool resume;  // --continue from the first 100000 bytes, else a cut there
+        Framing framing;
+        long skew;
+        int waits;
+        std::string err;  // after the waits; empty: the file arrives whole
+    };
+    const Row rows[] = {
+        {false, Framing::kUntilClose, -5000, 2, ""}, {false, Framing::kChunked, -5000, 2, ""},
+        {false, Framing::kUntilClose, 7000, 1, past}, {false, Framing::kChunked, 7000, 1, past},
+        {false, Framing::kLength, 7000, 1, ""},       {true, Framing::kUntilClose, -5000, 1, ""},
+        {true, Framing::kChunked, -5000, 1, ""},      {true, Framing::kUntilClose, 7000, 0, past},
+        {true, Framing::kChunked, 7000, 0, past},     {true, Framing::kLength, 7000, 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.resume ? "--continue" : "cut") + ", framing " +
+                     std::to_string(int(row.framing)) + ", skew " + std::to_string(row.skew));
+        std::filesystem::remove(saved);
+        if (row.resume) std::ofstream(saved, std::ios::binary) << file.substr(0, 100000);
+        RangeServer server({.cuts = row.resume ? std::vector<std::size_t>{}
+                                               : std::vector<std::size_t>{100000},
+                            .framing = row.framing,
+                            .skewAt = row.resume ? 0 : 1,
+                            .skew = row.skew},
+                           file);
+        std::vector<std::string> args = {"--retry", "3", server.Url(), saved.string()};
+        if (row.resume) args.insert(args.begin(), "--continue");
+        const ProgramRun tool = RunTool(args);
+        EXPECT_EQ(tool.status, row.err.empty() ? 0 : 1);
+        std::string err;
+        for (int i = 0; i < row.waits; ++i)
+            err += "Connection lost; trying again in 1 s (1 of 3).\n";
+        EXPECT_EQ(tool.err, err + row.err);
+        const std::string got = ReadWholeFile(saved);
+        if (row.err.empty()) {
+            EXPECT_TRUE(got == file) << got.size() << " bytes";
+        } else {
+            // What --continue appended in place stays, all of it the file's.
+            EXPECT_TRUE(row.resume ? got.size() >= 100000 && file.starts_with(got) : got.empty())
+                << got.size() << " bytes";
+        }
+        EXPECT_EQ(Files().size(), row.resume || row.err.empty() ? 1u : 0u);
+    }
 }

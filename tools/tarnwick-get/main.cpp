@@ -17,7 +17,8 @@
 // With --continue an OUTFILE that is a regular file and not empty is continued from its size
 // with Range: the rest is appended to it in place (so a continued fetch that fails keeps what
 // came, for the next --continue), a body from byte 0 goes through the temporary file as above,
-// and an answer that the file is whole already (416 naming its size) leaves it alone. With
+// and an answer that the file is whole already (416 naming its size) leaves it alone. A file
+// whose size is not the total the server named is a failure, never whole. With
 // --retry N a transfer that breaks is continued up to N times (TIdResumableGet's rules), each
 // wait announced on standard error. Exit status 0 on success; on failure the exception's
 // class and message go to standard error (and the status code for an HTTP error status) and the
@@ -345,6 +346,7 @@ int main(int argc, char** argv) {
                 throw EIdStreamError(Format(kCannotStartOver, outFile.c_str()));
             };
             get.Get(options->url, out);
+            CheckWholeSize(out.Size(), get.Total());
             return 0;
         }
         if (options->resume && exists && info.st_size > 0) {
@@ -361,6 +363,7 @@ int main(int argc, char** argv) {
                 return *partOut;
             };
             get.Get(options->url, out);
+            CheckWholeSize(part ? partOut->Size() : out.Size(), get.Total());
             if (part) {
                 partOut.reset();
                 part->Keep(outFile);
@@ -371,6 +374,7 @@ int main(int argc, char** argv) {
         {
             TIdFileStream out(part.Path(), fmOpenReadWrite);
             get.Get(options->url, out);
+            CheckWholeSize(out.Size(), get.Total());
         }
         part.Keep(outFile);
         return 0;
