@@ -101,8 +101,8 @@ public:
 class EIdDeadlineReached : public EIdException {
 public:
     explicit EIdDeadlineReached(std::int32_t milliseconds)
-        : EIdException(Format(msg::kDeadlineReached, static_cast<int>((milliseconds + 999) / 1000))) {
-    }
+        : EIdException(
+              Format(msg::kDeadlineReached, static_cast<int>((milliseconds + 999) / 1000))) {}
 };
 
 // A connect under a time limit failed; the message is that of the failure.

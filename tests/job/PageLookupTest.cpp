@@ -85,12 +85,10 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
     once.answered = 1;
     SiteAnswer endless = Trickling("<title>no video here</title>");
     endless.tail = SiteAnswer::kEndless;
-    std::map<std::string, SiteAnswer> answers = {{"/trickle", Trickling(kVideoMeta)},
-                                                 {"/silent", silent},
-                                                 {"/once", once},
-                                                 {"/endless", endless},
-                                                 {"/plain", PageAnswer("<title>no video here</title>")},
-                                                 {"/m.mp4", MediaAnswer("media")}};
+    std::map<std::string, SiteAnswer> answers = {
+        {"/trickle", Trickling(kVideoMeta)}, {"/silent", silent},
+        {"/once", once},                     {"/endless", endless},
+        {"/plain", PageAnswer("<title>no video here</title>")}, {"/m.mp4", MediaAnswer("media")}};
     // Eight candidates that never answer.
     std::string sources;
     for (char n = '1'; n <= '8'; ++n) {
