@@ -129,10 +129,12 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, std::string_view addres
     request.SetMethod(method);
     request.SourceStream = source;
     response.BodyStream = output;
-    // The caller's streams are not kept beyond the call.
+    // The caller's streams are not kept beyond the call, nor is its deadline.
+    SetDeadline(TIdDeadline::After(RequestTimeout));
     const auto release = [&] {
         request.SourceStream = nullptr;
         response.BodyStream = nullptr;
+        SetDeadline({});
     };
 
     try {

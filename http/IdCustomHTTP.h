@@ -88,6 +88,11 @@ public:
     std::int32_t RedirectMaximum = 15;
     // Bound on authorization attempts per call, for the server and for the proxy each.
     std::int32_t AuthRetries = 3;
+    // ms one call may take in all, beside StallTimeout and ConnectTimeout: its connects, request
+    // heads and answers, across the redirects and authorization rounds it follows. Each wait is
+    // cut to the time left, so the call ends when it is up, however steadily a server drips
+    // bytes; no thread watches it. 0: no limit.
+    std::int32_t RequestTimeout = 0;
     // Lets the client make a cookie store of its own at the first answer when it has none.
     bool AllowCookies = true;
     // The version of the request line; also decides the keep-alive default.
@@ -157,7 +162,9 @@ public:
     //  - EConvertError for a port that is not a number, or a bad "Content-Range";
     //  - what the connection throws: resolving, connecting, sending, reading, the user's abort;
     //    EIdStallTimeout "No data received for N seconds." when the server sent nothing for
-    //    StallTimeout ms, EIdConnectTimeout "Connect timed out." after ConnectTimeout ms.
+    //    StallTimeout ms, EIdConnectTimeout "Connect timed out." after ConnectTimeout ms,
+    //    EIdDeadlineReached "Not finished within N seconds." after RequestTimeout ms (output keeps
+    //    the bytes of the body that came).
     void Get(std::string_view address, TIdStream& output);
 
     // The request loop of every method: source is the body of POST and PUT, output receives the

@@ -24,6 +24,11 @@ inline constexpr std::string_view kHintEntry = "hint";
 inline constexpr std::string_view kNotWebAddressHint = "Not a web address: ";
 inline constexpr std::string_view kPageFailedHint = "The page could not be read: ";
 inline constexpr std::string_view kPageTooSlowHint = "The page did not arrive in time.";
+inline constexpr std::string_view kPageTooLargeHint =
+    "The page is too large to read whole, and no video was found in what was read.";
+inline constexpr std::string_view kPageEndlessHint =
+    "The page did not end in time, and no video was found in what came of it.";
+inline constexpr std::string_view kLookupTooSlowHint = "The lookup did not finish in time.";
 // The detail of a failure that gives no text of its own.
 inline constexpr std::string_view kUnfetchableAddressHint = "the address cannot be fetched";
 inline constexpr std::string_view kNeitherPageNorVideoHint =
@@ -38,6 +43,9 @@ inline constexpr std::string_view kLookupStoppedHint = "The lookup was stopped."
 inline constexpr std::string_view kHelperMissingHint =
     "yt-dlp, which reads the pages of many more sites, is not installed.";
 inline constexpr std::string_view kHelperFailedHint = "yt-dlp failed: ";
+// Followed by the memory yt-dlp may take ("2.0 GB").
+inline constexpr std::string_view kHelperOutOfMemoryHint =
+    "yt-dlp ran out of the memory it may take: ";
 inline constexpr std::string_view kHelperTooSlowHint = "yt-dlp did not answer in time.";
 inline constexpr std::string_view kHelperGarbledHint = "yt-dlp's answer could not be read.";
 inline constexpr std::string_view kHelperNoFormatHint =

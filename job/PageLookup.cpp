@@ -1,13 +1,10 @@
 #include "job/PageLookup.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <exception>
+#include <limits>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "core/StrUtils.h"
 #include "http/IdHTTP.h"
@@ -30,7 +27,7 @@ namespace {
 struct ReadingDone {};
 
 // The first `limit` bytes of a body; a byte beyond them ends the read (ReadingDone) with those
-// kept. A size set from an announced length costs nothing.
+// kept, and the body is Full. A size set from an announced length costs nothing.
 class TCappedBody : public TIdMemoryStream {
 public:
     explicit TCappedBody(std::size_t limit) : limit_(static_cast<std::int64_t>(limit)) {}
@@ -39,46 +36,18 @@ public:
         if (count <= 0) return;
         const std::int64_t taken = std::clamp<std::int64_t>(limit_ - Position(), 0, count);
         TIdMemoryStream::Write(buffer, taken);
-        if (taken < count) throw ReadingDone();
+        if (taken < count) {
+            full_ = true;
+            throw ReadingDone();
+        }
     }
 
     const std::string& Bytes() const noexcept { return WrittenBytes(); }
+    bool Full() const noexcept { return full_; }
 
 private:
     const std::int64_t limit_;
-};
-
-// Closes a client's connection once `limit` has passed, from a thread of its own, so that a
-// server that sends a byte just often enough for the stall limit cannot hold a fetch longer. The
-// watch ends (and its thread is joined) when it is destroyed.
-class TDeadlineWatch {
-public:
-    TDeadlineWatch(TIdCustomHTTP& client, std::chrono::milliseconds limit)
-        : thread_([this, &client, limit] {
-              std::unique_lock lock(mutex_);
-              if (cv_.wait_for(lock, limit, [this] { return done_; })) return;
-              fired_.store(true);
-              client.CloseConnection();
-          }) {}
-    ~TDeadlineWatch() {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        cv_.notify_one();
-        thread_.join();
-    }
-    TDeadlineWatch(const TDeadlineWatch&) = delete;
-    TDeadlineWatch& operator=(const TDeadlineWatch&) = delete;
-
-    bool Fired() const noexcept { return fired_.load(); }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::atomic<bool> fired_{false};
-    std::thread thread_;  // last: it starts once the rest is made
+    bool full_ = false;
 };
 
 // Where the client's last request went, after redirects: without credentials, fragment or a
@@ -128,10 +97,10 @@ std::string FailureText(const std::exception& failure) {
 
 }  // namespace
 
-// One fetch of the lookup's client within the page's time bound.
+// One fetch of the lookup's client within the page's time bound and the lookup's.
 struct TPageLookup::Fetch {
     bool failed = false;  // the client raised (not ReadingDone)
-    bool late = false;    // the deadline closed the connection
+    bool late = false;    // a time bound ended it (or left it no time to start)
     std::string error;    // the failure's text
 };
 
@@ -156,18 +125,32 @@ std::unique_ptr<TIdHTTP> TPageLookup::MakeClient() const {
     return client;
 }
 
+std::chrono::milliseconds TPageLookup::TimeLeft() const {
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()),
+                    std::chrono::milliseconds(0));
+}
+
 TPageLookup::Fetch TPageLookup::Get(TIdHTTP& client, const std::string& address,
                                     TIdStream& body) const {
     Fetch fetch;
-    const TDeadlineWatch watch(client, settings_.pageTime);
+    // The client's own deadline: no thread of ours watches the fetch.
+    const auto limit = std::min(settings_.pageTime, TimeLeft());
+    if (limit.count() <= 0) {
+        fetch.failed = fetch.late = true;
+        return fetch;
+    }
+    client.RequestTimeout = static_cast<std::int32_t>(std::min<std::chrono::milliseconds::rep>(
+        limit.count(), std::numeric_limits<std::int32_t>::max()));
     try {
         client.Get(address, body);
     } catch (const ReadingDone&) {
+    } catch (const EIdDeadlineReached& e) {
+        fetch.failed = fetch.late = true;
+        fetch.error = FailureText(e);
     } catch (const std::exception& e) {
         fetch.failed = true;
         fetch.error = FailureText(e);
     }
-    fetch.late = fetch.failed && watch.Fired();
     return fetch;
 }
 
@@ -177,17 +160,29 @@ TLookupRecord TPageLookup::Run(std::string_view address, bool hd) {
     if (Stopped()) return FailedRecord(kLookupStoppedHint);
     if (!IsWebAddress(page)) return FailedRecord(std::string(kNotWebAddressHint) + Trim(address));
 
+    // One budget for the whole lookup: the page and its candidates, and yt-dlp what is left.
+    end_ = Clock::now() + settings_.lookupTime;
     std::string hint;
-    TLookupRecord found = FromPage(page, hd, hint);
+    bool helperMayTry = true;
+    TLookupRecord found = FromPage(page, hd, hint, helperMayTry);
     if (found.Count() > 0) return found;
     if (Stopped()) return FailedRecord(kLookupStoppedHint);
-    TLookupRecord helped = RunYtDlp(settings_.ytDlp, owner_, page, hd, aborted_);
-    if (helped.Values("error") != "1" || Stopped()) return helped;
     if (!hint.empty() && hint.back() != '.') hint += '.';
-    return FailedRecord(hint + " " + helped.Values(kHintEntry));
+    // A page cut off at its bound would cost yt-dlp the same again to read.
+    if (!helperMayTry) return FailedRecord(hint);
+    if (TimeLeft().count() <= 0) return FailedRecord(hint + " " + std::string(kLookupTooSlowHint));
+    TYtDlpSettings ytDlp = settings_.ytDlp;
+    ytDlp.timeLimit = std::min(ytDlp.timeLimit, TimeLeft());
+    TLookupRecord helped = RunYtDlp(ytDlp, owner_, page, hd, aborted_);
+    if (helped.Values("error") != "1" || Stopped()) return helped;
+    // yt-dlp stopped by the lookup's bound rather than its own: the lookup took too long.
+    const bool late = TimeLeft().count() <= 0 && ytDlp.timeLimit < settings_.ytDlp.timeLimit;
+    return FailedRecord(hint + " " +
+                        (late ? std::string(kLookupTooSlowHint) : helped.Values(kHintEntry)));
 }
 
-TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::string& hint) {
+TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::string& hint,
+                                    bool& helperMayTry) {
     // In the owner's list, once fully set up, until the lookup ends (or alone without an owner).
     TScopedComponent<TIdHTTP> client(owner_, MakeClient());
 
@@ -201,6 +196,8 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
     };
     const Fetch fetch = Get(*client, page, body);
     if (Stopped()) return {};
+    // A page that was too large or never ended is not read again by yt-dlp.
+    helperMayTry = !body.Full() && !fetch.late;
     if (fetch.failed && !(fetch.late && kind == akPage)) {
         hint = fetch.late ? std::string(kPageTooSlowHint)
                           : std::string(kPageFailedHint) + fetch.error;
@@ -228,7 +225,7 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
     }
 
     TPageReadLimits limits;
-    limits.time = settings_.parseTime;
+    limits.time = std::min(settings_.parseTime, TimeLeft());
     limits.stop = aborted_;
     const TPageFacts facts = ReadPage(DecodePageText(body.Bytes(), type), pageAddress, limits);
     if (Stopped()) return {};
@@ -237,7 +234,9 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
         return {};
     }
     if (facts.candidates.empty()) {
-        hint = std::string(kNoVideoOnPageHint);
+        hint = std::string(body.Full()   ? kPageTooLargeHint
+                           : fetch.late ? kPageEndlessHint
+                                        : kNoVideoOnPageHint);
         return {};
     }
 
@@ -252,6 +251,8 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
         };
         if (Get(*client, candidate.address, none).failed) {
             if (Stopped()) return {};
+            // The lookup's time is up: the rest are not asked.
+            if (TimeLeft().count() <= 0) break;
             continue;
         }
         if (KindOfAnswer(*client) != akMedia) continue;

@@ -11,7 +11,10 @@
 //     read for its video (PageReader.h). The candidates are tried in CandidateOrder, at most
 //     probeLimit of them; the first that answers with media is the record's `url`. A candidate
 //     that answers otherwise (an embedded player's page, an error) is passed over;
-//  3. when neither gave a video, yt-dlp (YtDlpLookup.h), when it is on the PATH.
+//  3. when neither gave a video, yt-dlp (YtDlpLookup.h), when it is on the PATH, unless the page
+//     was cut off at its size or time bound (yt-dlp would read it again to no better end).
+// The whole lookup has lookupTime: each fetch is bounded by what is left of it (the client's
+// RequestTimeout), and yt-dlp gets the rest.
 // A record of the page carries `referer` (the page's address after redirects) and `useragent`
 // (kLookupUserAgent, which every request of the lookup sends); yt-dlp's carries the headers it
 // names. A failed lookup gives error=1 and a `hint` that says why.
@@ -35,6 +38,7 @@
 
 #include "core/Component.h"
 #include "http/IdHTTP.h"
+#include "job/JobDefaults.h"
 #include "job/LookupRecord.h"
 #include "job/YtDlpLookup.h"
 
@@ -54,6 +58,8 @@ struct TPageLookupSettings {
     // Bound on the HTML parse (its memory is bounded by PageReader's default).
     std::chrono::milliseconds parseTime{10000};
     std::size_t probeLimit = 8;
+    // Bound on the whole lookup: the page, its candidates and yt-dlp, which gets what is left.
+    std::chrono::milliseconds lookupTime = kDefaultLookupTime;
     TYtDlpSettings ytDlp;
 };
 
@@ -68,18 +74,24 @@ public:
     TLookupRecord Run(std::string_view address, bool hd);
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Fetch;
     bool Stopped() const;
+    // What is left of the lookup's time (0 once it is up).
+    std::chrono::milliseconds TimeLeft() const;
     std::unique_ptr<TIdHTTP> MakeClient() const;
-    // address into body within pageTime; ReadingDone from the client's events or body ends it
-    // without failing.
+    // address into body within pageTime and the lookup's time left (the client's own deadline);
+    // ReadingDone from the client's events or body ends it without failing.
     Fetch Get(TIdHTTP& client, const std::string& address, TIdStream& body) const;
-    // The record of the page at address, or an empty one with hint saying why there is none.
-    TLookupRecord FromPage(const std::string& address, bool hd, std::string& hint);
+    // The record of the page at address, or an empty one with hint saying why there is none and
+    // helperMayTry false when yt-dlp is not to read the page again.
+    TLookupRecord FromPage(const std::string& address, bool hd, std::string& hint,
+                           bool& helperMayTry);
 
     const TPageLookupSettings settings_;
     TComponent* const owner_;
     const std::function<bool()> aborted_;
+    Clock::time_point end_{};  // when the running lookup's time is up
 };
 
 }  // namespace tarnwick

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -114,6 +115,7 @@ struct ChildPlan {
     int standardError;
     int progress;  // -1: none
     int execReport;
+    rlim_t memoryLimit;  // 0: none
 };
 
 [[noreturn]] void ReportAndExit(int fd, int stage, int error) {
@@ -158,6 +160,14 @@ struct ChildPlan {
         for (int fd = firstFree + 1; fd < 65536; ++fd) ::close(fd);
     }
 
+    // Lowered only (an unprivileged process cannot raise its hard limit). getrlimit and
+    // setrlimit are bare system calls, safe here.
+    if (plan.memoryLimit > 0) {
+        struct rlimit limit {};
+        if (::getrlimit(RLIMIT_DATA, &limit) < 0) ReportAndExit(firstFree, kStageExec, errno);
+        limit.rlim_cur = limit.rlim_max = std::min(plan.memoryLimit, limit.rlim_max);
+        if (::setrlimit(RLIMIT_DATA, &limit) < 0) ReportAndExit(firstFree, kStageExec, errno);
+    }
     if (::chdir(plan.directory) < 0) ReportAndExit(firstFree, kStageDirectory, errno);
     sigset_t none;
     ::sigemptyset(&none);
@@ -256,7 +266,8 @@ bool TProcessRunner::Start(const std::string& program, const std::vector<std::st
                         options.separateOutput ? standardOutput.write : output.write,
                         output.write,
                         options.progressPipe ? progress.write : -1,
-                        execReport.write};
+                        execReport.write,
+                        static_cast<rlim_t>(options.memoryLimit)};
 
     // No handler of ours may run in the child before it has reset them all.
     sigset_t all, previous;

@@ -62,6 +62,10 @@ struct TProcessOptions {
     // (plSilence; only with progressPipe).
     std::chrono::milliseconds timeLimit{0};
     std::chrono::milliseconds silenceLimit{0};
+    // Bytes of data (heap and other private writable memory) the program, and what it starts,
+    // may take; past it their allocations fail, which the program reports or dies of. 0: no
+    // limit.
+    std::size_t memoryLimit = 0;
 };
 
 struct TProcessExit {

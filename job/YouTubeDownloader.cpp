@@ -16,6 +16,7 @@
 #include "job/LookupTexts.h"
 #include "job/MediaTypes.h"
 #include "job/PageLookup.h"
+#include "job/RecordTexts.h"
 #include "job/YtDlpLookup.h"
 #include "net/IdExceptions.h"
 #include "net/IdStream.h"
@@ -152,6 +153,7 @@ void TYouTubeDownloader::Impl::Work() {
         TPageLookupSettings builtin;
         builtin.stallTimeout = settings.stallTimeout;
         builtin.connectTimeout = settings.connectTimeout;
+        builtin.lookupTime = settings.lookupTime;
         record = TPageLookup(builtin, &owner, [this] { return abort.Aborted(); })
                      .Run(settings.pageAddress, settings.hdFlag == 1);
         lookupFailure = record.Values(kHintEntry);
@@ -178,10 +180,11 @@ void TYouTubeDownloader::Impl::Work() {
     frontEnd.ShowDescription({"  " + record.Values("author"), "  " + record.Values("title"),
                               "  " + record.Values("length"), "  " + record.Values("size")});
     // A site may refuse the preview and the media to a request that does not look like its
-    // page's own; the record says what to send (a service's record says nothing).
-    referer = record.Values(kRefererEntry);
-    userAgent = record.Values(kUserAgentEntry);
-    cookie = record.Values(kCookieEntry);
+    // page's own; the record says what to send (a service's record may say nothing). Whoever
+    // made the record, no control byte of it reaches a request head.
+    referer = OneLineText(record.Values(kRefererEntry));
+    userAgent = OneLineText(record.Values(kUserAgentEntry));
+    cookie = OneLineText(record.Values(kCookieEntry));
     state.SetFileName(record.Values("filename"));
     state.SetFileExtension(record.Values("fileext"));
     if (!Proceed(jbAfterDescription)) return EndAborted();
@@ -205,6 +208,8 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
     made->OnWork = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
         if (mode == wmRead) refuseLarge(file.Position());
     };
+    // A preview that drips must not hold the job before the media.
+    made->RequestTimeout = static_cast<std::int32_t>(settings.previewTime.count());
     // In the owner's list only fully set up, so the abort's walk never sees it half made.
     TScopedComponent<TIdHTTP> client(&owner, std::move(made));
     if (!Proceed(jbPreviewClientMade)) return false;
@@ -213,8 +218,9 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
     } catch (const std::exception& e) {
         // No preview is no failure of the job; the reason is kept for a hint.
         if (!abort.Aborted()) state.SetErrorText(FailureText(e, address));
-        // What came of a preview cut off (or the room made for it) is no picture.
-        if (file.Size() > kPreviewLimit) file.SetSize(0);
+        // What came of a preview cut off or given up (or the room made for it) is no picture.
+        if (file.Size() > kPreviewLimit || dynamic_cast<const EIdDeadlineReached*>(&e))
+            file.SetSize(0);
     }
     if (abort.Aborted()) return false;
     state.SetPreviewPresent(file.Size() != 0);

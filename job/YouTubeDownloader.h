@@ -12,10 +12,11 @@
 // and ends the job, with the lookup's failure or the record's hint as ErrorText); the
 // description handed to the front end (ShowDescription); the record's referer, useragent and
 // cookie kept for the preview and media requests (Referer, User-Agent and Cookie headers; none
-// when the record has none); the record's file name and extension stored (made safe) in the job
-// state;
+// when the record has none), made one line without control bytes whatever the record's source;
+// the record's file name and extension stored (made safe) in the job state;
 // the preview fetched into "<work>/default.jpg" without redirects, at most kPreviewLimit bytes
-// of it, its failures only noted (ErrorText) and the preview present when that file is not empty;
+// and previewTime of it (a preview cut off by either is no picture), its failures only noted
+// (ErrorText) and the preview present when that file is not empty;
 // the media fetched into "<work>/video.<ext>" following redirects, with begin, progress and end
 // notifications, its Content-Type kept as the state's MediaType. A media transfer that breaks
 // (closed early, reset, stalled) is tried again on a new connection and continued with Range
@@ -89,6 +90,9 @@ struct TJobSettings {
     // Limits on a silent server, in milliseconds (0: none).
     std::int32_t stallTimeout = kDefaultStallTimeout;
     std::int32_t connectTimeout = kDefaultConnectTimeout;
+    // Bounds in all on the preview and on the built-in lookup.
+    std::chrono::milliseconds previewTime = kDefaultPreviewTime;
+    std::chrono::milliseconds lookupTime = kDefaultLookupTime;
     // How a media transfer that breaks is tried again.
     TIdResumeSettings resume;
 };

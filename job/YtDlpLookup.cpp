@@ -140,18 +140,26 @@ TLookupRecord RunYtDlp(const TYtDlpSettings& settings, TComponent* owner,
     options.separateOutput = true;
     options.outputLimit = settings.outputLimit;
     options.timeLimit = settings.timeLimit;
+    options.memoryLimit = settings.memoryLimit;
     TProcessRunner& runner = process->Runner();
     runner.Start(program, YtDlpArguments(address), "/", options);
     const TProcessExit exit = runner.Wait();
     if (exit.stopped || stopped()) return FailedRecord(kLookupStoppedHint);
     if (!exit.started || exit.limit != plNone) return FailedRecord(exit.reason);
     if (exit.signal != 0 || exit.exitCode != 0) {
+        // Past its memory bound Python reports a MemoryError; code that cannot report one dies
+        // of a signal instead.
+        const std::string memory = SizeText(static_cast<std::int64_t>(settings.memoryLimit));
+        if (settings.memoryLimit > 0 && runner.Output().find("MemoryError") != std::string::npos)
+            return FailedRecord(std::string(kHelperOutOfMemoryHint) + memory + ".");
         std::string why = runner.LastOutputLine();
         // Its request to report the failure to its makers is not for our user.
         why = why.substr(0, why.find("; please report this issue"));
         if (why.empty())
             why = exit.signal != 0 ? Format("ended by signal %d", exit.signal)
                                    : Format("exit status %d", exit.exitCode);
+        if (exit.signal != 0 && settings.memoryLimit > 0)
+            why += ", perhaps for want of memory (it may take " + memory + ")";
         return FailedRecord(std::string(kHelperFailedHint) + why);
     }
     return ReadYtDlpAnswer(runner.StandardOutput(), hd);

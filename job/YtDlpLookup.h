@@ -6,7 +6,8 @@
 //
 // It runs as `yt-dlp -J --no-playlist --no-warnings ADDRESS` through TProcessRunner: an argument
 // vector (no shell), standard input from /dev/null, a process group of its own that Stop or a
-// limit kills, at most timeLimit, standard output kept apart and capped at outputLimit. The first
+// limit kills, at most timeLimit, standard output kept apart and capped at outputLimit, its data
+// bounded by memoryLimit (a yt-dlp that runs out of it fails, and the hint says so). The first
 // `yt-dlp` on the PATH is the one run, so a newer copy the user installs takes over. The runner is
 // a kYtDlpProcessName component of the caller's owner while it runs, so an abort's walk can stop
 // it (TYtDlpProcess::Stop).
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "core/Component.h"
+#include "job/JobDefaults.h"
 #include "job/LookupRecord.h"
 #include "job/ProcessRunner.h"
 
@@ -40,6 +42,8 @@ struct TYtDlpSettings {
     std::string program{kYtDlpProgramName};
     std::chrono::milliseconds timeLimit{60000};
     std::size_t outputLimit = 16 * 1024 * 1024;
+    // Bytes of data it may take (TProcessOptions::memoryLimit); 0: no limit.
+    std::size_t memoryLimit = kDefaultHelperMemoryLimit;
 };
 
 // The running yt-dlp as a component, so that the owner's list can reach it.

@@ -11,6 +11,7 @@
 //   ├─ EIdSocketHandleError ─ EIdCouldNotBindSocket, EIdCanNotBindPortInRange,
 //   │                         EIdInvalidPortRange
 //   ├─ EIdConnectTimeout, EIdConnectException, EIdClosedSocket, EIdSocksNotSupported
+//   ├─ EIdDeadlineReached                                 the work's deadline passed
 //   ├─ EIdTLSError                                        a failed secure handshake or record
 //   ├─ EIdTCPConnectionError ─ EIdNotConnected, EIdNoDataToRead, EIdNotEnoughDataInBuffer
 //   ├─ EIdReadTimeout, EIdReadLnMaxLineLengthExceeded, EIdAlreadyConnected
@@ -96,6 +97,16 @@ public:
 class EIdConnectTimeout : public EIdException {
 public:
     EIdConnectTimeout() : EIdException(msg::kConnectTimeout) {}
+};
+
+// The deadline of the work under way (see TIdDeadline) passed during a connect or a read;
+// milliseconds is the whole time the work was given. No read timeout: a new connection would not
+// get past it.
+class EIdDeadlineReached : public EIdException {
+public:
+    explicit EIdDeadlineReached(std::int32_t milliseconds)
+        : EIdException(
+              Format(msg::kDeadlineReached, static_cast<int>((milliseconds + 999) / 1000))) {}
 };
 
 // A connect under a time limit failed; the message is that of the failure.

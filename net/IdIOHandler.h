@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/IdComponent.h"
+#include "net/IdDeadline.h"
 
 namespace tarnwick {
 
@@ -22,6 +23,9 @@ public:
     // for its rest before it fails with EIdStallTimeout; 0: no limit. The connection's own waits
     // are bounded by the connection.
     std::int32_t StallLimit = 0;
+    // The deadline of the connection's work (TIdTCPConnection::SetDeadline keeps it here): a wait
+    // inside the handler (the rest of a secure record) is cut to it too.
+    TIdDeadline Deadline;
 
     // Closes the transport. May be called from another thread while a call waits inside it.
     virtual void CloseHandler() {}

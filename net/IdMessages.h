@@ -22,6 +22,8 @@ inline constexpr const char* kConnClosedGracefully = "Connection Closed Graceful
 // I/O handler.
 inline constexpr const char* kConnectTimeout = "Connect timed out.";
 inline constexpr const char* kClosedSocket = "Disconnected.";
+// %d: the time the work was given, in whole seconds
+inline constexpr const char* kDeadlineReached = "Not finished within %d seconds.";
 inline constexpr const char* kSocksNotSupported =
     "Connecting through a SOCKS proxy is not supported.";
 

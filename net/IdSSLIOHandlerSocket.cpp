@@ -169,8 +169,14 @@ bool TIdSSLIOHandlerSocket::AwaitReadable(int timeout) {
 }
 
 void TIdSSLIOHandlerSocket::AwaitRestOfRecord() {
-    // A server that sends part of a record and then nothing must not hold the reader for ever.
-    if (!AwaitReadable(StallLimit > 0 ? StallLimit : -1)) throw EIdStallTimeout(StallLimit);
+    // A server that sends part of a record and then nothing must not hold the reader for ever,
+    // nor one that sends it a byte at a time hold it past the deadline.
+    Deadline.Check();
+    bool cut = false;
+    if (!AwaitReadable(Deadline.Cut(StallLimit > 0 ? StallLimit : -1, cut))) {
+        if (cut) Deadline.Raise();
+        throw EIdStallTimeout(StallLimit);
+    }
 }
 
 bool TIdSSLIOHandlerSocket::WaitReadable(int timeout) {

@@ -99,7 +99,8 @@ private:
     // Waits until the socket is readable (a deadline in ms from now, or -1 for none): false past
     // the deadline; raises EIdClosedSocket when the socket is gone.
     bool AwaitReadable(int timeout);
-    // Waits for the rest of a record, at most StallLimit ms (EIdStallTimeout).
+    // Waits for the rest of a record, at most StallLimit ms (EIdStallTimeout) and never past the
+    // Deadline (EIdDeadlineReached).
     void AwaitRestOfRecord();
     [[noreturn]] void RaiseFailure(const std::string& reason) const;
     // OpenSSL's reason for the failure just seen (the error queue, the verification result, or

@@ -30,7 +30,8 @@ public:
     // creates a TIdIOHandlerSocket of its own that reports status through this client's OnStatus.
     // Empties the input buffer first, reports hsConnected and fires OnConnected. Raises
     // EIdAlreadyConnected "Already connected." while the handler's socket is open; any failure of
-    // the connect closes the transport and passes on.
+    // the connect closes the transport and passes on. The connection's deadline cuts the connect
+    // (EIdDeadlineReached when it ends it, or has passed before).
     void OpenConnection(int timeout = -1);
     void SignalConnected();
 };

@@ -68,12 +68,17 @@ int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool ra
     const std::int32_t stall = StallTimeout;
     const bool stall_bound = stall > 0 && (timeout < 0 || timeout > stall);
     if (stall_bound) timeout = stall;
+    // The deadline cuts the wait further. It is looked at before every receive, not only when a
+    // wait runs out: bytes that keep coming must not carry a read past it.
+    bool deadline_bound = false;
+    timeout = deadline_.Cut(timeout, deadline_bound);
     int result = 0;
     CheckClosed(raise_if_closed, false);
     if (!IsConnected()) {
         if (raise_if_closed) throw EIdNotConnected();
         return 0;
     }
+    deadline_.Check();
     int n;
     do {
         // Receives end where a block of RecvBufferSize buffered bytes ends, so a body read block
@@ -104,6 +109,7 @@ int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool ra
                 }
                 if (!readable) {
                     last_receive_full_ = false;
+                    if (deadline_bound) deadline_.Raise();
                     if (stall_bound) throw EIdStallTimeout(stall);
                     if (raise_on_timeout) throw EIdReadTimeout();
                     return -1;
@@ -134,6 +140,11 @@ int TIdTCPConnection::FillInputBuffer(bool raise_if_closed, int timeout, bool ra
         result = n;
     } while (n == 0 && IsConnected());
     return result;
+}
+
+void TIdTCPConnection::SetDeadline(const TIdDeadline& deadline) {
+    deadline_ = deadline;
+    if (auto handler = Handler()) handler->Deadline = deadline;
 }
 
 void TIdTCPConnection::CheckClosed(bool raise_if_closed, bool ignore_buffer) {

@@ -28,6 +28,7 @@
 
 #include "net/IdBuffer.h"
 #include "net/IdComponent.h"
+#include "net/IdDeadline.h"
 #include "net/IdIOHandler.h"
 #include "net/IdStream.h"
 
@@ -70,8 +71,16 @@ public:
     // exception, -1 after a wait that timed out.
     // Raises EIdNotConnected / EIdConnClosedGracefully when closed and raise_if_closed,
     // EIdReadTimeout on a timeout when raise_on_timeout, EIdStallTimeout when the wait reached
-    // StallTimeout (also without raise_on_timeout), EIdSocketError for a failed receive.
+    // StallTimeout (also without raise_on_timeout), EIdDeadlineReached when the deadline has
+    // passed or the wait reached it, EIdSocketError for a failed receive.
     int FillInputBuffer(bool raise_if_closed, int timeout, bool raise_on_timeout);
+    // The deadline of the work under way (none by default; a client sets one per request): every
+    // wait of a read is cut to the time left, and a read that needs bytes from the transport once
+    // it has passed fails with EIdDeadlineReached, however steadily bytes come. A connect is cut
+    // alike (TIdTCPClient). The handler in use, and any later one, keeps a copy. Set it only from
+    // the thread that reads; CloseConnection still ends a wait at once.
+    void SetDeadline(const TIdDeadline& deadline);
+    const TIdDeadline& Deadline() const noexcept { return deadline_; }
     // Notices a close: a receive or send of 0 bytes (closing the transport and firing
     // hsDisconnected and OnDisconnected once) or a closed handler. With raise_if_closed, raises
     // EIdConnClosedGracefully when closed and the input buffer is empty (or ignore_buffer).
@@ -164,6 +173,7 @@ private:
     bool line_split_ = false;
     bool line_timed_out_ = false;
     bool last_receive_full_ = false;  // the last receive filled the space it was given
+    TIdDeadline deadline_;
 
     mutable std::mutex handler_mutex_;  // guards the two fields below
     std::shared_ptr<TIdIOHandler> handler_;

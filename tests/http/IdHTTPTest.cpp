@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,7 +95,36 @@ TEST(HTTPClient, PublishedDefaults) {
     EXPECT_FALSE(http.ProxyParams.BasicAuthentication);
     EXPECT_EQ(http.Request().Accept, "text/html, */*");
     EXPECT_EQ(http.ReadTimeout, 0);
+    EXPECT_EQ(http.RequestTimeout, 0);
     EXPECT_FALSE(http.IsConnected());
+}
+
+// The call's whole time holds, across a redirect, against a body that drips a byte far more often
+// than the stall limit would notice: the call ends at the deadline with what came.
+TEST_F(GetTest, RequestTimeoutEndsADrippingBody) {
+    peers_.push_back(std::make_unique<LoopbackPeer>([](PeerConnection& c) {
+        ReadRequestHead(c);
+        c.Send("HTTP/1.1 302 Found\r\nLocation: /drip\r\nContent-Length: 0\r\n\r\n");
+        ReadRequestHead(c);
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n");
+        c.SendInPieces(std::string(200, 'd'), 1, std::chrono::milliseconds(50));
+    }));
+    http_.HandleRedirects = true;
+    http_.StallTimeout = 1000;
+    http_.RequestTimeout = 1500;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        http_.Get(Url(*peers_.back(), "/moved"), out_);
+        ADD_FAILURE() << "the whole body came: " << out_.DataString();
+    } catch (const EIdDeadlineReached& e) {
+        EXPECT_STREQ(e.what(), "Not finished within 2 seconds.");
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1450));
+    EXPECT_LT(elapsed, std::chrono::seconds(5));  // the body alone would take 10 s
+    EXPECT_GT(out_.Size(), 0);
+    EXPECT_EQ(out_.DataString(), std::string(static_cast<std::size_t>(out_.Size()), 'd'));
+    EXPECT_FALSE(http_.IsConnected());
 }
 
 TEST_F(GetTest, HostAndPortSettingsServeARelativeAddress) {

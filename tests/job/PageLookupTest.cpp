@@ -2,9 +2,11 @@
 // the page comes, while a candidate is asked, while yt-dlp runs.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -81,40 +83,72 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
     silent.answered = 0;
     SiteAnswer once = PageAnswer("<title>no video here</title>");
     once.answered = 1;
-    const LoopbackSite site({{"/trickle", Trickling(kVideoMeta)},
-                             {"/silent", silent},
-                             {"/once", once},
-                             {"/plain", PageAnswer("<title>no video here</title>")},
-                             {"/m.mp4", MediaAnswer("media")}});
+    SiteAnswer endless = Trickling("<title>no video here</title>");
+    endless.tail = SiteAnswer::kEndless;
+    std::map<std::string, SiteAnswer> answers = {
+        {"/trickle", Trickling(kVideoMeta)}, {"/silent", silent},
+        {"/once", once},                     {"/endless", endless},
+        {"/plain", PageAnswer("<title>no video here</title>")}, {"/m.mp4", MediaAnswer("media")}};
+    // Eight candidates that never answer.
+    std::string sources;
+    for (char n = '1'; n <= '8'; ++n) {
+        sources += std::string("<video src=/s") + n + ".mp4>";
+        answers["/s" + std::string(1, n) + ".mp4"] = silent;
+    }
+    answers["/silent-candidates"] = PageAnswer(sources);
+    const LoopbackSite site(answers);
     TPageLookupSettings settings;
     settings.pageTime = std::chrono::seconds(1);
+    // The lookup's bound, not yt-dlp's own, ends it; each candidate alone could take 5 s.
     TPageLookupSettings hasty = settings;
-    hasty.ytDlp.timeLimit = std::chrono::seconds(2);
+    hasty.lookupTime = std::chrono::seconds(3);
+    hasty.pageTime = std::chrono::seconds(5);
     TPageLookupSettings withoutYtDlp = settings;
     withoutYtDlp.ytDlp.program = "no-such-yt-dlp";
+    // A yt-dlp that takes more memory than it may.
+    TempFolder folder;
+    const std::string hungryYtDlp = folder.Path() + "/yt-dlp";
+    std::ofstream(hungryYtDlp) << "#!/usr/bin/env python3\nblock = bytearray(512 << 20)\n";
+    ::chmod(hungryYtDlp.c_str(), 0755);
+    TPageLookupSettings hungry = settings;
+    hungry.ytDlp.program = hungryYtDlp;
+    hungry.ytDlp.memoryLimit = 256 << 20;
 
     struct Case {
         const char* name;
         const TPageLookupSettings& settings;
         std::string path;
-        std::string record;  // the record text's start
+        std::string record;   // the record text
+        bool prefix = false;  // record is only its start
     };
+    const std::string failed = "error=1|hint=";
     const Case cases[] = {
         // What came of the page by the deadline is read, though a byte keeps coming.
-        {"trickling page", withoutYtDlp, "/trickle", "author=|title=|length=|size=5 bytes|"},
-        {"silent page", withoutYtDlp, "/silent",
-         "error=1|hint=" + std::string(kPageTooSlowHint) + " " + std::string(kHelperMissingHint)},
+        {"trickling page", withoutYtDlp, "/trickle", "author=|title=|length=|size=5 bytes|", true},
+        // A page that never came, or was cut off at its size, is not yt-dlp's to read again.
+        {"silent page", withoutYtDlp, "/silent", failed + std::string(kPageTooSlowHint)},
+        {"endless page", settings, "/endless", failed + std::string(kPageTooLargeHint)},
+        {"silent candidates", hasty, "/silent-candidates",
+         failed + std::string(kNoCandidateAnsweredHint) + " " + std::string(kLookupTooSlowHint)},
         {"yt-dlp hangs", hasty, "/once",
-         "error=1|hint=" + std::string(kNoVideoOnPageHint) + " yt-dlp did not finish within"},
+         failed + std::string(kNoVideoOnPageHint) + " " + std::string(kLookupTooSlowHint)},
         {"yt-dlp fails", settings, "/plain",
-         "error=1|hint=" + std::string(kNoVideoOnPageHint) + " " + std::string(kHelperFailedHint) +
-             "ERROR: "},
+         failed + std::string(kNoVideoOnPageHint) + " " + std::string(kHelperFailedHint) +
+             "ERROR: ",
+         true},
+        {"yt-dlp out of memory", hungry, "/plain",
+         failed + std::string(kNoVideoOnPageHint) + " " + std::string(kHelperOutOfMemoryHint) +
+             "256.0 MB."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto start = Clock::now();
         const std::string record = RecordText(TPageLookup(c.settings, nullptr).Run(site.Url(c.path), false));
-        EXPECT_TRUE(record.starts_with(c.record)) << record;
+        if (c.prefix) {
+            EXPECT_TRUE(record.starts_with(c.record)) << record;
+        } else {
+            EXPECT_EQ(record, c.record);
+        }
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
     }
 }

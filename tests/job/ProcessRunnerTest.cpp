@@ -151,6 +151,9 @@ TEST(ProcessRunner, LimitsEndTheProcessAndSayWhich) {
         // Kept apart, standard output comes whole and standard error keeps its own.
         {"head -c 300000 /dev/zero; echo 'on error' >&2", {.separateOutput = true}, plNone, "",
          300000, 0},
+        // The memory limit reaches the program (the shell's limit is in KiB).
+        {"[ \"$(ulimit -d)\" = 65536 ] && head -c 1 /dev/zero; echo 'on error' >&2",
+         {.separateOutput = true, .memoryLimit = 64 << 20}, plNone, "", 1, 0},
         {"head -c 4097 /dev/zero; exec sleep 60", {.separateOutput = true, .outputLimit = 4096},
          plOutput, "sh wrote more than 4 KiB to its standard output.", 4096, 0},
         {"exec sleep 60", {.timeLimit = milliseconds(300)}, plTime,

@@ -165,6 +165,12 @@ TEST_F(DownloaderTest, FetchOutcomes) {
     LoopbackPeer untyped(ServeAlways("HTTP/1.1 200 OK\r\nContent-Length: " +
                                      std::to_string(page.size()) + "\r\n\r\n" + page));
     const std::string untypedPage = "http://127.0.0.1:" + untyped.PortText() + "/watch";
+    // A preview that drips a byte every 100 ms, for 100 s.
+    LoopbackPeer dripping([](PeerConnection& c) {
+        ReadRequestHead(c);
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+        c.SendInPieces(std::string(1000, 'j'), 1, std::chrono::milliseconds(100));
+    });
     const Case cases[] = {
         {"plain", Url("/preview.jpg"), Url("/media.flv"), jsCompleted, true, 300000, ""},
         {"preview past the limit ignored", Url("/big.jpg"), Url("/media.flv"), jsCompleted, false,
@@ -175,6 +181,8 @@ TEST_F(DownloaderTest, FetchOutcomes) {
          "The server sent a web page, not a video."},
         {"preview redirect not followed", Url("/preview-moved"), Url("/media.flv"), jsCompleted,
          false, 300000, "302"},
+        {"dripping preview given up", "http://127.0.0.1:" + dripping.PortText() + "/p.jpg",
+         Url("/media.flv"), jsCompleted, false, 300000, "Not finished within 2 seconds."},
         {"media redirect followed", Url("/preview.jpg"), Url("/media-moved"), jsCompleted, true,
          300000, ""},
         {"media 404", Url("/preview.jpg"), Url("/missing.flv"), jsAborted, true, 0, "404"},
@@ -186,7 +194,9 @@ TEST_F(DownloaderTest, FetchOutcomes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LoopbackPeer lookup(AnswerLookup(Record(c.preview, c.url)));
-        Job job(Settings(lookup.Port()));
+        TJobSettings settings = Settings(lookup.Port());
+        settings.previewTime = std::chrono::seconds(2);
+        Job job(std::move(settings));
         ASSERT_TRUE(job.Run());
         EXPECT_EQ(job.state.Status(), c.status);
         EXPECT_EQ(job.state.PreviewPresent(), c.previewPresent);
@@ -203,6 +213,29 @@ TEST_F(DownloaderTest, FetchOutcomes) {
             << job.state.ErrorText();
         EXPECT_EQ(job.owner.ComponentCount(), 0u);
         EXPECT_TRUE(job.Log().ends_with("finish " + std::to_string(c.status) + "\n"));
+    }
+}
+
+// Control bytes in the record's request headers never reach a request, whoever made the record:
+// the preview's and the media's heads carry them made one line.
+TEST_F(DownloaderTest, RecordHeadersReachTheRequestsWithoutControlBytes) {
+    LoopbackPeer server(ServeAlways(Ok(PatternText(1000))));
+    const std::string base = "http://127.0.0.1:" + server.PortText();
+    LoopbackPeer lookup(AnswerLookup(Record(base + "/p.jpg", base + "/m.flv") +
+                                     "|referer=http://site/\x0b\x0cpage|useragent=Agent\x01/1"
+                                     "\x1b[2J|cookie=a=1;\x7f b=2"));
+    Job job(Settings(lookup.Port()));
+    ASSERT_TRUE(job.Run());
+    EXPECT_EQ(job.state.Status(), jsCompleted) << job.state.ErrorText();
+    ASSERT_EQ(server.Accepted(), 2);  // the preview's connection, then the media's
+    for (const int connection : {0, 1}) {
+        const std::string head = server.Received(connection);
+        EXPECT_NE(head.find("\r\nReferer: http://site/ page\r\n"), std::string::npos) << head;
+        EXPECT_NE(head.find("\r\nUser-Agent: Agent /1 [2J\r\n"), std::string::npos) << head;
+        EXPECT_NE(head.find("\r\nCookie: a=1; b=2\r\n"), std::string::npos) << head;
+        EXPECT_TRUE(std::all_of(head.begin(), head.end(), [](char c) {
+            return c == '\r' || c == '\n' || (c >= 0x20 && c != 0x7F);
+        })) << head;
     }
 }
 
