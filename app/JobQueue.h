@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "job/TaskQueue.h"
+#include "job/session/TaskQueue.h"
 
 namespace tarnwick {
 

@@ -19,7 +19,7 @@
 
 #include "MainFormFixture.h"
 #include "app/DisplayText.h"
-#include "job/Folders.h"
+#include "job/files/Folders.h"
 #include "app/SiteTable.h"
 
 using namespace tarnwick;

@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "job/ConversionTable.h"
+#include "job/convert/ConversionTable.h"
 #include "support/TempFolder.h"
 
 using namespace tarnwick;

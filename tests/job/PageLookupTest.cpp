@@ -11,10 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "job/LookupTexts.h"
-#include "job/PageLookup.h"
-#include "job/RecordTexts.h"
-#include "job/YouTubeDownloader.h"
+#include "job/lookup/LookupTexts.h"
+#include "job/lookup/PageLookup.h"
+#include "job/lookup/RecordTexts.h"
+#include "job/session/YouTubeDownloader.h"
 #include "support/LoopbackSite.h"
 #include "support/TempFolder.h"
 #include "JobHarness.h"

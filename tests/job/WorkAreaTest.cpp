@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "job/WorkArea.h"
-#include "job/YouTubeDownloader.h"
+#include "job/files/WorkArea.h"
+#include "job/session/YouTubeDownloader.h"
 #include "support/LookupService.h"
 #include "support/TempFolder.h"
 #include "support/TestData.h"

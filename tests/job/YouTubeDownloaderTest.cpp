@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "job/YouTubeDownloader.h"
+#include "job/session/YouTubeDownloader.h"
 #include "support/HttpAnswers.h"
 #include "support/LookupService.h"
 #include "support/NginxServer.h"

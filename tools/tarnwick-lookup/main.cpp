@@ -14,10 +14,10 @@
 #include <string>
 
 #include "core/StrUtils.h"
-#include "job/LookupQuery.h"
-#include "job/LookupRecord.h"
-#include "job/PageLookup.h"
-#include "job/RecordTexts.h"
+#include "job/lookup/LookupQuery.h"
+#include "job/lookup/LookupRecord.h"
+#include "job/lookup/PageLookup.h"
+#include "job/lookup/RecordTexts.h"
 
 int main(int argc, char** argv) {
     using namespace tarnwick;
