@@ -91,7 +91,7 @@ private:
 
     // Job control, all on the window's thread.
     void PrepareJob();
-    void StartWorker(const QString& pageAddress);
+    void StartJob(const QString& pageAddress);
     void AbortJob();
     void ConversionChanged();
     void ShowPreview(const std::string& previewFile);

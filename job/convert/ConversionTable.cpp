@@ -6,6 +6,9 @@ namespace tarnwick {
 
 namespace {
 
+// The work files' name before the extension: the download and the converter's output.
+constexpr std::string_view kWorkFileStem = "video";
+
 constexpr std::array<std::string_view, 8> kTargetExtensions = {"flv", "mov", "mp4", "mp4",
                                                                "3gp", "wmv", "avi", "mp3"};
 
@@ -55,13 +58,13 @@ std::string_view TargetExtension(std::int32_t format) {
 }
 
 std::string SourceFileName(std::string_view fileExtension) {
-    return "video." + std::string(fileExtension);
+    return std::string(kWorkFileStem) + "." + std::string(fileExtension);
 }
 
 std::string ConvertedFileName(std::int32_t format, std::string_view fileExtension) {
     const std::string_view target = TargetExtension(format);
-    if (target == fileExtension) return "video-converted." + std::string(target);
-    return "video." + std::string(target);
+    if (target == fileExtension) return std::string(kWorkFileStem) + "-converted." + std::string(target);
+    return std::string(kWorkFileStem) + "." + std::string(target);
 }
 
 bool IsHighDefinitionCase(std::string_view fileExtension, std::int32_t format) {

@@ -1,8 +1,12 @@
 #include "job/fetch/MediaTypes.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
 #include <utility>
 
+#include "core/ScopedFd.h"
 #include "core/StrUtils.h"
 
 namespace tarnwick {
@@ -99,6 +103,14 @@ std::string DeliveredExtension(std::string_view recordExtension, std::string_vie
     if (std::string byType = MediaExtensionForType(contentType); !byType.empty()) return byType;
     if (std::string byBytes = MediaExtensionForBytes(head); !byBytes.empty()) return byBytes;
     return std::string(kUnknownMediaExtension);
+}
+
+std::string FileHead(const std::string& path) {
+    std::string head(kFileHeadBytes, '\0');
+    ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const ssize_t n = fd.Get() < 0 ? -1 : ::read(fd.Get(), head.data(), head.size());
+    head.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return head;
 }
 
 }  // namespace tarnwick

@@ -2,8 +2,9 @@
 
 // What a media answer is: the rules that tell a video or audio file from a web page, and which
 // file extension a file that came from the network may carry in the save folder. Plain functions
-// over text; nothing here touches a file.
+// over text, and the one read of a file's head that they look at.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,12 @@ std::string MediaExtensionForType(std::string_view contentType);
 // The extension that the first bytes of a media file show (an MP4/MOV "ftyp" box, FLV, Matroska
 // or WebM, Ogg, AVI, WAV, MPEG, MP3, ...); empty when they show none of them.
 std::string MediaExtensionForBytes(std::string_view head);
+
+// The bytes of a file's start that show its kind: a web page, or which media file it is.
+inline constexpr std::size_t kFileHeadBytes = 512;
+// The first kFileHeadBytes of the file at path (fewer when it is shorter; none when it cannot be
+// read).
+std::string FileHead(const std::string& path);
 
 // The extension a download is saved under when it is not converted: the record's extension when
 // it is a media extension, otherwise the one its Content-Type names, otherwise the one its first

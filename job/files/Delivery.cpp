@@ -320,8 +320,9 @@ TDeliveryOutcome DeliverOrRaise(const std::string& source, const std::string& sa
     }
     std::string destination = saveDirectory + "/" + destinationName;
     if (result == 0) {
-        // Also when the work folder is the save folder: the work file's own name is taken, so
-        // the delivered file gets a name of its own that the next job's clean-up leaves alone.
+        // An earlier file of the name stays as it is: the new one takes the first free numbered
+        // name. (The work file is never among them: the work folder is the program's private
+        // folder, never the save folder.)
         result = EEXIST;
         for (int n = 1; n <= kLastNumber && result == EEXIST; ++n) {
             destination = saveDirectory + "/" + NumberedName(destinationName, n);

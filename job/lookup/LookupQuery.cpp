@@ -148,11 +148,6 @@ std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* own
     return record;
 }
 
-std::string RequestLookupRecord(std::string_view site, std::string_view hd,
-                                std::string_view address, TComponent* owner) {
-    return RequestLookupRecord(DefaultLookupEndpoint(), owner, site, hd, address);
-}
-
 std::string ExtractHeaderValue(std::string_view headerText, std::string_view prefix) {
     const std::size_t at = headerText.find(prefix);
     if (at == std::string_view::npos) return {};

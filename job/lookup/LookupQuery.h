@@ -69,9 +69,6 @@ std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* own
                                 std::string_view address,
                                 const std::function<void(TTcpClient&)>& beforeConnect = {},
                                 std::string* failureReason = nullptr);
-// The same against DefaultLookupEndpoint().
-std::string RequestLookupRecord(std::string_view site, std::string_view hd,
-                                std::string_view address, TComponent* owner = nullptr);
 
 // The value of the first header that starts with prefix (letter case significant) anywhere in
 // headerText: the bytes after the prefix up to, not including, the next CR, untrimmed. Empty when

@@ -46,7 +46,6 @@ inline constexpr std::string_view kHelperFailedHint = "yt-dlp failed: ";
 // Followed by the memory yt-dlp may take ("2.0 GB").
 inline constexpr std::string_view kHelperOutOfMemoryHint =
     "yt-dlp ran out of the memory it may take: ";
-inline constexpr std::string_view kHelperTooSlowHint = "yt-dlp did not answer in time.";
 inline constexpr std::string_view kHelperGarbledHint = "yt-dlp's answer could not be read.";
 inline constexpr std::string_view kHelperNoFormatHint =
     "yt-dlp found no file that holds both picture and sound over http or https.";

@@ -116,24 +116,11 @@ TLookupRecord RunYtDlp(const TYtDlpSettings& settings, TComponent* owner,
     if (program.empty()) return FailedRecord(kHelperMissingHint);
     if (stopped()) return FailedRecord(kLookupStoppedHint);
 
-    // In the owner's list from before the start to after the reaping, so an abort's walk either
-    // finds it or comes before it and is seen below.
-    std::unique_ptr<TYtDlpProcess> alone;
-    TYtDlpProcess* process = nullptr;
-    if (owner) {
-        process = &CreateComponent<TYtDlpProcess>(*owner);
-    } else {
-        alone = std::make_unique<TYtDlpProcess>(nullptr);
-        process = alone.get();
-    }
-    process->SetName(std::string(kYtDlpProcessName));
-    struct Release {
-        TComponent* owner;
-        TYtDlpProcess* process;
-        ~Release() {
-            if (owner) owner->FreeComponent(*process);
-        }
-    } release{owner, process};
+    // In the owner's list, named, from before the start to after the reaping, so an abort's walk
+    // either finds it or comes before it and is seen below.
+    auto made = std::make_unique<TYtDlpProcess>(owner);
+    made->SetName(std::string(kYtDlpProcessName));
+    TScopedComponent<TYtDlpProcess> process(owner, std::move(made));
     if (stopped()) process->Stop();
 
     TProcessOptions options;

@@ -1,14 +1,10 @@
 #include "job/session/DownloadSession.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <utility>
 
-#include "core/ScopedFd.h"
 #include "job/convert/ConversionTable.h"
 #include "job/convert/ConvertAndDeliver.h"
 #include "job/session/JobFrontEnd.h"
@@ -21,20 +17,9 @@ namespace tarnwick {
 
 namespace {
 
-// The bytes of a download's start that show its kind when neither record nor type names one.
-constexpr std::size_t kHeadBytes = 512;
-
 // Two reasons in one hint.
 std::string JoinedReasons(const std::string& first, const std::string& second) {
     return first.empty() ? second : first + "; " + second;
-}
-
-std::string FileHead(const std::string& path) {
-    std::string head(kHeadBytes, '\0');
-    ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    const ssize_t n = fd.Get() < 0 ? -1 : ::read(fd.Get(), head.data(), head.size());
-    head.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return head;
 }
 
 }  // namespace

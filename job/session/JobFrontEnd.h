@@ -10,8 +10,7 @@
 
 namespace tarnwick {
 
-// The progress notification's code and its first parameters.
-inline constexpr std::int32_t kProgressNotification = 1034;
+// The kinds of progress notification, each with its parameter.
 enum TProgressKind : std::int32_t {
     pkBegin = 0,     // second parameter: the expected total (0 when unknown)
     pkProgress = 1,  // second parameter: bytes so far
@@ -34,9 +33,11 @@ public:
     // order with the progress notifications.
     virtual void PostStatus(const std::string& text) = 0;
 
-    // The worker's termination handler: runs the front end's end-of-job handling on its thread,
-    // after every notification posted before it, and returns when that handling has returned.
-    // The worker's thread ends right after.
+    // The worker's termination handler, called last on the worker's thread. The front end ends
+    // the job from here without waiting for its own thread: it starts what follows the download
+    // (the session: conversion and delivery, on a thread of their own) or posts the job's end,
+    // handled on its thread after every notification posted before it. The worker's thread ends
+    // when this returns.
     virtual void FinishJob() = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "job/session/JobState.h"
 
+#include "core/StrUtils.h"
+
 namespace tarnwick {
 
 namespace {
@@ -14,14 +16,9 @@ bool IsAsciiAlnum(unsigned char c) {
 
 // The UTF-8 length of a control of text direction at the start of text, 0 when there is none.
 std::size_t DirectionControlAt(std::string_view text) {
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    if (text.size() >= 2 && at(0) == 0xD8 && at(1) == 0x9C) return 2;  // U+061C
-    if (text.size() < 3 || at(0) != 0xE2) return 0;
-    const unsigned second = at(1), third = at(2);
-    if (second == 0x80 && (third == 0x8E || third == 0x8F)) return 3;  // U+200E, U+200F
-    if (second == 0x80 && third >= 0xAA && third <= 0xAE) return 3;    // U+202A to U+202E
-    if (second == 0x81 && third >= 0xA6 && third <= 0xA9) return 3;    // U+2066 to U+2069
-    return 0;
+    char32_t code = 0;
+    const std::size_t length = Utf8SequenceAt(text, 0, code);
+    return length != 0 && IsDirectionControl(code) ? length : 0;
 }
 
 }  // namespace

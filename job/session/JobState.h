@@ -1,7 +1,8 @@
 #pragma once
 
-// The state of one download job, written by the worker's thread and read by the front end's
-// thread (the window or tarnwick-download). Every field can be read at any time from any thread.
+// The state of one download job, written by the worker's thread and read by the download session,
+// which tells the front ends (the window, tarnwick-download) through its events. Every field can be
+// read at any time from any thread.
 
 #include <atomic>
 #include <cstdint>
@@ -21,8 +22,7 @@ enum TJobStatus : std::int32_t {
 // else dropped), at most 16 of them. An empty result stays empty.
 std::string SafeFileExtension(std::string_view extension);
 // The record's file name made safe to name a file: "/", NUL and control bytes become "_", the
-// invisible controls of text direction (U+200E, U+200F, U+061C, U+202A to U+202E, U+2066 to
-// U+2069, which can make "clip\u202Egpj.exe" read as "clipexe.jpg") are removed, leading dots
+// invisible controls of text direction (IsDirectionControl) are removed, leading dots
 // become "_", an empty name becomes "video", and the name is cut at 200 bytes on a UTF-8
 // character boundary.
 std::string SafeFileName(std::string_view name);

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <string_view>
@@ -12,6 +11,7 @@
 #include "http/IdHTTP.h"
 #include "http/IdHTTPResponse.h"
 #include "http/IdResumableGet.h"
+#include "job/convert/ConversionTable.h"
 #include "job/lookup/LookupRecord.h"
 #include "job/lookup/LookupTexts.h"
 #include "job/fetch/MediaTypes.h"
@@ -26,17 +26,10 @@ namespace tarnwick {
 
 namespace {
 
-// The bytes of a body's start that show whether it is a web page.
-constexpr std::int64_t kSniffBytes = 512;
-
 // A server may send a page whatever type it names (or none): a body that starts like one is no
 // video.
-void RefuseWebPage(TIdStream& file) {
-    std::string head(kSniffBytes, '\0');
-    file.SetPosition(0);
-    const std::int64_t read = file.Read(head.data(), kSniffBytes);
-    head.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, read)));
-    if (LooksLikeWebPage(head)) throw EIdException(std::string(kWebPageNotVideoText));
+void RefuseWebPage(const TIdFileStream& file) {
+    if (LooksLikeWebPage(FileHead(file.Path()))) throw EIdException(std::string(kWebPageNotVideoText));
 }
 
 }  // namespace
@@ -291,7 +284,7 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     TScopedComponent<TIdHTTP> client(&owner, std::move(made));
     // The last job's work file may be a hard link to the video delivered then: a new file is
     // made instead of truncating that one.
-    const std::string mediaPath = WorkPath(std::string(kMediaFileStem) + state.FileExtension());
+    const std::string mediaPath = WorkPath(SourceFileName(state.FileExtension()));
     ::unlink(mediaPath.c_str());
     // A failed or aborted transfer leaves no work file: its bytes are of no use to anyone.
     struct RemoveUnlessKept {
@@ -366,7 +359,6 @@ void TYouTubeDownloader::Abort() {
     });
 }
 
-bool TYouTubeDownloader::AbortRequested() const noexcept { return impl_->abort.Aborted(); }
 
 bool TYouTubeDownloader::Finished() const noexcept { return impl_->finished.load(); }
 

@@ -58,7 +58,6 @@ inline constexpr std::string_view kPreviewClientName = "IdHTTP1";
 inline constexpr std::string_view kMediaClientName = "IdHTTP";
 // The work files, in the work directory.
 inline constexpr std::string_view kPreviewFileName = "default.jpg";
-inline constexpr std::string_view kMediaFileStem = "video.";
 // ErrorText of a job the user aborted.
 inline constexpr std::string_view kAbortedByUserText = "Stopped by the user.";
 // A preview larger than this is cut off and ignored, as a failed preview is.
@@ -115,7 +114,6 @@ public:
     // Any thread, any moment: the job ends with status 3 ("Download aborted.") and sends no
     // request after this; the connection in use is closed at once.
     void Abort();
-    bool AbortRequested() const noexcept;
     // True once the run (including the FinishJob call) has ended.
     bool Finished() const noexcept;
     // Waits for the thread to end.

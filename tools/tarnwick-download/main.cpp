@@ -39,6 +39,7 @@
 #include "core/StrUtils.h"
 #include "job/session/DownloadSession.h"
 #include "job/files/Folders.h"
+#include "job/lookup/RecordTexts.h"
 #include "job/session/StatusTexts.h"
 
 namespace {
@@ -235,7 +236,7 @@ public:
         if (outcome.delivered) {
             PrintLine(stdout, outcome.hint);
         } else if (!outcome.hint.empty()) {
-            PrintLine(stderr, "reason: " + OneLine(outcome.hint));
+            PrintLine(stderr, "reason: " + OneLineText(outcome.hint));
         }
         outcome_ = outcome;
     }
@@ -244,12 +245,6 @@ public:
     const std::optional<TJobOutcome>& Outcome() const { return outcome_; }
 
 private:
-    static std::string OneLine(std::string text) {
-        // A socket error's text carries a line break.
-        for (char& c : text)
-            if (c == '\r' || c == '\n') c = ' ';
-        return text;
-    }
     void DrawInPlace(const std::string& text) {
         const std::string safe = TerminalSafeText(text);
         std::printf("\r%s\x1b[K", safe.c_str());
