@@ -63,8 +63,9 @@ std::string SourceFileName(std::string_view fileExtension) {
 
 std::string ConvertedFileName(std::int32_t format, std::string_view fileExtension) {
     const std::string_view target = TargetExtension(format);
-    if (target == fileExtension) return std::string(kWorkFileStem) + "-converted." + std::string(target);
-    return std::string(kWorkFileStem) + "." + std::string(target);
+    const std::string stem(kWorkFileStem);
+    if (target == fileExtension) return stem + "-converted." + std::string(target);
+    return stem + "." + std::string(target);
 }
 
 bool IsHighDefinitionCase(std::string_view fileExtension, std::int32_t format) {

@@ -34,7 +34,8 @@ std::string TerminalSafeText(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         char32_t code = 0;
         const std::size_t length = Utf8SequenceAt(text, i, code);
-        const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F) || IsDirectionControl(code);
+        const bool control =
+            code < 0x20 || (code >= 0x7F && code <= 0x9F) || IsDirectionControl(code);
         if (length == 0 || control) {
             safe += '?';
             i += length == 0 ? 1 : length;

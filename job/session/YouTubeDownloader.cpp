@@ -29,7 +29,8 @@ namespace {
 // A server may send a page whatever type it names (or none): a body that starts like one is no
 // video.
 void RefuseWebPage(const TIdFileStream& file) {
-    if (LooksLikeWebPage(FileHead(file.Path()))) throw EIdException(std::string(kWebPageNotVideoText));
+    if (LooksLikeWebPage(FileHead(file.Path())))
+        throw EIdException(std::string(kWebPageNotVideoText));
 }
 
 }  // namespace
