@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "job/session/JobDefaults.h"
+
 namespace tarnwick {
 
 // The converter, looked for in the program's folder, then on the PATH.
@@ -34,15 +36,16 @@ struct TDeliveryRequest {
     std::string saveDirectory;     // created with its parents when missing
     std::string fileName;          // the job's (safe) file name
     std::string fileExtension;     // the job's (safe) file extension
-    std::int32_t formatIndex = 6;  // 0 to 7; 0 delivers the download unconverted
-    std::int32_t qualityIndex = 2; // 0 to 3
+    std::int32_t formatIndex = kDefaultFormat;    // 0 to 7; 0 delivers the download unconverted
+    std::int32_t qualityIndex = kDefaultQuality;  // 0 to 3
     std::string programDirectory;  // searched for the converter before the PATH
     // Format 0: the extension the saved file takes (empty: fileExtension), so that a download
     // whose record named no media extension is not saved as ".txt" or ".desktop".
     std::string deliveredExtension;
     // The converter is ended when its progress reports stop for this long (milliseconds; 0: no
     // limit).
-    std::int32_t converterSilenceLimit = 60000;
+    std::int32_t converterSilenceLimit =
+        static_cast<std::int32_t>(kDefaultConverterSilence.count());
 };
 
 struct TDeliveryResult {

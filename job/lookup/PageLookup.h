@@ -49,14 +49,14 @@ inline constexpr std::string_view kPageClientName = "IdHTTPPage";
 
 struct TPageLookupSettings {
     // Limits on a silent server, in milliseconds (0: none), as for the job's other fetches.
-    std::int32_t stallTimeout = 60000;
-    std::int32_t connectTimeout = 30000;
+    std::int32_t stallTimeout = kDefaultStallTimeout;
+    std::int32_t connectTimeout = kDefaultConnectTimeout;
     // Bounds on the page's answer and the time its reading may take (each candidate's answer
     // head has the same time).
     std::size_t pageLimit = 4 * 1024 * 1024;
-    std::chrono::milliseconds pageTime{30000};
+    std::chrono::milliseconds pageTime = kDefaultPageTime;
     // Bound on the HTML parse (its memory is bounded by PageReader's default).
-    std::chrono::milliseconds parseTime{10000};
+    std::chrono::milliseconds parseTime = kDefaultParseTime;
     std::size_t probeLimit = 8;
     // Bound on the whole lookup: the page, its candidates and yt-dlp, which gets what is left.
     std::chrono::milliseconds lookupTime = kDefaultLookupTime;

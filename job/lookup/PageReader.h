@@ -39,11 +39,12 @@
 #include <vector>
 
 #include "job/lookup/MediaCandidates.h"
+#include "job/session/JobDefaults.h"
 
 namespace tarnwick {
 
 struct TPageReadLimits {
-    std::chrono::milliseconds time{10000};  // for the parse
+    std::chrono::milliseconds time = kDefaultParseTime;  // for the parse
     std::size_t memory = 256 * 1024 * 1024;  // the parser's allocations at one time
     std::function<bool()> stop;              // asked during the parse; true ends it
 };

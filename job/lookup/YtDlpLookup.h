@@ -40,7 +40,7 @@ inline constexpr std::string_view kYtDlpProcessName = "YtDlp";
 struct TYtDlpSettings {
     // Looked up on the PATH (a name with "/" is taken as it is).
     std::string program{kYtDlpProgramName};
-    std::chrono::milliseconds timeLimit{60000};
+    std::chrono::milliseconds timeLimit = kDefaultLookupTime;
     std::size_t outputLimit = 16 * 1024 * 1024;
     // Bytes of data it may take (TProcessOptions::memoryLimit); 0: no limit.
     std::size_t memoryLimit = kDefaultHelperMemoryLimit;

@@ -19,6 +19,11 @@ inline constexpr std::int32_t kDefaultConnectTimeout = 30000;
 // failed preview is), and the built-in lookup (the page, its candidates and yt-dlp together).
 inline constexpr std::chrono::milliseconds kDefaultPreviewTime{30000};
 inline constexpr std::chrono::milliseconds kDefaultLookupTime{60000};
+// Within the built-in lookup: the page's answer, and the HTML parse of it.
+inline constexpr std::chrono::milliseconds kDefaultPageTime{30000};
+inline constexpr std::chrono::milliseconds kDefaultParseTime{10000};
+// The converter is ended when its progress reports stop for this long (0: no limit).
+inline constexpr std::chrono::milliseconds kDefaultConverterSilence{60000};
 // Bound on the memory yt-dlp may take for its data (an endless page would otherwise cost it
 // gigabytes).
 inline constexpr std::size_t kDefaultHelperMemoryLimit = std::size_t{2} << 30;
