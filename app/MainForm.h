@@ -11,9 +11,9 @@
 #include "app/ClickPanel.h"
 #include "app/Desktop.h"
 #include "app/WindowSettings.h"
-#include "job/session/DownloadSession.h"
 #include "job/files/Folders.h"
 #include "job/lookup/LookupQuery.h"
+#include "job/session/DownloadSession.h"
 
 class QComboBox;
 class QFrame;

@@ -16,9 +16,9 @@
 
 #include "core/StrUtils.h"
 #include "job/convert/ConversionTable.h"
+#include "job/convert/ProcessRunner.h"
 #include "job/files/Delivery.h"
 #include "job/session/JobState.h"
-#include "job/convert/ProcessRunner.h"
 #include "job/session/YouTubeDownloader.h"
 
 namespace tarnwick {

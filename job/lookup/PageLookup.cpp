@@ -8,14 +8,14 @@
 
 #include "core/StrUtils.h"
 #include "http/IdHTTP.h"
-#include "job/session/JobState.h"
+#include "job/fetch/MediaTypes.h"
 #include "job/lookup/LookupTexts.h"
 #include "job/lookup/MediaCandidates.h"
-#include "job/fetch/MediaTypes.h"
 #include "job/lookup/PageAddresses.h"
 #include "job/lookup/PageCharset.h"
 #include "job/lookup/PageReader.h"
 #include "job/lookup/RecordTexts.h"
+#include "job/session/JobState.h"
 #include "net/IdExceptions.h"
 
 namespace tarnwick {

@@ -5,8 +5,8 @@
 #include <unordered_map>
 
 #include "core/StrUtils.h"
-#include "job/lookup/JsonLdVideo.h"
 #include "job/fetch/MediaTypes.h"
+#include "job/lookup/JsonLdVideo.h"
 #include "job/lookup/PageAddresses.h"
 #include "job/lookup/ParseArena.h"
 #include "job/lookup/RecordTexts.h"

@@ -6,11 +6,11 @@
 #include "core/StrUtils.h"
 #include "http/IdURI.h"
 #include "job/lookup/BoundedJson.h"
-#include "job/session/JobState.h"
 #include "job/lookup/LookupTexts.h"
 #include "job/lookup/MediaCandidates.h"
 #include "job/lookup/PageAddresses.h"
 #include "job/lookup/RecordTexts.h"
+#include "job/session/JobState.h"
 
 namespace tarnwick {
 

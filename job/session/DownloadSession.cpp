@@ -7,10 +7,10 @@
 
 #include "job/convert/ConversionTable.h"
 #include "job/convert/ConvertAndDeliver.h"
-#include "job/session/JobFrontEnd.h"
 #include "job/fetch/MediaTypes.h"
-#include "job/session/StatusTexts.h"
 #include "job/files/WorkArea.h"
+#include "job/session/JobFrontEnd.h"
+#include "job/session/StatusTexts.h"
 #include "job/session/YouTubeDownloader.h"
 
 namespace tarnwick {

@@ -32,9 +32,9 @@
 #include <string_view>
 
 #include "core/Component.h"
+#include "job/lookup/LookupQuery.h"
 #include "job/session/JobDefaults.h"
 #include "job/session/JobState.h"
-#include "job/lookup/LookupQuery.h"
 #include "job/session/TaskQueue.h"
 
 namespace tarnwick {

@@ -44,10 +44,10 @@
 
 #include "core/Component.h"
 #include "http/IdResumableGet.h"
+#include "job/lookup/LookupQuery.h"
 #include "job/session/JobDefaults.h"
 #include "job/session/JobFrontEnd.h"
 #include "job/session/JobState.h"
-#include "job/lookup/LookupQuery.h"
 
 namespace tarnwick {
 

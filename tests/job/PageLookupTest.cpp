@@ -11,13 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "JobHarness.h"
 #include "job/lookup/LookupTexts.h"
 #include "job/lookup/PageLookup.h"
 #include "job/lookup/RecordTexts.h"
 #include "job/session/YouTubeDownloader.h"
 #include "support/LoopbackSite.h"
 #include "support/TempFolder.h"
-#include "JobHarness.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;

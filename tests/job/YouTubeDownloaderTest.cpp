@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "JobHarness.h"
 #include "job/session/YouTubeDownloader.h"
 #include "support/HttpAnswers.h"
 #include "support/LookupService.h"
@@ -22,7 +23,6 @@
 #include "support/TempFolder.h"
 #include "support/TestData.h"
 #include "support/ThreadProbe.h"
-#include "JobHarness.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;

@@ -37,9 +37,9 @@
 
 #include "core/ScopedFd.h"
 #include "core/StrUtils.h"
-#include "job/session/DownloadSession.h"
 #include "job/files/Folders.h"
 #include "job/lookup/RecordTexts.h"
+#include "job/session/DownloadSession.h"
 #include "job/session/StatusTexts.h"
 
 namespace {
