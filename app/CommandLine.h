@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "job/LookupQuery.h"
+#include "job/lookup/LookupQuery.h"
 
 namespace tarnwick {
 

@@ -9,13 +9,13 @@
 
 #include <functional>
 
-#include "job/TaskQueue.h"
+#include "job/session/TaskQueue.h"
 
 namespace tarnwick {
 
 class TJobTaskEvent : public QEvent {
 public:
-    // The progress notification's number: the platform's first user message plus 10.
+    // The window's one event type of its own, in Qt's user range (QEvent::User is 1000).
     static constexpr QEvent::Type kType = static_cast<QEvent::Type>(1034);
     explicit TJobTaskEvent(std::function<void()> task) : QEvent(kType), task_(std::move(task)) {}
     void Run() const { task_(); }

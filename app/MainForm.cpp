@@ -495,7 +495,7 @@ void TMainForm::DownloadButtonClick() {
         return;
     }
     PrepareJob();
-    StartWorker(edit1_->text());
+    StartJob(edit1_->text());
 }
 
 void TMainForm::ShowSaveDirectory() {

@@ -11,9 +11,9 @@
 #include "app/ClickPanel.h"
 #include "app/Desktop.h"
 #include "app/WindowSettings.h"
-#include "job/DownloadSession.h"
-#include "job/Folders.h"
-#include "job/LookupQuery.h"
+#include "job/files/Folders.h"
+#include "job/lookup/LookupQuery.h"
+#include "job/session/DownloadSession.h"
 
 class QComboBox;
 class QFrame;
@@ -91,7 +91,7 @@ private:
 
     // Job control, all on the window's thread.
     void PrepareJob();
-    void StartWorker(const QString& pageAddress);
+    void StartJob(const QString& pageAddress);
     void AbortJob();
     void ConversionChanged();
     void ShowPreview(const std::string& previewFile);

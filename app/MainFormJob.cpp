@@ -38,7 +38,7 @@ void TMainForm::PrepareJob() {
     jobRunning_ = true;
 }
 
-void TMainForm::StartWorker(const QString& pageAddress) {
+void TMainForm::StartJob(const QString& pageAddress) {
     TSessionSettings job;
     job.pageAddress = pageAddress.toStdString();
     job.siteNumber = settings_.siteNumber;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "job/DownloadSession.h"
+#include "job/session/DownloadSession.h"
 
 namespace tarnwick {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "job/JobDefaults.h"
+#include "job/session/JobDefaults.h"
 
 namespace tarnwick {
 

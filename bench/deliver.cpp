@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "job/Delivery.h"
+#include "job/files/Delivery.h"
 
 using namespace tarnwick;
 

@@ -1,8 +1,13 @@
-# One static library per layer, built from every source file in the layer's folder. A layer whose
-# folder holds no source yet is an interface library, so the layers above it still link.
+# One static library per layer, built from every source file in the layer's folder (or, with
+# SOURCES, in the folders those patterns name). A layer whose folder holds no source yet is an
+# interface library, so the layers above it still link.
 function(tarnwick_layer name)
-  cmake_parse_arguments(arg "" "" "DEPENDS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(arg "" "" "DEPENDS;SOURCES" ${ARGN})
+  if(NOT arg_SOURCES)
+    set(arg_SOURCES *.cpp)
+  endif()
+  list(TRANSFORM arg_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  file(GLOB sources CONFIGURE_DEPENDS ${arg_SOURCES})
   if(sources)
     add_library(tarnwick_${name} STATIC ${sources})
     target_link_libraries(tarnwick_${name} PUBLIC ${arg_DEPENDS})

@@ -145,6 +145,11 @@ std::string Format(const char* format, ...) {
     return out;
 }
 
+bool IsDirectionControl(char32_t code) noexcept {
+    return code == 0x61C || code == 0x200E || code == 0x200F ||
+           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
 std::size_t Utf8SequenceAt(std::string_view text, std::size_t i, char32_t& cp) noexcept {
     if (i >= text.size()) return 0;
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };

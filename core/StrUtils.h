@@ -44,6 +44,9 @@ std::int32_t StrToIntDef(std::string_view s, std::int32_t fallback) noexcept;
 std::size_t Utf8SequenceAt(std::string_view text, std::size_t at, char32_t& code) noexcept;
 // True when text is valid UTF-8 throughout, in the sense above.
 bool IsValidUtf8(std::string_view text) noexcept;
+// True for the invisible controls of text direction (U+061C, U+200E, U+200F, U+202A to U+202E,
+// U+2066 to U+2069), which can make "clip\u202Egpj.exe" read as "clipexe.jpg".
+bool IsDirectionControl(char32_t code) noexcept;
 
 // The character a Windows-1252 byte stands for; the five unassigned bytes (0x81, 0x8D, 0x8F,
 // 0x90, 0x9D) keep their own code points.

@@ -82,7 +82,6 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
     http_.OnBodyStart = [this, &from](TIdCustomHTTP& http) { BodyStart(http.Response(), from); };
 
     output_ = &output;
-    tries_ = 0;
     total_ = -1;
     etag_.clear();
     validator_.clear();
@@ -92,8 +91,8 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
     std::int32_t retries = 0;    // after failures of the connection
     std::int32_t inRow = 0;      // tries in a row without a new byte, the coming one included
     std::int64_t mostHeld = output_->Size();  // the most the output held in this Get
-    for (;; ++tries_) {
-        if (tries_ > 0 && abort.Aborted()) throw EIdNotConnected();
+    for (std::int32_t tries = 0;; ++tries) {
+        if (tries > 0 && abort.Aborted()) throw EIdNotConnected();
         const std::int64_t held = output_->Size();
         from = ask == akContinue ? held : 0;
         output_->SetPosition(held);
@@ -114,7 +113,7 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
                 return;
             }
             // An error answer to a plain first request is the answer, as for any Get.
-            if ((tries_ == 0 && from == 0) || unfitAnswer) throw;
+            if ((tries == 0 && from == 0) || unfitAnswer) throw;
         } catch (const std::exception& e) {
             begun = begun || bodyBegan_;
             if (abort.Aborted() || !begun || !IsConnectionFailure(e)) throw;

@@ -115,9 +115,6 @@ public:
     // whole only when its size is this.
     std::int64_t Total() const noexcept { return total_; }
 
-    // Requests sent by the last Get after its first one.
-    std::int32_t Tries() const noexcept { return tries_; }
-
 private:
     // How the next request asks.
     enum TAsk { akContinue, akFromStart };
@@ -135,7 +132,6 @@ private:
     TIdAbortSignal never_;  // waited on when the caller has no abort
 
     TIdStream* output_ = nullptr;
-    std::int32_t tries_ = 0;
     std::int64_t total_ = -1;   // of the transfer the output holds; -1 unknown
     std::string etag_;          // of the answer the output's bytes came from
     std::string validator_;     // for If-Range; empty: no Range for this transfer

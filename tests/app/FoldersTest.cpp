@@ -1,4 +1,4 @@
-#include "job/Folders.h"
+#include "job/files/Folders.h"
 
 #include <QTemporaryDir>
 

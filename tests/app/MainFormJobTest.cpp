@@ -16,7 +16,7 @@
 #include "MainFormFixture.h"
 #include "app/ProgressText.h"
 #include "app/StatusBand.h"
-#include "job/StatusTexts.h"
+#include "job/session/StatusTexts.h"
 #include "support/LookupService.h"
 #include "support/LoopbackPeer.h"
 #include "support/TestData.h"

@@ -19,8 +19,8 @@
 
 #include "MainFormFixture.h"
 #include "app/DisplayText.h"
-#include "job/Folders.h"
 #include "app/SiteTable.h"
+#include "job/files/Folders.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;

@@ -15,12 +15,12 @@
 
 #include "FuzzCheck.h"
 #include "core/StrUtils.h"
-#include "job/JsonLdVideo.h"
-#include "job/PageAddresses.h"
-#include "job/PageCharset.h"
-#include "job/PageReader.h"
-#include "job/RecordTexts.h"
-#include "job/YtDlpLookup.h"
+#include "job/lookup/JsonLdVideo.h"
+#include "job/lookup/PageAddresses.h"
+#include "job/lookup/PageCharset.h"
+#include "job/lookup/PageReader.h"
+#include "job/lookup/RecordTexts.h"
+#include "job/lookup/YtDlpLookup.h"
 
 using namespace tarnwick;
 

@@ -1,17 +1,12 @@
-// The conversion table's command lines and the clean-up of the work directory.
+// The conversion table's command lines: every entry, and the work files each reads and writes.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <set>
 #include <string>
 
-#include "job/ConversionTable.h"
-#include "support/TempFolder.h"
+#include "job/convert/ConversionTable.h"
 
 using namespace tarnwick;
-using tarnwick::testing::TempFolder;
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "core/ScopedFd.h"
-#include "job/Delivery.h"
+#include "job/files/Delivery.h"
 #include "support/TempFolder.h"
 #include "support/TestData.h"
 

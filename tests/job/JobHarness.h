@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "job/DownloadSession.h"
-#include "job/JobFrontEnd.h"
-#include "job/JobState.h"
-#include "job/TaskQueue.h"
-#include "job/YouTubeDownloader.h"
+#include "job/session/DownloadSession.h"
+#include "job/session/JobFrontEnd.h"
+#include "job/session/JobState.h"
+#include "job/session/TaskQueue.h"
+#include "job/session/YouTubeDownloader.h"
 #include "support/LoopbackPeer.h"
 
 namespace tarnwick::testing {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "job/JobState.h"
+#include "job/session/JobState.h"
 
 using namespace tarnwick;
 

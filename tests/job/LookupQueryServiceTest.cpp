@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "job/LookupQuery.h"
-#include "job/LookupRecord.h"
+#include "job/lookup/LookupQuery.h"
+#include "job/lookup/LookupRecord.h"
 #include "support/LookupService.h"
 
 using namespace tarnwick;

@@ -1,4 +1,4 @@
-#include "job/LookupQuery.h"
+#include "job/lookup/LookupQuery.h"
 
 #include <gtest/gtest.h>
 

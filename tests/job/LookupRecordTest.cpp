@@ -1,4 +1,4 @@
-#include "job/LookupRecord.h"
+#include "job/lookup/LookupRecord.h"
 
 #include <gtest/gtest.h>
 

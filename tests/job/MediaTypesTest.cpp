@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "job/MediaTypes.h"
+#include "job/fetch/MediaTypes.h"
 
 using namespace tarnwick;
 

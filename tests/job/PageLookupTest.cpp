@@ -11,13 +11,13 @@
 #include <string>
 #include <thread>
 
-#include "job/LookupTexts.h"
-#include "job/PageLookup.h"
-#include "job/RecordTexts.h"
-#include "job/YouTubeDownloader.h"
+#include "JobHarness.h"
+#include "job/lookup/LookupTexts.h"
+#include "job/lookup/PageLookup.h"
+#include "job/lookup/RecordTexts.h"
+#include "job/session/YouTubeDownloader.h"
 #include "support/LoopbackSite.h"
 #include "support/TempFolder.h"
-#include "JobHarness.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "job/PageReader.h"
-#include "job/RecordTexts.h"
-#include "job/YtDlpLookup.h"
+#include "job/lookup/PageReader.h"
+#include "job/lookup/RecordTexts.h"
+#include "job/lookup/YtDlpLookup.h"
 
 using namespace tarnwick;
 

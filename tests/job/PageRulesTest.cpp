@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "job/CharacterReferences.h"
-#include "job/MediaCandidates.h"
-#include "job/PageAddresses.h"
-#include "job/PageCharset.h"
-#include "job/RecordTexts.h"
+#include "job/lookup/CharacterReferences.h"
+#include "job/lookup/MediaCandidates.h"
+#include "job/lookup/PageAddresses.h"
+#include "job/lookup/PageCharset.h"
+#include "job/lookup/RecordTexts.h"
 
 using namespace tarnwick;
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "job/ProcessRunner.h"
+#include "job/convert/ProcessRunner.h"
 #include "support/TempFolder.h"
 #include "support/TestData.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "job/StatusTexts.h"
+#include "job/session/StatusTexts.h"
 
 using namespace tarnwick;
 

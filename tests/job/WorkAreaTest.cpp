@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "job/WorkArea.h"
-#include "job/YouTubeDownloader.h"
+#include "JobHarness.h"
+#include "job/files/WorkArea.h"
+#include "job/session/YouTubeDownloader.h"
 #include "support/LookupService.h"
 #include "support/TempFolder.h"
 #include "support/TestData.h"
-#include "JobHarness.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;

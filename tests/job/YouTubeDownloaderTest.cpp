@@ -15,14 +15,14 @@
 #include <thread>
 #include <vector>
 
-#include "job/YouTubeDownloader.h"
+#include "JobHarness.h"
+#include "job/session/YouTubeDownloader.h"
 #include "support/HttpAnswers.h"
 #include "support/LookupService.h"
 #include "support/NginxServer.h"
 #include "support/TempFolder.h"
 #include "support/TestData.h"
 #include "support/ThreadProbe.h"
-#include "JobHarness.h"
 
 using namespace tarnwick;
 using namespace tarnwick::testing;

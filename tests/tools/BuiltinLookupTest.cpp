@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "job/LookupQuery.h"
-#include "job/LookupTexts.h"
+#include "job/lookup/LookupQuery.h"
+#include "job/lookup/LookupTexts.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackSite.h"
 #include "support/TempFolder.h"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/StrUtils.h"
-#include "job/LookupQuery.h"
-#include "job/LookupRecord.h"
+#include "job/lookup/LookupQuery.h"
+#include "job/lookup/LookupRecord.h"
 #include "net/Sockets.h"
 #include "support/LookupService.h"
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "job/session/JobDefaults.h"
 #include "support/ChildProcess.h"
 #include "support/LookupService.h"
 #include "support/TempFolder.h"
@@ -121,6 +122,13 @@ TEST_F(TarnwickDownloadTool, OutcomesAndExitStatus) {
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(run.err.starts_with("usage: tarnwick-download")) << run.err;
     }
+    // The defaults it names are the session's.
+    const ProgramRun bare = RunProgram(TARNWICK_DOWNLOAD_TOOL, {});
+    for (const std::string& line :
+         {"XVideos (default " + std::to_string(tarnwick::kDefaultSiteNumber) + ")\n",
+          "as it is (default " + std::to_string(tarnwick::kDefaultFormat) + ")\n",
+          "0 to 3 (default " + std::to_string(tarnwick::kDefaultQuality) + ")\n"})
+        EXPECT_NE(bare.err.find(line), std::string::npos) << line << bare.err;
 }
 
 TEST_F(TarnwickDownloadTool, SignalsAbortTheJob) {

@@ -37,28 +37,36 @@
 
 #include "core/ScopedFd.h"
 #include "core/StrUtils.h"
-#include "job/DownloadSession.h"
-#include "job/Folders.h"
-#include "job/StatusTexts.h"
+#include "job/files/Folders.h"
+#include "job/lookup/RecordTexts.h"
+#include "job/session/DownloadSession.h"
+#include "job/session/StatusTexts.h"
 
 namespace {
 
 using namespace tarnwick;
 
-constexpr const char* kUsage =
-    "usage: tarnwick-download [--lookup HOST:PORT] [--site N] [--hd] [--work-dir DIR]\n"
-    "                         [--format F] [--quality Q] [--save-dir DIR] ADDRESS\n"
-    "       tarnwick-download --version\n"
-    "  runs one download job for the video page ADDRESS, as the window does\n"
-    "  --lookup HOST:PORT  the lookup service (default: the build's)\n"
-    "  --site N            1 YouTube, 2 RedTube, 3 Metacafe, 4 Dailymotion, 5 XVideos (default 1)\n"
-    "  --hd                ask for the high-definition copy\n"
-    "  --work-dir DIR      where the work files go (default: the program's folder when writable,\n"
-    "                      else ~/.cache/tarnwick)\n"
-    "  --format F          0 to 7, 0 keeps the download as it is (default 6)\n"
-    "  --quality Q         0 to 3 (default 2)\n"
-    "  --save-dir DIR      where the result goes (default ~/My Web Videos)\n"
-    "  exit status 0 when a file was delivered, 1 otherwise, 2 for a wrong command line\n";
+// The defaults it names are the session's own.
+std::string UsageText() {
+    const auto fallback = [](std::int32_t value) {
+        return " (default " + std::to_string(value) + ")\n";
+    };
+    return "usage: tarnwick-download [--lookup HOST:PORT] [--site N] [--hd] [--work-dir DIR]\n"
+           "                         [--format F] [--quality Q] [--save-dir DIR] ADDRESS\n"
+           "       tarnwick-download --version\n"
+           "  runs one download job for the video page ADDRESS, as the window does\n"
+           "  --lookup HOST:PORT  the lookup service (default: the build's)\n"
+           "  --site N            1 YouTube, 2 RedTube, 3 Metacafe, 4 Dailymotion, 5 XVideos" +
+           fallback(kDefaultSiteNumber) +
+           "  --hd                ask for the high-definition copy\n"
+           "  --work-dir DIR      where the work files go (default: the program's folder when "
+           "writable,\n"
+           "                      else ~/.cache/tarnwick)\n"
+           "  --format F          0 to 7, 0 keeps the download as it is" +
+           fallback(kDefaultFormat) + "  --quality Q         0 to 3" + fallback(kDefaultQuality) +
+           "  --save-dir DIR      where the result goes (default ~/My Web Videos)\n"
+           "  exit status 0 when a file was delivered, 1 otherwise, 2 for a wrong command line\n";
+}
 
 constexpr std::int64_t kMiB = 1024 * 1024;
 
@@ -235,7 +243,7 @@ public:
         if (outcome.delivered) {
             PrintLine(stdout, outcome.hint);
         } else if (!outcome.hint.empty()) {
-            PrintLine(stderr, "reason: " + OneLine(outcome.hint));
+            PrintLine(stderr, "reason: " + OneLineText(outcome.hint));
         }
         outcome_ = outcome;
     }
@@ -244,12 +252,6 @@ public:
     const std::optional<TJobOutcome>& Outcome() const { return outcome_; }
 
 private:
-    static std::string OneLine(std::string text) {
-        // A socket error's text carries a line break.
-        for (char& c : text)
-            if (c == '\r' || c == '\n') c = ' ';
-        return text;
-    }
     void DrawInPlace(const std::string& text) {
         const std::string safe = TerminalSafeText(text);
         std::printf("\r%s\x1b[K", safe.c_str());
@@ -282,7 +284,7 @@ int main(int argc, char** argv) {
     }
     const std::optional<TSessionSettings> settings = ParseArguments(argc, argv);
     if (!settings) {
-        std::fputs(kUsage, stderr);
+        std::fputs(UsageText().c_str(), stderr);
         return 2;
     }
     try {

@@ -14,10 +14,10 @@
 #include <string>
 
 #include "core/StrUtils.h"
-#include "job/LookupQuery.h"
-#include "job/LookupRecord.h"
-#include "job/PageLookup.h"
-#include "job/RecordTexts.h"
+#include "job/lookup/LookupQuery.h"
+#include "job/lookup/LookupRecord.h"
+#include "job/lookup/PageLookup.h"
+#include "job/lookup/RecordTexts.h"
 
 int main(int argc, char** argv) {
     using namespace tarnwick;
@@ -51,8 +51,10 @@ int main(int argc, char** argv) {
             "  asks the lookup service at HOST:PORT for the record of the page ADDRESS\n"
             "  (SITE 1 to 5, HD 0 or 1) and prints it, then one name=value per line;\n"
             "  --builtin reads the page itself instead (and runs yt-dlp when it must)\n"
-            "  --stall-timeout S    fail after S seconds without a byte (default 60; 0: no limit)\n"
-            "  --connect-timeout S  fail a connect after S seconds (default 30; 0: no limit)\n");
+            "  --stall-timeout S    fail after S seconds without a byte (default %d; 0: no limit)\n"
+            "  --connect-timeout S  fail a connect after S seconds (default %d; 0: no limit)\n",
+            static_cast<int>(kDefaultStallTimeout / 1000),
+            static_cast<int>(kDefaultConnectTimeout / 1000));
         return 2;
     }
     std::string text;

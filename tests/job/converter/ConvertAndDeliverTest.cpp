@@ -27,8 +27,8 @@
 #include <utility>
 #include <vector>
 
-#include "job/ConversionTable.h"
-#include "job/ConvertAndDeliver.h"
+#include "job/convert/ConversionTable.h"
+#include "job/convert/ConvertAndDeliver.h"
 #include "support/ChildProcess.h"
 #include "support/TempFolder.h"
 #include "support/TestData.h"

@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "job/ConvertAndDeliver.h"
-#include "job/DownloadSession.h"
 #include "job/JobHarness.h"
+#include "job/convert/ConvertAndDeliver.h"
+#include "job/session/DownloadSession.h"
 #include "support/ChildProcess.h"
 #include "support/HttpAnswers.h"
 #include "support/RangeServer.h"

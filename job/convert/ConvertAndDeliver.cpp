@@ -1,0 +1,336 @@
+#include "job/convert/ConvertAndDeliver.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/StrUtils.h"
+#include "job/convert/ConversionTable.h"
+#include "job/convert/ProcessRunner.h"
+#include "job/files/Delivery.h"
+#include "job/session/JobState.h"
+#include "job/session/YouTubeDownloader.h"
+
+namespace tarnwick {
+
+namespace {
+
+// The input's dump has its duration on a line of its own; the metadata lines before it are
+// indented further, so a title cannot pass for it.
+constexpr std::string_view kDurationPrefix = "\n  Duration: ";
+constexpr std::string_view kOutTimePrefix = "out_time_us=";
+constexpr std::string_view kProgressEndLine = "progress=end";
+
+// A conversion counts only when its output covers this share of the input's duration.
+constexpr double kLeastCoverage = 0.95;
+
+// Words in the converter's output that say the output file was not written whole. ffmpeg says
+// so and still exits 0 when the disk fills up ("Error writing trailer of video.avi: No space
+// left on device").
+constexpr std::array<std::string_view, 9> kWriteErrorMarks = {
+    "Error writing trailer",
+    "Error closing file",
+    "av_interleaved_write_frame():",
+    "Error muxing a packet",
+    "Error submitting a packet to the muxer",
+    "No space left on device",
+    "Disk quota exceeded",
+    "File too large",
+    "Input/output error",
+};
+
+// The reasons a conversion fails with, for the user's hint.
+constexpr const char* kNoConversionReason = "no conversion for format %d and quality %d";
+constexpr std::string_view kConverterMissingReason =
+    "ffmpeg was not found in the program's folder or on the PATH";
+constexpr const char* kSignalReason = "ffmpeg was ended by signal %d (%s)";
+constexpr const char* kExitStatusReason = "ffmpeg exited with status %d";
+constexpr std::string_view kNoEndReason = "ffmpeg did not report the end of the conversion";
+constexpr const char* kShortOutputReason =
+    "ffmpeg converted only %.1f of the video's %.1f seconds";
+constexpr std::string_view kNoOutputReason = "ffmpeg wrote no output";
+
+// Options put after the program name: never read the terminal, no periodic statistics on the
+// error output, machine-readable progress on the progress descriptor.
+std::vector<std::string> ConverterArguments(const std::string& commandLine) {
+    std::vector<std::string> argv = SplitCommandLine(commandLine);
+    const std::vector<std::string> extra = {
+        "-nostdin", "-nostats", "-progress",
+        "pipe:" + std::to_string(TProcessRunner::kProgressDescriptor)};
+    argv.insert(argv.begin() + 1, extra.begin(), extra.end());
+    return argv;
+}
+
+// The first input's length from the converter's "Duration: HH:MM:SS.cc," line, in microseconds;
+// 0 when not (yet) known.
+std::int64_t ParseDuration(std::string_view output) {
+    const std::size_t at = output.find(kDurationPrefix);
+    if (at == std::string_view::npos) return 0;
+    const char* text = output.data() + at + kDurationPrefix.size();
+    int hours = 0, minutes = 0;
+    double seconds = 0;
+    char comma = 0;
+    // The end of the line must be there, or the seconds may still be cut.
+    if (output.find('\n', at + 1) == std::string_view::npos) return 0;
+    if (std::sscanf(text, "%d:%d:%lf%c", &hours, &minutes, &seconds, &comma) != 4 || comma != ',')
+        return 0;
+    const double micros = ((hours * 60.0 + minutes) * 60.0 + seconds) * 1e6;
+    return micros > 0 ? static_cast<std::int64_t>(micros) : 0;
+}
+
+// The first line of the converter's output that tells of a write error; empty when none.
+std::string WriteErrorLine(std::string_view output) {
+    for (std::size_t start = 0; start < output.size();) {
+        std::size_t end = output.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = output.size();
+        const std::string_view line = output.substr(start, end - start);
+        // Indented lines are the input's dump, whose metadata may say anything.
+        const bool indented = !line.empty() && (line[0] == ' ' || line[0] == '\t');
+        for (const std::string_view mark : kWriteErrorMarks)
+            if (!indented && line.find(mark) != std::string_view::npos) return std::string(line);
+        start = end + 1;
+    }
+    return {};
+}
+
+bool NonEmptyFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+}  // namespace
+
+struct TConvertAndDeliver::Impl {
+    Impl(TDeliveryRequest r, TDeliveryObserver& o) : request(std::move(r)), observer(o) {}
+
+    TDeliveryResult Run();
+    // Run, or when it raises, "Video file could not be saved." with the reason.
+    TDeliveryResult RunToResult();
+    TDeliveryResult Convert(const std::string& fileName, const std::string& extension);
+    TDeliveryResult Deliver(const std::string& source, const std::string& destinationName,
+                            std::string_view savedText);
+    void ReportProgress(std::string_view line, const TProcessRunner& process);
+
+    TDeliveryRequest request;
+    TDeliveryObserver& observer;
+    std::function<void(TDeliveryStep)> stepHook;
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finished{false};
+    std::mutex processMutex;  // guards process, which Stop reaches from any thread
+    TProcessRunner* process = nullptr;
+    std::int64_t durationMicros = 0;
+    std::int64_t outTimeMicros = 0;
+    bool endReported = false;
+    double lastFraction = -1;
+};
+
+namespace {
+
+// Makes the running converter the one Stop reaches, for as long as it lives.
+class TProcessSlot {
+public:
+    TProcessSlot(std::mutex& mutex, TProcessRunner*& slot, TProcessRunner& process)
+        : mutex_(mutex), slot_(slot) {
+        std::lock_guard lock(mutex_);
+        slot_ = &process;
+    }
+    ~TProcessSlot() {
+        std::lock_guard lock(mutex_);
+        slot_ = nullptr;
+    }
+    TProcessSlot(const TProcessSlot&) = delete;
+    TProcessSlot& operator=(const TProcessSlot&) = delete;
+
+private:
+    std::mutex& mutex_;
+    TProcessRunner*& slot_;
+};
+
+}  // namespace
+
+TDeliveryResult TConvertAndDeliver::Impl::RunToResult() {
+    try {
+        return Run();
+    } catch (const std::exception& e) {
+        TDeliveryResult result;
+        result.statusText = kNotSavedText;
+        result.reason = e.what();
+        return result;
+    }
+}
+
+TDeliveryResult TConvertAndDeliver::Impl::Run() {
+    // Made safe here as well: these become paths and words of a command line.
+    const std::string fileName = SafeFileName(request.fileName);
+    const std::string extension = SafeFileExtension(request.fileExtension);
+    if (request.formatIndex == 0) {
+        const std::string source = request.workDirectory + "/" + SourceFileName(extension);
+        if (!NonEmptyFile(source)) {
+            TDeliveryResult result;
+            result.statusText = kNotSavedText;
+            result.reason = "the download left no file";
+            return result;
+        }
+        const std::string delivered = request.deliveredExtension.empty()
+                                          ? extension
+                                          : SafeFileExtension(request.deliveredExtension);
+        return Deliver(source, fileName + "." + delivered, "");
+    }
+    return Convert(fileName, extension);
+}
+
+TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
+                                                  const std::string& extension) {
+    TDeliveryResult result;
+    result.statusText = kDecodingAbortedText;
+    const std::int32_t format = request.formatIndex;
+    const std::string command = BuildConverterCommand(format, request.qualityIndex, extension);
+    if (command.empty()) {
+        result.reason = Format(kNoConversionReason, format, request.qualityIndex);
+        return result;
+    }
+    observer.DeliveryStatus(std::string(kDecodingInProgressText));
+
+    // A file left by an earlier job under the output name must never pass for this job's.
+    const std::string output = request.workDirectory + "/" + ConvertedFileName(format, extension);
+    if (::unlink(output.c_str()) < 0 && errno != ENOENT) {
+        const int error = errno;
+        result.reason = "cannot remove the old " + output + ": " + std::strerror(error);
+        return result;
+    }
+    const std::string program = FindProgram(request.programDirectory, kConverterProgramName);
+    if (program.empty()) {
+        result.reason = kConverterMissingReason;
+        return result;
+    }
+
+    TProcessRunner process;
+    TProcessExit exit;
+    {
+        const TProcessSlot slot(processMutex, this->process, process);
+        if (stop.load()) process.Stop();
+        TProcessOptions options;
+        options.progressPipe = true;
+        options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
+        if (stepHook) stepHook(dsConversion);
+        process.Start(program, ConverterArguments(command), request.workDirectory, options);
+        exit = process.Wait([&](std::string_view line) { ReportProgress(line, process); });
+    }
+
+    if (durationMicros == 0) durationMicros = ParseDuration(process.Output());
+
+    if (exit.stopped || stop.load()) {
+        result.reason = kAbortedByUserText;
+    } else if (!exit.started || exit.limit != plNone) {
+        result.reason = exit.reason;
+    } else if (exit.signal != 0) {
+        result.reason = Format(kSignalReason, exit.signal, strsignal(exit.signal));
+    } else if (exit.exitCode != 0) {
+        result.reason = process.LastOutputLine();
+        if (result.reason.empty()) result.reason = Format(kExitStatusReason, exit.exitCode);
+    } else if (std::string line = WriteErrorLine(process.Output()); !line.empty()) {
+        result.reason = std::move(line);
+    } else if (!endReported) {
+        result.reason = kNoEndReason;
+    } else if (durationMicros > 0 &&
+               static_cast<double>(outTimeMicros) < kLeastCoverage * durationMicros) {
+        result.reason = Format(kShortOutputReason, static_cast<double>(outTimeMicros) / 1e6,
+                               static_cast<double>(durationMicros) / 1e6);
+    } else if (!NonEmptyFile(output)) {
+        result.reason = kNoOutputReason;
+    } else {
+        return Deliver(output, fileName + "." + std::string(TargetExtension(format)), kSavedText);
+    }
+    // What a failed conversion wrote is no file of the user's.
+    ::unlink(output.c_str());
+    return result;
+}
+
+TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,
+                                                  const std::string& destinationName,
+                                                  std::string_view savedText) {
+    TDeliveryResult result;
+    if (stepHook) stepHook(dsDelivery);
+    const TDeliveryOutcome outcome =
+        DeliverFile(source, request.saveDirectory, destinationName, stop);
+    result.delivered = outcome.delivered;
+    result.reason = outcome.stopped ? std::string(kAbortedByUserText) : outcome.reason;
+    if (outcome.delivered) {
+        result.statusText = savedText;
+        result.destination = outcome.destination;
+    } else if (outcome.stopped && request.formatIndex != 0) {
+        result.statusText = kDecodingAbortedText;
+    } else {
+        result.statusText = kNotSavedText;
+    }
+    return result;
+}
+
+void TConvertAndDeliver::Impl::ReportProgress(std::string_view line,
+                                              const TProcessRunner& process) {
+    if (line.starts_with(kOutTimePrefix)) {
+        // "N/A" before the first frame reads as 0.
+        outTimeMicros = std::strtoll(std::string(line.substr(kOutTimePrefix.size())).c_str(),
+                                     nullptr, 10);
+        return;
+    }
+    if (!line.starts_with("progress=")) return;
+    if (line == kProgressEndLine) endReported = true;
+    if (durationMicros == 0) durationMicros = ParseDuration(process.Output());
+    if (durationMicros == 0) return;
+    double fraction = static_cast<double>(outTimeMicros) / static_cast<double>(durationMicros);
+    if (line == kProgressEndLine || fraction > 1) fraction = 1;
+    if (fraction < 0) fraction = 0;
+    if (fraction == lastFraction) return;
+    lastFraction = fraction;
+    observer.ConversionProgress(fraction);
+}
+
+TConvertAndDeliver::TConvertAndDeliver(TDeliveryRequest request, TDeliveryObserver& observer)
+    : impl_(std::make_unique<Impl>(std::move(request), observer)) {}
+
+TConvertAndDeliver::~TConvertAndDeliver() {
+    Stop();
+    Join();
+}
+
+void TConvertAndDeliver::Start() {
+    impl_->thread = std::thread([impl = impl_.get()] {
+        const TDeliveryResult result = impl->RunToResult();
+        try {
+            impl->observer.DeliveryFinished(result);
+        } catch (...) {
+            // The observer's own failure; the thread must still end.
+        }
+        impl->finished.store(true);
+    });
+}
+
+void TConvertAndDeliver::Stop() {
+    impl_->stop.store(true);
+    std::lock_guard lock(impl_->processMutex);
+    if (impl_->process) impl_->process->Stop();
+}
+
+void TConvertAndDeliver::Join() {
+    if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+bool TConvertAndDeliver::Finished() const noexcept { return impl_->finished.load(); }
+
+void TConvertAndDeliver::SetStepHook(std::function<void(TDeliveryStep)> hook) {
+    impl_->stepHook = std::move(hook);
+}
+
+}  // namespace tarnwick

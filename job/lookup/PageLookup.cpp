@@ -1,0 +1,281 @@
+#include "job/lookup/PageLookup.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "core/StrUtils.h"
+#include "http/IdHTTP.h"
+#include "job/fetch/MediaTypes.h"
+#include "job/lookup/LookupTexts.h"
+#include "job/lookup/MediaCandidates.h"
+#include "job/lookup/PageAddresses.h"
+#include "job/lookup/PageCharset.h"
+#include "job/lookup/PageReader.h"
+#include "job/lookup/RecordTexts.h"
+#include "job/session/JobState.h"
+#include "net/IdExceptions.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Ends a fetch from inside the client's reading: the answer's head said enough, or the page's
+// bound is reached.
+struct ReadingDone {};
+
+// The first `limit` bytes of a body; a byte beyond them ends the read (ReadingDone) with those
+// kept, and the body is Full. A size set from an announced length costs nothing.
+class TCappedBody : public TIdMemoryStream {
+public:
+    explicit TCappedBody(std::size_t limit) : limit_(static_cast<std::int64_t>(limit)) {}
+
+    void Write(const void* buffer, std::int64_t count) override {
+        if (count <= 0) return;
+        const std::int64_t taken = std::clamp<std::int64_t>(limit_ - Position(), 0, count);
+        TIdMemoryStream::Write(buffer, taken);
+        if (taken < count) {
+            full_ = true;
+            throw ReadingDone();
+        }
+    }
+
+    const std::string& Bytes() const noexcept { return WrittenBytes(); }
+    bool Full() const noexcept { return full_; }
+
+private:
+    const std::int64_t limit_;
+    bool full_ = false;
+};
+
+// Where the client's last request went, after redirects: without credentials, fragment or a
+// default port.
+std::string CurrentAddress(TIdCustomHTTP& client) {
+    TIdURI uri = client.URL();
+    uri.Protocol = LowerCase(uri.Protocol);
+    if ((uri.Protocol == "http" && uri.Port == "80") || (uri.Protocol == "https" && uri.Port == "443"))
+        uri.Port.clear();
+    uri.UserName.clear();
+    uri.Password.clear();
+    try {
+        return uri.ComposeUri(TIdURIOptionalFields::None);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+// The name of the file the last answer carries.
+std::string AnswerFileName(TIdCustomHTTP& client) {
+    const std::string disposition =
+        DispositionFileName(client.Response().HeaderLines().HeaderValue("Content-Disposition"));
+    return disposition.empty() ? LastPathSegment(CurrentAddress(client)) : disposition;
+}
+
+// What the head of an answer says it carries.
+enum TAnswerKind { akNone, akPage, akMedia, akOther };
+
+TAnswerKind KindOfAnswer(TIdCustomHTTP& client) {
+    const std::string& type = client.Response().ContentType;
+    if (IsMediaAnswer(type, AnswerFileName(client))) return akMedia;
+    // A page served without a type is read as one, as a browser would.
+    if (IsWebPageType(type) || MediaTypeOf(type).empty()) return akPage;
+    return akOther;
+}
+
+std::string ContentSizeText(const std::string& contentSize) {
+    if (const auto bytes = TryStrToInt64(contentSize); bytes && *bytes >= 0)
+        return SizeText(*bytes);
+    return contentSize;
+}
+
+std::string FailureText(const std::exception& failure) {
+    const std::string text = OneLineText(failure.what());
+    return text.empty() ? std::string(kUnfetchableAddressHint) : text;
+}
+
+}  // namespace
+
+// One fetch of the lookup's client within the page's time bound and the lookup's.
+struct TPageLookup::Fetch {
+    bool failed = false;  // the client raised (not ReadingDone)
+    bool late = false;    // a time bound ended it (or left it no time to start)
+    std::string error;    // the failure's text
+};
+
+TPageLookup::TPageLookup(TPageLookupSettings settings, TComponent* owner,
+                         std::function<bool()> aborted)
+    : settings_(std::move(settings)), owner_(owner), aborted_(std::move(aborted)) {}
+
+bool TPageLookup::Stopped() const { return aborted_ && aborted_(); }
+
+std::unique_ptr<TIdHTTP> TPageLookup::MakeClient() const {
+    auto client = std::make_unique<TIdHTTP>(owner_);
+    client->SetName(std::string(kPageClientName));
+    client->HandleRedirects = true;
+    client->StallTimeout = settings_.stallTimeout;
+    client->ConnectTimeout = settings_.connectTimeout;
+    client->Request().UserAgent = std::string(kLookupUserAgent);
+    // An abort's close does not carry into a request that starts after it: every connect looks
+    // for the abort first.
+    client->OnStatus = [this](TIdComponent&, TIdStatus status, const std::string&) {
+        if ((status == hsResolving || status == hsConnecting) && Stopped()) throw EIdNotConnected();
+    };
+    return client;
+}
+
+std::chrono::milliseconds TPageLookup::TimeLeft() const {
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()),
+                    std::chrono::milliseconds(0));
+}
+
+TPageLookup::Fetch TPageLookup::Get(TIdHTTP& client, const std::string& address,
+                                    TIdStream& body) const {
+    Fetch fetch;
+    // The client's own deadline: no thread of ours watches the fetch.
+    const auto limit = std::min(settings_.pageTime, TimeLeft());
+    if (limit.count() <= 0) {
+        fetch.failed = fetch.late = true;
+        return fetch;
+    }
+    client.RequestTimeout = static_cast<std::int32_t>(std::min<std::chrono::milliseconds::rep>(
+        limit.count(), std::numeric_limits<std::int32_t>::max()));
+    try {
+        client.Get(address, body);
+    } catch (const ReadingDone&) {
+    } catch (const EIdDeadlineReached& e) {
+        fetch.failed = fetch.late = true;
+        fetch.error = FailureText(e);
+    } catch (const std::exception& e) {
+        fetch.failed = true;
+        fetch.error = FailureText(e);
+    }
+    return fetch;
+}
+
+TLookupRecord TPageLookup::Run(std::string_view address, bool hd) {
+    std::string page = Trim(address);
+    if (page.find("://") == std::string::npos) page = "http://" + page;
+    if (Stopped()) return FailedRecord(kLookupStoppedHint);
+    if (!IsWebAddress(page)) return FailedRecord(std::string(kNotWebAddressHint) + Trim(address));
+
+    // One budget for the whole lookup: the page and its candidates, and yt-dlp what is left.
+    end_ = Clock::now() + settings_.lookupTime;
+    std::string hint;
+    bool helperMayTry = true;
+    TLookupRecord found = FromPage(page, hd, hint, helperMayTry);
+    if (found.Count() > 0) return found;
+    if (Stopped()) return FailedRecord(kLookupStoppedHint);
+    if (!hint.empty() && hint.back() != '.') hint += '.';
+    // A page cut off at its bound would cost yt-dlp the same again to read.
+    if (!helperMayTry) return FailedRecord(hint);
+    if (TimeLeft().count() <= 0) return FailedRecord(hint + " " + std::string(kLookupTooSlowHint));
+    TYtDlpSettings ytDlp = settings_.ytDlp;
+    ytDlp.timeLimit = std::min(ytDlp.timeLimit, TimeLeft());
+    TLookupRecord helped = RunYtDlp(ytDlp, owner_, page, hd, aborted_);
+    if (helped.Values("error") != "1" || Stopped()) return helped;
+    // yt-dlp stopped by the lookup's bound rather than its own: the lookup took too long.
+    const bool late = TimeLeft().count() <= 0 && ytDlp.timeLimit < settings_.ytDlp.timeLimit;
+    return FailedRecord(hint + " " +
+                        (late ? std::string(kLookupTooSlowHint) : helped.Values(kHintEntry)));
+}
+
+TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::string& hint,
+                                    bool& helperMayTry) {
+    // In the owner's list, once fully set up, until the lookup ends (or alone without an owner).
+    TScopedComponent<TIdHTTP> client(owner_, MakeClient());
+
+    // The page's answer: media ends the read at its head, a page is read within its bounds.
+    TCappedBody body(settings_.pageLimit);
+    TAnswerKind kind = akNone;
+    client->OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
+        if (mode != wmRead || kind != akNone || client->Response().BodyStream != &body) return;
+        kind = KindOfAnswer(*client);
+        if (kind != akPage) throw ReadingDone();
+    };
+    const Fetch fetch = Get(*client, page, body);
+    if (Stopped()) return {};
+    // A page that was too large or never ended is not read again by yt-dlp.
+    helperMayTry = !body.Full() && !fetch.late;
+    if (fetch.failed && !(fetch.late && kind == akPage)) {
+        hint = fetch.late ? std::string(kPageTooSlowHint)
+                          : std::string(kPageFailedHint) + fetch.error;
+        return {};
+    }
+    // An empty body raises no work events.
+    if (kind == akNone) kind = KindOfAnswer(*client);
+    const std::string pageAddress = CurrentAddress(*client);
+    const std::string type = client->Response().ContentType;
+    if (kind == akMedia) {
+        const std::string name = AnswerFileName(*client);
+        TVideoEntries entries;
+        entries.title = SplitExtension(name).first;
+        entries.filename = SafeFileName(entries.title);
+        entries.fileext = MediaExtension(name, type);
+        entries.size = client->Response().LengthGiven() ? SizeText(client->Response().ContentLength)
+                                                        : std::string();
+        entries.url = page;
+        entries.useragent = std::string(kLookupUserAgent);
+        return VideoRecord(entries);
+    }
+    if (kind != akPage) {
+        hint = std::string(kNeitherPageNorVideoHint) + MediaTypeOf(type);
+        return {};
+    }
+
+    TPageReadLimits limits;
+    limits.time = std::min(settings_.parseTime, TimeLeft());
+    limits.stop = aborted_;
+    const TPageFacts facts = ReadPage(DecodePageText(body.Bytes(), type), pageAddress, limits);
+    if (Stopped()) return {};
+    if (!facts.read) {
+        hint = std::string(kPageTooComplexHint);
+        return {};
+    }
+    if (facts.candidates.empty()) {
+        hint = std::string(body.Full()   ? kPageTooLargeHint
+                           : fetch.late ? kPageEndlessHint
+                                        : kNoVideoOnPageHint);
+        return {};
+    }
+
+    // The candidates are asked as the media will be: from the page, by the same browser.
+    client->Request().Referer = pageAddress;
+    const std::vector<std::size_t> order = CandidateOrder(facts.candidates, hd);
+    for (std::size_t n = 0; n < order.size() && n < settings_.probeLimit; ++n) {
+        const TMediaCandidate& candidate = facts.candidates[order[n]];
+        TCappedBody none(0);
+        client->OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
+            if (mode == wmRead && client->Response().BodyStream == &none) throw ReadingDone();
+        };
+        if (Get(*client, candidate.address, none).failed) {
+            if (Stopped()) return {};
+            // The lookup's time is up: the rest are not asked.
+            if (TimeLeft().count() <= 0) break;
+            continue;
+        }
+        if (KindOfAnswer(*client) != akMedia) continue;
+
+        const std::string name = AnswerFileName(*client);
+        TVideoEntries entries;
+        entries.author = facts.author;
+        entries.title = facts.title;
+        if (facts.durationSeconds >= 0) entries.length = LengthText(facts.durationSeconds);
+        entries.size = client->Response().LengthGiven()
+                           ? SizeText(client->Response().ContentLength)
+                           : ContentSizeText(facts.contentSize);
+        entries.filename =
+            SafeFileName(facts.title.empty() ? SplitExtension(name).first : facts.title);
+        entries.fileext = MediaExtension(name, client->Response().ContentType);
+        entries.preview = facts.preview;
+        entries.url = candidate.address;
+        entries.referer = pageAddress;
+        entries.useragent = std::string(kLookupUserAgent);
+        return VideoRecord(entries);
+    }
+    hint = std::string(kNoCandidateAnsweredHint);
+    return {};
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,400 @@
+#include "job/session/DownloadSession.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <utility>
+
+#include "job/convert/ConversionTable.h"
+#include "job/convert/ConvertAndDeliver.h"
+#include "job/fetch/MediaTypes.h"
+#include "job/files/WorkArea.h"
+#include "job/session/JobFrontEnd.h"
+#include "job/session/StatusTexts.h"
+#include "job/session/YouTubeDownloader.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Two reasons in one hint.
+std::string JoinedReasons(const std::string& first, const std::string& second) {
+    return first.empty() ? second : first + "; " + second;
+}
+
+}  // namespace
+
+// What the tasks posted to the front end share with the session; they may run after the session
+// is gone, and then do nothing.
+struct TSessionGate {
+    explicit TSessionGate(TSessionEvents& e) : events(e) {}
+
+    TSessionEvents& events;
+    // Held while an event runs, so Close from another thread waits for it; recursive, since an
+    // event may call back into the session (Abort, Start, Close).
+    std::recursive_mutex running;
+    bool closed = false;  // under running, and under calls for the waits below
+
+    // The worker's waits for a call on the front end's thread.
+    std::mutex calls;
+    std::condition_variable callDone;
+    std::uint64_t callsPosted = 0;
+    std::uint64_t callsRun = 0;
+};
+
+struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
+    Impl(TSessionEvents& events, TTaskQueue& q)
+        : queue(q), gate(std::make_shared<TSessionGate>(events)) {}
+
+    // Runs show on the front end's thread, unless the session closed first.
+    void Emit(std::function<void(TSessionEvents&)> show) {
+        queue.Post([gate = gate, show = std::move(show)] {
+            std::lock_guard lock(gate->running);
+            if (!gate->closed) show(gate->events);
+        });
+    }
+    void EmitStatus(std::string text, std::string hint) {
+        Emit([text = std::move(text), hint = std::move(hint)](TSessionEvents& events) {
+            events.ShowStatus(text, hint);
+        });
+    }
+    // Runs show on the front end's thread and waits until it ran or the session closed.
+    void Call(std::function<void(TSessionEvents&)> show);
+    // Posts the job's outcome; only the first of a job's is posted.
+    void Finish(TJobOutcome outcome);
+    // Makes the worker (and the work folder) of a job and starts it.
+    void StartWorker(const TSessionSettings& jobSettings);
+    // Tells how the download ended and starts conversion and delivery for a complete one; true
+    // when they were started (their end tells the job's).
+    bool StartDelivery(TJobStatus& status, std::string& hint);
+    TDeliveryRequest MakeDeliveryRequest();
+    // The end of a job that delivers nothing: its work files go, then its last status and outcome.
+    void EndWithoutDelivery(TJobStatus status, std::string statusText, std::string hint);
+    // Removes the work files of a job that delivered nothing; a failure adds to hint.
+    void ClearWorkFiles(std::string& hint);
+    bool Moment(TSessionMoment moment, int step = 0) {
+        if (momentHook) momentHook(moment, step);
+        return !abortRequested.load();
+    }
+
+    // The worker's front end, on the worker's thread.
+    void ShowDescription(const std::array<std::string, 4>& texts) override;
+    void PostProgress(TProgressKind kind, std::int64_t value) override;
+    void PostStatus(const std::string& text) override { EmitStatus(text, {}); }
+    void FinishJob() override;
+
+    // Conversion and delivery's observer, on its thread.
+    void DeliveryStatus(const std::string& text) override;
+    void ConversionProgress(double fraction) override;
+    void DeliveryFinished(const TDeliveryResult& result) override;
+
+    TTaskQueue& queue;
+    const std::shared_ptr<TSessionGate> gate;
+    std::function<void(TSessionMoment, int)> momentHook;
+
+    TComponent owner;
+    TJobState state;
+    TSessionSettings settings;  // of the running job; written by Start only
+    std::atomic<std::int32_t> formatIndex{kDefaultFormat};
+    std::atomic<std::int32_t> qualityIndex{kDefaultQuality};
+    std::atomic<bool> running{false};
+    std::atomic<bool> abortRequested{false};
+    std::atomic<bool> outcomeSent{false};  // the running job's outcome was posted
+    std::string title;  // the record's, for the outcome (worker's thread, then the end's)
+
+    std::unique_ptr<TWorkArea> area;
+    std::string areaBase;
+
+    std::mutex jobMutex;  // guards worker and delivery, which Abort reaches from any thread
+    std::unique_ptr<TYouTubeDownloader> worker;
+    std::unique_ptr<TConvertAndDeliver> delivery;
+};
+
+void TDownloadSession::Impl::Call(std::function<void(TSessionEvents&)> show) {
+    std::unique_lock lock(gate->calls);
+    if (gate->closed) return;
+    const std::uint64_t ticket = ++gate->callsPosted;
+    queue.Post([gate = gate, show = std::move(show), ticket] {
+        {
+            std::lock_guard running(gate->running);
+            if (!gate->closed) show(gate->events);
+        }
+        std::lock_guard done(gate->calls);
+        gate->callsRun = ticket;
+        gate->callDone.notify_all();
+    });
+    gate->callDone.wait(lock, [&] { return gate->closed || gate->callsRun >= ticket; });
+}
+
+void TDownloadSession::Impl::Finish(TJobOutcome outcome) {
+    if (outcomeSent.exchange(true)) return;
+    queue.Post([gate = gate, outcome = std::move(outcome), this] {
+        std::lock_guard lock(gate->running);
+        if (gate->closed) return;
+        // Before the event, so a front end may start the next job from it.
+        running.store(false);
+        gate->events.JobFinished(outcome);
+    });
+}
+
+void TDownloadSession::Impl::ShowDescription(const std::array<std::string, 4>& texts) {
+    // "  " + the record's title.
+    title = texts[1].substr(std::min<std::size_t>(2, texts[1].size()));
+    Call([texts](TSessionEvents& events) { events.ShowDescription(texts); });
+}
+
+void TDownloadSession::Impl::PostProgress(TProgressKind kind, std::int64_t value) {
+    switch (kind) {
+        case pkBegin: {
+            const std::string preview =
+                state.PreviewPresent() ? area->Directory() + "/" + std::string(kPreviewFileName)
+                                       : std::string();
+            Emit([value, preview](TSessionEvents& events) { events.TransferBegan(value, preview); });
+            EmitStatus(std::string(kDownloadStartedText), {});
+            break;
+        }
+        case pkProgress: {
+            const std::int64_t total = state.TotalBytes();
+            TTransferProgress progress{
+                value, total, state.FileName(),
+                ProgressLineText({}, state.FileExtension(), formatIndex.load(), value, total)};
+            Emit([progress = std::move(progress)](TSessionEvents& events) {
+                events.TransferProgress(progress);
+            });
+            break;
+        }
+        case pkEnd:
+            Emit([](TSessionEvents& events) { events.TransferEnded(); });
+            break;
+    }
+}
+
+TDeliveryRequest TDownloadSession::Impl::MakeDeliveryRequest() {
+    TDeliveryRequest request;
+    request.workDirectory = area->Directory();
+    request.saveDirectory = settings.saveDirectory;
+    request.fileName = state.FileName();
+    request.fileExtension = state.FileExtension();
+    request.formatIndex = formatIndex.load();
+    request.qualityIndex = qualityIndex.load();
+    request.programDirectory = settings.programDirectory;
+    if (request.formatIndex == 0) {
+        const std::string source =
+            request.workDirectory + "/" + SourceFileName(request.fileExtension);
+        request.deliveredExtension =
+            DeliveredExtension(request.fileExtension, state.MediaType(), FileHead(source));
+    }
+    return request;
+}
+
+bool TDownloadSession::Impl::StartDelivery(TJobStatus& status, std::string& hint) {
+    const bool completed = status == jsCompleted && Moment(smBeforeConversion);
+    {
+        std::lock_guard lock(jobMutex);
+        // An abort in the wait before conversion still counts: nothing is converted.
+        if (abortRequested.load() || (status == jsCompleted && !completed)) {
+            status = jsAborted;
+            hint = std::string(kAbortedByUserText);
+        }
+        if (status != jsCompleted) return false;
+        delivery = std::make_unique<TConvertAndDeliver>(MakeDeliveryRequest(), *this);
+        if (momentHook) {
+            delivery->SetStepHook(
+                [this](TDeliveryStep step) { momentHook(smDeliveryStep, static_cast<int>(step)); });
+        }
+    }
+    EmitStatus(std::string(JobStatusText(status)), hint);
+    delivery->Start();
+    return true;
+}
+
+void TDownloadSession::Impl::FinishJob() {
+    TJobStatus status = state.Status();
+    std::string hint = state.ErrorText();
+    std::string statusText;
+    try {
+        if (StartDelivery(status, hint)) return;
+        statusText = JobStatusText(status);
+    } catch (const std::exception& e) {
+        if (abortRequested.load()) {
+            status = jsAborted;
+            hint = std::string(kAbortedByUserText);
+        } else if (status == jsCompleted) {
+            // The download is whole, but conversion and delivery could not be made or started.
+            hint = e.what();
+        } else {
+            hint = JoinedReasons(hint, e.what());
+        }
+        statusText = status == jsCompleted ? kNotSavedText : JobStatusText(status);
+    }
+    EndWithoutDelivery(status, std::move(statusText), std::move(hint));
+}
+
+void TDownloadSession::Impl::ClearWorkFiles(std::string& hint) {
+    // Nothing of a job that delivered nothing is of use.
+    try {
+        Moment(smClearWorkFiles);
+        if (area) area->ClearWorkFiles();
+    } catch (const std::exception& e) {
+        hint = JoinedReasons(hint, "the work files could not be removed: " + std::string(e.what()));
+    }
+}
+
+void TDownloadSession::Impl::EndWithoutDelivery(TJobStatus status, std::string statusText,
+                                                std::string hint) {
+    ClearWorkFiles(hint);
+    EmitStatus(statusText, hint);
+    TJobOutcome outcome;
+    outcome.status = status;
+    outcome.statusText = std::move(statusText);
+    outcome.hint = std::move(hint);
+    outcome.title = title;
+    Finish(std::move(outcome));
+}
+
+void TDownloadSession::Impl::DeliveryStatus(const std::string& text) {
+    EmitStatus(text, {});
+    if (text == kDecodingInProgressText)
+        Emit([](TSessionEvents& events) { events.ConversionProgress(0); });
+}
+
+void TDownloadSession::Impl::ConversionProgress(double fraction) {
+    Emit([fraction](TSessionEvents& events) { events.ConversionProgress(fraction); });
+}
+
+void TDownloadSession::Impl::DeliveryFinished(const TDeliveryResult& result) {
+    TJobOutcome outcome;
+    outcome.delivered = result.delivered;
+    outcome.status = abortRequested.load() && !result.delivered ? jsAborted : jsCompleted;
+    // Format 0 delivered: the status line keeps "Download is completed.".
+    outcome.statusText = result.statusText.empty() ? std::string(kCompletedText) : result.statusText;
+    if (result.delivered) {
+        outcome.savedFile = result.destination;
+        outcome.hint = std::string(kSavedAsText) + result.destination;
+    } else {
+        outcome.hint = abortRequested.load() ? std::string(kAbortedByUserText) : result.reason;
+        ClearWorkFiles(outcome.hint);
+    }
+    outcome.title = title;
+    EmitStatus(outcome.statusText, outcome.hint);
+    Finish(std::move(outcome));
+}
+
+TDownloadSession::TDownloadSession(TSessionEvents& events, TTaskQueue& queue)
+    : impl_(std::make_unique<Impl>(events, queue)) {}
+
+TDownloadSession::~TDownloadSession() { Close(); }
+
+bool TDownloadSession::Start(const TSessionSettings& settings) {
+    Impl& s = *impl_;
+    {
+        std::lock_guard lock(s.gate->running);
+        if (s.gate->closed || s.running.load()) return false;
+    }
+    std::unique_ptr<TYouTubeDownloader> lastWorker;
+    std::unique_ptr<TConvertAndDeliver> lastDelivery;
+    {
+        std::lock_guard lock(s.jobMutex);
+        lastWorker = std::move(s.worker);
+        lastDelivery = std::move(s.delivery);
+    }
+    // The last job's threads have told their end; they only return now.
+    lastWorker.reset();
+    lastDelivery.reset();
+
+    s.settings = settings;
+    s.formatIndex.store(settings.formatIndex);
+    s.qualityIndex.store(settings.qualityIndex);
+    s.abortRequested.store(false);
+    s.outcomeSent.store(false);
+    s.title.clear();
+    s.running.store(true);
+    try {
+        s.StartWorker(settings);
+    } catch (const std::exception& e) {
+        // No worker runs to tell the end: the job ends here.
+        s.EndWithoutDelivery(jsAborted, std::string(kAbortedText), e.what());
+    }
+    return true;
+}
+
+void TDownloadSession::Impl::StartWorker(const TSessionSettings& jobSettings) {
+    if (!area || areaBase != jobSettings.workDirectory) {
+        area.reset();
+        area = std::make_unique<TWorkArea>(jobSettings.workDirectory);
+        areaBase = jobSettings.workDirectory;
+    }
+    area->ClearWorkFiles();
+
+    TJobSettings job;
+    job.pageAddress = jobSettings.pageAddress;
+    job.workDirectory = area->Directory();
+    job.siteNumber = jobSettings.siteNumber;
+    job.hdFlag = jobSettings.hdFlag;
+    job.lookup = jobSettings.lookup;
+    job.stallTimeout = jobSettings.stallTimeout;
+    job.connectTimeout = jobSettings.connectTimeout;
+    std::lock_guard lock(jobMutex);
+    worker = std::make_unique<TYouTubeDownloader>(std::move(job), state, *this, owner);
+    if (momentHook) {
+        worker->SetStepHook(
+            [this](TJobStep step) { momentHook(smWorkerStep, static_cast<int>(step)); });
+    }
+    worker->Start();
+}
+
+void TDownloadSession::SetConversion(std::int32_t formatIndex, std::int32_t qualityIndex) {
+    impl_->formatIndex.store(formatIndex);
+    impl_->qualityIndex.store(qualityIndex);
+}
+
+void TDownloadSession::Abort() {
+    Impl& s = *impl_;
+    // First, so a step that comes after the walk below sees it.
+    s.abortRequested.store(true);
+    std::lock_guard lock(s.jobMutex);
+    // The worker's abort closes the connection in use: the owner's walk finds "IdHTTP" (and
+    // the lookup's and the preview's clients).
+    if (s.worker) s.worker->Abort();
+    if (s.delivery) s.delivery->Stop();
+}
+
+void TDownloadSession::Close() {
+    Impl& s = *impl_;
+    {
+        std::scoped_lock lock(s.gate->running, s.gate->calls);
+        if (s.gate->closed) return;
+        s.gate->closed = true;
+    }
+    s.gate->callDone.notify_all();
+    Abort();
+    std::unique_ptr<TYouTubeDownloader> worker;
+    std::unique_ptr<TConvertAndDeliver> delivery;
+    {
+        std::lock_guard lock(s.jobMutex);
+        worker = std::move(s.worker);
+    }
+    // The worker's end may start a delivery until it has returned; after that none comes.
+    worker.reset();
+    {
+        std::lock_guard lock(s.jobMutex);
+        delivery = std::move(s.delivery);
+    }
+    if (delivery) delivery->Stop();
+    delivery.reset();
+    s.running.store(false);
+}
+
+bool TDownloadSession::Running() const noexcept { return impl_->running.load(); }
+
+std::string TDownloadSession::WorkFolder() const {
+    return impl_->area ? impl_->area->Directory() : std::string();
+}
+
+TComponent& TDownloadSession::Owner() noexcept { return impl_->owner; }
+
+void TDownloadSession::SetMomentHook(std::function<void(TSessionMoment, int)> hook) {
+    impl_->momentHook = std::move(hook);
+}
+
+}  // namespace tarnwick
