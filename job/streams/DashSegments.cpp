@@ -107,17 +107,21 @@ void AppendTemplate(const TDashRepresentation& rep, std::vector<TStreamFragment>
     if (init.empty()) init = Nearest(rep, "SegmentTemplate").child("Initialization").attribute("sourceURL").value();
     if (!init.empty()) Add(fragments, rep.base, Expanded(init, rep, std::nullopt, std::nullopt));
 
+    const std::size_t before = fragments.size();
     const std::uint64_t start = TemplateNumber(rep, "startNumber").value_or(1);
+    pugi::xml_node timeline;
     for (const pugi::xml_node level : rep.levels)
-        if (const pugi::xml_node timeline = DashChild(DashChild(level, "SegmentTemplate"), "SegmentTimeline")) {
-            AppendTimeline(rep, timeline, media.value(), start, fragments);
-            return;
-        }
-    const std::uint64_t count = NumberedCount(rep, start);
-    Reserve(fragments, count);
-    const std::uint64_t duration = TemplateNumber(rep, "duration").value_or(0);
-    for (std::uint64_t i = 0; i < count; ++i)
-        Add(fragments, rep.base, Expanded(media.value(), rep, start + i, i * duration));
+        if (!timeline) timeline = DashChild(DashChild(level, "SegmentTemplate"), "SegmentTimeline");
+    if (timeline) {
+        AppendTimeline(rep, timeline, media.value(), start, fragments);
+    } else {
+        const std::uint64_t count = NumberedCount(rep, start);
+        Reserve(fragments, count);
+        const std::uint64_t duration = TemplateNumber(rep, "duration").value_or(0);
+        for (std::uint64_t i = 0; i < count; ++i)
+            Add(fragments, rep.base, Expanded(media.value(), rep, start + i, i * duration));
+    }
+    if (fragments.size() == before) throw EDashRefused("The manifest's segment template makes no fragments.");
 }
 
 std::optional<TByteRange> RangeOf(pugi::xml_attribute attribute) {
@@ -131,9 +135,11 @@ void AppendList(const TDashRepresentation& rep, pugi::xml_node list,
                 std::vector<TStreamFragment>& fragments) {
     if (const pugi::xml_node init = DashChild(list, "Initialization"))
         Add(fragments, rep.base, init.attribute("sourceURL").value(), RangeOf(init.attribute("range")));
+    const std::size_t before = fragments.size();
     for (pugi::xml_node url = list.first_child(); url; url = url.next_sibling())
         if (DashLocalName(url) == "SegmentURL")
             Add(fragments, rep.base, url.attribute("media").value(), RangeOf(url.attribute("mediaRange")));
+    if (fragments.size() == before) throw EDashRefused("The manifest's segment list names no fragments.");
 }
 
 }  // namespace
