@@ -35,7 +35,8 @@ std::string Inherited(pugi::xml_node representation, pugi::xml_node set, const c
 }
 
 int Lines(pugi::xml_node representation, pugi::xml_node set, const char* name) {
-    const std::optional<std::uint64_t> value = ReadDashUnsigned(Inherited(representation, set, name));
+    const std::optional<std::uint64_t> value =
+        ReadDashUnsigned(Inherited(representation, set, name));
     return value && *value <= 65535 ? int(*value) : 0;
 }
 
@@ -55,10 +56,15 @@ std::vector<TCandidate> CandidatesOf(pugi::xml_node period) {
         if (DashLocalName(set) != "AdaptationSet") continue;
         for (pugi::xml_node rep = set.first_child(); rep; rep = rep.next_sibling()) {
             if (DashLocalName(rep) != "Representation") continue;
-            TCandidate c{rep, set, TStreamKind::Both, Inherited(rep, set, "codecs"),
-                         Inherited(rep, set, "mimeType"), {}};
-            c.quality = {Lines(rep, set, "width"), Lines(rep, set, "height"),
-                         std::int64_t(ReadDashUnsigned(rep.attribute("bandwidth").value()).value_or(0))};
+            TCandidate c{rep,
+                         set,
+                         TStreamKind::Both,
+                         Inherited(rep, set, "codecs"),
+                         Inherited(rep, set, "mimeType"),
+                         {}};
+            c.quality = {
+                Lines(rep, set, "width"), Lines(rep, set, "height"),
+                std::int64_t(ReadDashUnsigned(rep.attribute("bandwidth").value()).value_or(0))};
             const std::optional<TStreamKind> kind = KindOf(c, set.attribute("contentType").value());
             if (!kind) continue;
             c.kind = *kind;
@@ -70,7 +76,8 @@ std::vector<TCandidate> CandidatesOf(pugi::xml_node period) {
 
 bool IsMainRole(pugi::xml_node set) {
     for (pugi::xml_node role = set.first_child(); role; role = role.next_sibling())
-        if (DashLocalName(role) == "Role" && std::string_view(role.attribute("value").value()) == "main")
+        if (DashLocalName(role) == "Role" &&
+            std::string_view(role.attribute("value").value()) == "main")
             return true;
     return false;
 }
@@ -79,7 +86,8 @@ bool IsMainRole(pugi::xml_node set) {
 const TCandidate* ChooseAudio(const std::vector<TCandidate>& candidates) {
     pugi::xml_node set;
     for (const TCandidate& c : candidates)
-        if (c.kind == TStreamKind::Audio && (!set || (IsMainRole(c.set) && !IsMainRole(set)))) set = c.set;
+        if (c.kind == TStreamKind::Audio && (!set || (IsMainRole(c.set) && !IsMainRole(set))))
+            set = c.set;
     const TCandidate* best = nullptr;
     for (const TCandidate& c : candidates)
         if (c.kind == TStreamKind::Audio && c.set == set &&
@@ -103,7 +111,8 @@ std::vector<TCandidate> ChooseInPeriod(pugi::xml_node period, bool hd) {
         if (const TCandidate* audio = ChooseAudio(candidates)) chosen.push_back(*audio);
     if (chosen.empty()) throw EDashRefused("The manifest names no video or audio.");
     for (const TCandidate& c : chosen)
-        if (DashChild(c.set, "ContentProtection") || DashChild(c.representation, "ContentProtection"))
+        if (DashChild(c.set, "ContentProtection") ||
+            DashChild(c.representation, "ContentProtection"))
             throw EDashRefused(std::string(kProtectedStreamText));
     return chosen;
 }
@@ -112,7 +121,8 @@ std::string BaseOf(const std::string& base, pugi::xml_node node) {
     const std::string reference = Trim(DashChild(node, "BaseURL").child_value());
     if (reference.empty()) return base;
     std::string address = ResolveAddress(base, reference);
-    if (address.empty()) throw EDashRefused("The manifest names a BaseURL that is not a web address.");
+    if (address.empty())
+        throw EDashRefused("The manifest names a BaseURL that is not a web address.");
     return address;
 }
 
@@ -154,14 +164,17 @@ void Join(TDashManifest& out, std::vector<TCandidate> chosen, const std::string&
         if (out.streams[i].kind != c.kind)
             throw EDashRefused("The manifest's periods hold different kinds of stream.");
         TDashRepresentation rep{BaseOf(BaseOf(base, c.set), c.representation),
-                                c.representation.attribute("id").value(), c.quality.bandwidth,
-                                time.seconds, {c.representation, c.set, period}};
+                                c.representation.attribute("id").value(),
+                                c.quality.bandwidth,
+                                time.seconds,
+                                {c.representation, c.set, period}};
         AppendDashFragments(rep, out.streams[i].fragments);
     }
 }
 
 TDashManifest Read(std::string_view text, std::string_view address, bool hd) {
-    if (text.size() > kMaxStreamTextBytes) throw EDashRefused("The manifest is larger than 16 MiB.");
+    if (text.size() > kMaxStreamTextBytes)
+        throw EDashRefused("The manifest is larger than 16 MiB.");
     pugi::xml_document document;
     // No parse_pi, no parse_comments; parse_doctype only so that a DOCTYPE can be seen and refused.
     if (!document.load_buffer(text.data(), text.size(), pugi::parse_default | pugi::parse_doctype))

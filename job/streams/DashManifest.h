@@ -21,16 +21,16 @@ namespace tarnwick {
 
 struct TDashStream {
     TStreamKind kind = TStreamKind::Both;
-    std::string codecs;    // of the chosen representation in the first period
+    std::string codecs;  // of the chosen representation in the first period
     std::string mimeType;
     TStreamQuality quality;
     std::vector<TStreamFragment> fragments;  // the initialisation first, periods one after another
 };
 
 struct TDashManifest {
-    std::string refusal;              // why, for a refused manifest (then streams is empty)
+    std::string refusal;               // why, for a refused manifest (then streams is empty)
     std::vector<TDashStream> streams;  // video (or both) first, then audio
-    double seconds = 0;               // how long the presentation lasts, when it says
+    double seconds = 0;                // how long the presentation lasts, when it says
 };
 
 // Reads text, the body that address answered with after redirects; relative addresses in it are

@@ -10,7 +10,8 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* kTooManyText = "The manifest names more than 100000 fragments for one stream.";
+constexpr const char* kTooManyText =
+    "The manifest names more than 100000 fragments for one stream.";
 
 // The nearest level's child of that name.
 pugi::xml_node Nearest(const TDashRepresentation& rep, std::string_view name) {
@@ -22,7 +23,8 @@ pugi::xml_node Nearest(const TDashRepresentation& rep, std::string_view name) {
 // A template attribute from the nearest level's SegmentTemplate that has it.
 pugi::xml_attribute TemplateAttribute(const TDashRepresentation& rep, const char* name) {
     for (const pugi::xml_node level : rep.levels)
-        if (const pugi::xml_attribute a = DashChild(level, "SegmentTemplate").attribute(name)) return a;
+        if (const pugi::xml_attribute a = DashChild(level, "SegmentTemplate").attribute(name))
+            return a;
     return {};
 }
 
@@ -34,11 +36,12 @@ std::optional<std::uint64_t> TemplateNumber(const TDashRepresentation& rep, cons
     return value;
 }
 
-void Add(std::vector<TStreamFragment>& fragments, const std::string& base, std::string_view reference,
-         std::optional<TByteRange> range = std::nullopt) {
+void Add(std::vector<TStreamFragment>& fragments, const std::string& base,
+         std::string_view reference, std::optional<TByteRange> range = std::nullopt) {
     if (fragments.size() >= kMaxStreamFragments) throw EDashRefused(kTooManyText);
     std::string address = reference.empty() ? base : ResolveAddress(base, reference);
-    if (address.empty()) throw EDashRefused("The manifest names a fragment that is not a web address.");
+    if (address.empty())
+        throw EDashRefused("The manifest names a fragment that is not a web address.");
     fragments.push_back({std::move(address), range});
 }
 
@@ -72,7 +75,8 @@ void AppendTimeline(const TDashRepresentation& rep, pugi::xml_node timeline, std
         if (r == -1) {
             pugi::xml_node next = s.next_sibling();
             while (next && DashLocalName(next) != "S") next = next.next_sibling();
-            std::optional<std::uint64_t> end = next.attribute("t") ? ReadDashUnsigned(next.attribute("t").value()) : std::nullopt;
+            std::optional<std::uint64_t> end =
+                next.attribute("t") ? ReadDashUnsigned(next.attribute("t").value()) : std::nullopt;
             if (!end && rep.periodSeconds && *rep.periodSeconds * double(timescale) < 9e18)
                 end = offset + std::uint64_t(std::llround(*rep.periodSeconds * double(timescale)));
             if (!end) throw EDashRefused("The manifest's segment timeline repeats without an end.");
@@ -95,7 +99,8 @@ std::uint64_t NumberedCount(const TDashRepresentation& rep, std::uint64_t start)
     const std::uint64_t duration = TemplateNumber(rep, "duration").value_or(0);
     if (duration == 0 || timescale == 0 || !rep.periodSeconds)
         throw EDashRefused("The manifest does not say how many fragments its template makes.");
-    const double count = std::ceil(*rep.periodSeconds * double(timescale) / double(duration) - 1e-6);
+    const double count =
+        std::ceil(*rep.periodSeconds * double(timescale) / double(duration) - 1e-6);
     if (count > double(kMaxStreamFragments)) throw EDashRefused(kTooManyText);
     return count > 0 ? std::uint64_t(count) : 0;
 }
@@ -104,7 +109,9 @@ void AppendTemplate(const TDashRepresentation& rep, std::vector<TStreamFragment>
     const pugi::xml_attribute media = TemplateAttribute(rep, "media");
     if (!media) throw EDashRefused("The manifest's segment template names no media.");
     std::string init = TemplateAttribute(rep, "initialization").value();
-    if (init.empty()) init = Nearest(rep, "SegmentTemplate").child("Initialization").attribute("sourceURL").value();
+    if (init.empty())
+        init =
+            Nearest(rep, "SegmentTemplate").child("Initialization").attribute("sourceURL").value();
     if (!init.empty()) Add(fragments, rep.base, Expanded(init, rep, std::nullopt, std::nullopt));
 
     const std::size_t before = fragments.size();
@@ -121,7 +128,8 @@ void AppendTemplate(const TDashRepresentation& rep, std::vector<TStreamFragment>
         for (std::uint64_t i = 0; i < count; ++i)
             Add(fragments, rep.base, Expanded(media.value(), rep, start + i, i * duration));
     }
-    if (fragments.size() == before) throw EDashRefused("The manifest's segment template makes no fragments.");
+    if (fragments.size() == before)
+        throw EDashRefused("The manifest's segment template makes no fragments.");
 }
 
 std::optional<TByteRange> RangeOf(pugi::xml_attribute attribute) {
@@ -134,12 +142,15 @@ std::optional<TByteRange> RangeOf(pugi::xml_attribute attribute) {
 void AppendList(const TDashRepresentation& rep, pugi::xml_node list,
                 std::vector<TStreamFragment>& fragments) {
     if (const pugi::xml_node init = DashChild(list, "Initialization"))
-        Add(fragments, rep.base, init.attribute("sourceURL").value(), RangeOf(init.attribute("range")));
+        Add(fragments, rep.base, init.attribute("sourceURL").value(),
+            RangeOf(init.attribute("range")));
     const std::size_t before = fragments.size();
     for (pugi::xml_node url = list.first_child(); url; url = url.next_sibling())
         if (DashLocalName(url) == "SegmentURL")
-            Add(fragments, rep.base, url.attribute("media").value(), RangeOf(url.attribute("mediaRange")));
-    if (fragments.size() == before) throw EDashRefused("The manifest's segment list names no fragments.");
+            Add(fragments, rep.base, url.attribute("media").value(),
+                RangeOf(url.attribute("mediaRange")));
+    if (fragments.size() == before)
+        throw EDashRefused("The manifest's segment list names no fragments.");
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ struct TDashRepresentation {
     std::string base;  // the absolute address that every BaseURL down to the representation makes
     std::string id;
     std::int64_t bandwidth = 0;
-    std::optional<double> periodSeconds;  // how long the period lasts, when known
+    std::optional<double> periodSeconds;   // how long the period lasts, when known
     std::array<pugi::xml_node, 3> levels;  // Representation, AdaptationSet, Period
 };
 

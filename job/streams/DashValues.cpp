@@ -12,7 +12,8 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 std::optional<double> TakeNumber(std::string_view& text) {
     std::size_t at = 0;
     double value = 0;
-    while (at < text.size() && IsDigit(text[at]) && at < 15) value = value * 10 + (text[at++] - '0');
+    while (at < text.size() && IsDigit(text[at]) && at < 15)
+        value = value * 10 + (text[at++] - '0');
     if (at == 0) return std::nullopt;
     if (at < text.size() && text[at] == '.') {
         double scale = 0.1;
@@ -102,7 +103,8 @@ std::optional<std::string> ExpandDashTemplate(std::string_view pattern,
                 tag.size() >= 3 && tag.front() == '0' && tag.back() == 'd'
                     ? ReadDashUnsigned(tag.substr(1, tag.size() - 2))
                     : std::nullopt;
-            if (!digits || *digits > 32 || name.starts_with("RepresentationID")) return std::nullopt;
+            if (!digits || *digits > 32 || name.starts_with("RepresentationID"))
+                return std::nullopt;
             width = std::size_t(*digits);
             name = name.substr(0, percent);
         }

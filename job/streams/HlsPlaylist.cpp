@@ -106,7 +106,8 @@ bool THlsReader::Line(std::string_view line) {
     if (text.front() != '#') return Address(text);
     if (!text.starts_with("#EXT")) return true;  // a comment
     const std::size_t colon = text.find(':');
-    const std::string_view name = std::string_view(text).substr(1, colon == std::string::npos ? std::string::npos : colon - 1);
+    const std::string_view name = std::string_view(text).substr(
+        1, colon == std::string::npos ? std::string::npos : colon - 1);
     const std::string_view value =
         colon == std::string::npos ? std::string_view() : std::string_view(text).substr(colon + 1);
     return Tag(name, value);
@@ -172,8 +173,7 @@ bool THlsReader::Map(std::string_view value) {
         if (!range) return Refuse("a map's byte range is no number or out of bounds");
         map.part.range = TByteRange{range->offset.value_or(0), range->length};
     }
-    if (!key_.address.empty() && !key_.iv)
-        return Refuse("an encrypted map needs an IV");
+    if (!key_.address.empty() && !key_.iv) return Refuse("an encrypted map needs an IV");
     map_ = std::move(map);
     mapSent_ = false;
     return true;
@@ -184,7 +184,8 @@ bool THlsReader::StreamInf(std::string_view value) {
     if (!attributes) return Refuse("a variant's attributes are malformed");
     THlsVariant variant;
     if (attributes->Has("BANDWIDTH")) {
-        const std::optional<std::uint64_t> bandwidth = ReadHlsInteger(attributes->Value("BANDWIDTH"));
+        const std::optional<std::uint64_t> bandwidth =
+            ReadHlsInteger(attributes->Value("BANDWIDTH"));
         if (!bandwidth) return Refuse("a variant's bandwidth is no number");
         variant.quality.bandwidth = std::int64_t(*bandwidth);
     }
@@ -203,9 +204,12 @@ bool THlsReader::StreamInf(std::string_view value) {
 bool THlsReader::Media(std::string_view value) {
     const std::optional<THlsAttributes> attributes = THlsAttributes::Read(value);
     if (!attributes) return Refuse("a rendition's attributes are malformed");
-    THlsRendition rendition{attributes->Value("TYPE"), attributes->Value("GROUP-ID"),
-                            attributes->Value("NAME"), attributes->Value("LANGUAGE"),
-                            attributes->Value("DEFAULT") == "YES", {}};
+    THlsRendition rendition{attributes->Value("TYPE"),
+                            attributes->Value("GROUP-ID"),
+                            attributes->Value("NAME"),
+                            attributes->Value("LANGUAGE"),
+                            attributes->Value("DEFAULT") == "YES",
+                            {}};
     if (attributes->Has("URI")) {
         rendition.address = Resolved(attributes->Value("URI"));
         if (rendition.address.empty()) return Refuse("a rendition names no web address");
@@ -237,7 +241,11 @@ bool THlsReader::Segment(std::string address) {
         if (!Add(std::move(init))) return false;
         mapSent_ = true;
     }
-    THlsFragment fragment{{std::move(address), std::nullopt}, *seconds_, false, false, sequence_,
+    THlsFragment fragment{{std::move(address), std::nullopt},
+                          *seconds_,
+                          false,
+                          false,
+                          sequence_,
                           KeyFor(key_, sequence_)};
     if (range_) {
         std::uint64_t& end = rangeEnds_[fragment.part.address];
@@ -309,7 +317,8 @@ std::optional<THlsChoice> ChooseHlsStreams(const THlsPlaylist& master, bool hd) 
     const THlsRendition* audio = nullptr;
     for (const THlsRendition& rendition : master.renditions)
         if (rendition.type == "AUDIO" && !choice.video.audioGroup.empty() &&
-            rendition.groupId == choice.video.audioGroup && (!audio || (rendition.isDefault && !audio->isDefault)))
+            rendition.groupId == choice.video.audioGroup &&
+            (!audio || (rendition.isDefault && !audio->isDefault)))
             audio = &rendition;
     if (IsAudioOnly(choice.video)) {
         choice.videoKind = TStreamKind::Audio;

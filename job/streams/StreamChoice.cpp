@@ -22,7 +22,7 @@ namespace {
 auto SizeKey(const TStreamQuality& q) { return std::tuple(q.height, q.width, q.bandwidth); }
 
 // The codec families by their RFC 6381 prefix.
-constexpr std::array kVideoCodecs{"avc1", "avc3", "hvc1", "hev1", "dvh1", "dvhe", "vp8",
+constexpr std::array kVideoCodecs{"avc1", "avc3", "hvc1", "hev1", "dvh1", "dvhe",  "vp8",
                                   "vp08", "vp9",  "vp09", "av01", "mp4v", "theora"};
 constexpr std::array kAudioCodecs{"mp4a", "ac-3", "ec-3", "ac-4", "opus", "vorbis",
                                   "flac", "mp3",  "alac", "dtsc", "dtse", "dtsh"};

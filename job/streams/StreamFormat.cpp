@@ -28,8 +28,7 @@ std::string_view AfterProlog(std::string_view head) {
 bool IsMpdRoot(std::string_view head) {
     if (!head.starts_with('<')) return false;
     std::size_t end = 1;
-    while (end < head.size() && !IsBlank(head[end]) && head[end] != '>' && head[end] != '/')
-        ++end;
+    while (end < head.size() && !IsBlank(head[end]) && head[end] != '>' && head[end] != '/') ++end;
     if (end == head.size()) return false;
     std::string_view name = head.substr(1, end - 1);
     const std::size_t colon = name.find(':');
@@ -43,7 +42,9 @@ TStreamFormat StreamFormatOf(std::string_view head) noexcept {
     head = head.substr(0, 64 * 1024);
     if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
     std::string_view first = head.substr(0, head.find('\n'));
-    while (!first.empty() && IsBlank(first.back())) first.remove_suffix(1);
+    // As the playlist reader takes it: any control byte or blank at the line's end is dropped.
+    while (!first.empty() && static_cast<unsigned char>(first.back()) <= 0x20)
+        first.remove_suffix(1);
     if (first == "#EXTM3U") return TStreamFormat::Hls;
     return IsMpdRoot(AfterProlog(head)) ? TStreamFormat::Dash : TStreamFormat::None;
 }

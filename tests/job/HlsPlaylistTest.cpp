@@ -84,11 +84,13 @@ TEST(HlsPlaylist, EachPlaylistReadsToItsChoiceItsFragmentsOrItsRefusal) {
          "#EXT-X-STREAM-INF:BANDWIDTH=5,RESOLUTION=1280x720\n\n  a.m3u8  \n",
          false, "both https://cdn.example/v/1/a.m3u8 "},
         {"fMP4 with maps, byte ranges with and without offset, a discontinuity",
-         "\xEF\xBB\xBF" + Media("#EXT-X-MEDIA-SEQUENCE:5\n#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"720@0\"\n"
-               "#EXTINF:4.004,title, with comma\n#EXT-X-BYTERANGE:1000@720\nmain.mp4\n"
-               "# a comment\n#EXTINF:4,\n#EXT-X-BYTERANGE:500\nmain.mp4\n#EXTINF:2.5,\n"
-               "#EXT-X-BYTERANGE:300\n../../other.mp4?t=1\n#EXT-X-DISCONTINUITY\n"
-               "#EXT-X-MAP:URI=\"//cdn2.example/init2.mp4\"\n#EXTINF:1,\n#EXT-X-BYTERANGE:10\nmain.mp4\n"),
+         "\xEF\xBB\xBF" +
+             Media("#EXT-X-MEDIA-SEQUENCE:5\n#EXT-X-MAP:URI=\"init.mp4\",BYTERANGE=\"720@0\"\n"
+                   "#EXTINF:4.004,title, with comma\n#EXT-X-BYTERANGE:1000@720\nmain.mp4\n"
+                   "# a comment\n#EXTINF:4,\n#EXT-X-BYTERANGE:500\nmain.mp4\n#EXTINF:2.5,\n"
+                   "#EXT-X-BYTERANGE:300\n../../other.mp4?t=1\n#EXT-X-DISCONTINUITY\n"
+                   "#EXT-X-MAP:URI=\"//cdn2.example/"
+                   "init2.mp4\"\n#EXTINF:1,\n#EXT-X-BYTERANGE:10\nmain.mp4\n"),
          false,
          "11.504 s\n"
          "https://cdn.example/v/1/init.mp4 @0+720 #5 init\n"
@@ -124,7 +126,8 @@ TEST(HlsPlaylist, EachPlaylistReadsToItsChoiceItsFragmentsOrItsRefusal) {
                "#EXTINF:2,\ns.ts\n"),
          false, malformed + "3: a key's IV is not 16 bytes of hexadecimal digits."},
         {"an encrypted map without an IV",
-         Media("#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXT-X-MAP:URI=\"i.mp4\"\n#EXTINF:2,\ns.mp4\n"),
+         Media(
+             "#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXT-X-MAP:URI=\"i.mp4\"\n#EXTINF:2,\ns.mp4\n"),
          false, malformed + "4: an encrypted map needs an IV."},
         {"a zero duration", Media("#EXTINF:0,\ns.ts\n"), false,
          malformed + "3: a fragment's duration is not a positive number."},
@@ -157,7 +160,8 @@ TEST(HlsPlaylist, EachPlaylistReadsToItsChoiceItsFragmentsOrItsRefusal) {
 TEST(StreamFormat, APlaylistOrAManifestIsToldByItsContent) {
     EXPECT_EQ(StreamFormatOf("\xEF\xBB\xBF#EXTM3U\r\n#EXT-X-VERSION:3"), TStreamFormat::Hls);
     EXPECT_EQ(StreamFormatOf("#EXTM3UX\n"), TStreamFormat::None);
-    EXPECT_EQ(StreamFormatOf("<?xml version=\"1.0\"?>\n<!-- made by x -->\n<MPD xmlns=\"urn:mpeg:dash:schema:mpd:2011\">"),
+    EXPECT_EQ(StreamFormatOf("<?xml version=\"1.0\"?>\n<!-- made by x -->\n<MPD "
+                             "xmlns=\"urn:mpeg:dash:schema:mpd:2011\">"),
               TStreamFormat::Dash);
     EXPECT_EQ(StreamFormatOf("<dash:MPD>"), TStreamFormat::Dash);
     EXPECT_EQ(StreamFormatOf("<MPDX>"), TStreamFormat::None);
