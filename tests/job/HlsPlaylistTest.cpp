@@ -79,8 +79,9 @@ TEST(HlsPlaylist, EachPlaylistReadsToItsChoiceItsFragmentsOrItsRefusal) {
          " + https://cdn.example/v/1/audio/de.m3u8"},
         {"HD on: the most lines; audio without URI is in the video", kMaster, true,
          "both https://cdn.example/hd/1080.m3u8 avc1.640028,mp4a.40.2"},
-        {"HD off, nothing of 480 lines or fewer: the lowest; no group, sound inside",
-         "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=9,RESOLUTION=1920x1080\nb.m3u8\n"
+        {"HD off, no picture of 480 lines or fewer: the lowest; no group, sound inside",
+         "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1,CODECS=\"mp4a.40.2\"\nsound.m3u8\n"
+         "#EXT-X-STREAM-INF:BANDWIDTH=9,RESOLUTION=1920x1080\nb.m3u8\n"
          "#EXT-X-STREAM-INF:BANDWIDTH=5,RESOLUTION=1280x720\n\n  a.m3u8  \n",
          false, "both https://cdn.example/v/1/a.m3u8 "},
         {"fMP4 with maps, byte ranges with and without offset, a discontinuity",
