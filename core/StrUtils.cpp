@@ -128,6 +128,14 @@ std::int32_t StrToIntDef(std::string_view s, std::int32_t fallback) noexcept {
     return TryStrToInt(s).value_or(fallback);
 }
 
+std::optional<std::uint64_t> TryStrToUnsigned(std::string_view s) {
+    const std::string trimmed = Trim(s);
+    if (trimmed.empty() || trimmed.front() < '0' || trimmed.front() > '9') return std::nullopt;
+    const std::optional<std::int64_t> value = TryStrToInt64(trimmed);
+    if (!value || *value < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(*value);
+}
+
 std::string Format(const char* format, ...) {
     va_list args;
     va_start(args, format);

@@ -37,6 +37,9 @@ std::optional<std::int64_t> TryStrToInt64(std::string_view s) noexcept;
 std::int32_t StrToInt(std::string_view s);
 std::int64_t StrToInt64(std::string_view s);
 std::int32_t StrToIntDef(std::string_view s, std::int32_t fallback) noexcept;
+// A non-negative decimal integer that fits 63 bits, blanks around it allowed: digits only, no
+// sign.
+std::optional<std::uint64_t> TryStrToUnsigned(std::string_view s);
 
 // The valid UTF-8 sequence at text[at]: its length (1 to 4) with its code point in code, or 0
 // when the bytes there are no valid UTF-8 (a stray or missing continuation byte, an overlong

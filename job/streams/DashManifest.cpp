@@ -36,7 +36,7 @@ std::string Inherited(pugi::xml_node representation, pugi::xml_node set, const c
 
 int Lines(pugi::xml_node representation, pugi::xml_node set, const char* name) {
     const std::optional<std::uint64_t> value =
-        ReadDashUnsigned(Inherited(representation, set, name));
+        TryStrToUnsigned(Inherited(representation, set, name));
     return value && *value <= 65535 ? int(*value) : 0;
 }
 
@@ -64,7 +64,7 @@ std::vector<TCandidate> CandidatesOf(pugi::xml_node period) {
                          {}};
             c.quality = {
                 Lines(rep, set, "width"), Lines(rep, set, "height"),
-                std::int64_t(ReadDashUnsigned(rep.attribute("bandwidth").value()).value_or(0))};
+                std::int64_t(TryStrToUnsigned(rep.attribute("bandwidth").value()).value_or(0))};
             const std::optional<TStreamKind> kind = KindOf(c, set.attribute("contentType").value());
             if (!kind) continue;
             c.kind = *kind;

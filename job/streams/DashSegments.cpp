@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/StrUtils.h"
 #include "job/lookup/PageAddresses.h"
 #include "job/streams/DashValues.h"
 
@@ -31,7 +32,7 @@ pugi::xml_attribute TemplateAttribute(const TDashRepresentation& rep, const char
 std::optional<std::uint64_t> TemplateNumber(const TDashRepresentation& rep, const char* name) {
     const pugi::xml_attribute a = TemplateAttribute(rep, name);
     if (!a) return std::nullopt;
-    const std::optional<std::uint64_t> value = ReadDashUnsigned(a.value());
+    const std::optional<std::uint64_t> value = TryStrToUnsigned(a.value());
     if (!value) throw EDashRefused("The manifest's segment template has a malformed number.");
     return value;
 }
@@ -66,8 +67,8 @@ void AppendTimeline(const TDashRepresentation& rep, pugi::xml_node timeline, std
     std::uint64_t number = start;
     for (pugi::xml_node s = DashChild(timeline, "S"); s; s = s.next_sibling()) {
         if (DashLocalName(s) != "S") continue;
-        const auto t = s.attribute("t") ? ReadDashUnsigned(s.attribute("t").value()) : time;
-        const auto d = ReadDashUnsigned(s.attribute("d").value());
+        const auto t = s.attribute("t") ? TryStrToUnsigned(s.attribute("t").value()) : time;
+        const auto d = TryStrToUnsigned(s.attribute("d").value());
         const std::int64_t r = s.attribute("r").as_llong(0);
         if (!t || !d || *d == 0 || r < -1 || timescale == 0)
             throw EDashRefused("The manifest's segment timeline has a malformed entry.");
@@ -76,7 +77,7 @@ void AppendTimeline(const TDashRepresentation& rep, pugi::xml_node timeline, std
             pugi::xml_node next = s.next_sibling();
             while (next && DashLocalName(next) != "S") next = next.next_sibling();
             std::optional<std::uint64_t> end =
-                next.attribute("t") ? ReadDashUnsigned(next.attribute("t").value()) : std::nullopt;
+                next.attribute("t") ? TryStrToUnsigned(next.attribute("t").value()) : std::nullopt;
             if (!end && rep.periodSeconds && *rep.periodSeconds * double(timescale) < 9e18)
                 end = offset + std::uint64_t(std::llround(*rep.periodSeconds * double(timescale)));
             if (!end) throw EDashRefused("The manifest's segment timeline repeats without an end.");

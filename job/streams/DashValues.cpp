@@ -64,19 +64,11 @@ std::optional<double> ReadIsoDuration(std::string_view text) {
     return inTime && units == "HMS" ? std::nullopt : std::optional(seconds);
 }
 
-std::optional<std::uint64_t> ReadDashUnsigned(std::string_view text) {
-    const std::string trimmed = Trim(text);
-    if (trimmed.empty() || !IsDigit(trimmed.front())) return std::nullopt;
-    const std::optional<std::int64_t> value = TryStrToInt64(trimmed);
-    if (!value || *value < 0) return std::nullopt;
-    return std::uint64_t(*value);
-}
-
 std::optional<TByteRange> ReadDashRange(std::string_view text) {
     const std::size_t dash = text.find('-');
     if (dash == std::string_view::npos) return std::nullopt;
-    const std::optional<std::uint64_t> first = ReadDashUnsigned(text.substr(0, dash));
-    const std::optional<std::uint64_t> last = ReadDashUnsigned(text.substr(dash + 1));
+    const std::optional<std::uint64_t> first = TryStrToUnsigned(text.substr(0, dash));
+    const std::optional<std::uint64_t> last = TryStrToUnsigned(text.substr(dash + 1));
     if (!first || !last || *first > *last || *last >= kMaxStreamByteOffset) return std::nullopt;
     return TByteRange{*first, *last - *first + 1};
 }
@@ -101,7 +93,7 @@ std::optional<std::string> ExpandDashTemplate(std::string_view pattern,
             const std::string_view tag = name.substr(percent + 1);
             const std::optional<std::uint64_t> digits =
                 tag.size() >= 3 && tag.front() == '0' && tag.back() == 'd'
-                    ? ReadDashUnsigned(tag.substr(1, tag.size() - 2))
+                    ? TryStrToUnsigned(tag.substr(1, tag.size() - 2))
                     : std::nullopt;
             if (!digits || *digits > 32 || name.starts_with("RepresentationID"))
                 return std::nullopt;

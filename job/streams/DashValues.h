@@ -26,8 +26,6 @@ public:
 // exponents give nothing.
 std::optional<double> ReadIsoDuration(std::string_view text);
 
-// A non-negative decimal integer that fits 63 bits, blanks around it allowed.
-std::optional<std::uint64_t> ReadDashUnsigned(std::string_view text);
 
 // "<first>-<last>" (inclusive, first <= last, last below kMaxStreamByteOffset).
 std::optional<TByteRange> ReadDashRange(std::string_view text);

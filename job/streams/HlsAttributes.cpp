@@ -82,22 +82,14 @@ std::optional<double> ReadHlsDuration(std::string_view text) {
     return seconds;
 }
 
-std::optional<std::uint64_t> ReadHlsInteger(std::string_view text) {
-    const std::string trimmed = Trim(text);
-    if (trimmed.empty() || !IsDigit(trimmed.front())) return std::nullopt;
-    const std::optional<std::int64_t> value = TryStrToInt64(trimmed);
-    if (!value || *value < 0) return std::nullopt;
-    return std::uint64_t(*value);
-}
-
 std::optional<THlsByteRange> ReadHlsByteRange(std::string_view text) {
     const std::size_t at = text.find('@');
     THlsByteRange range;
-    const std::optional<std::uint64_t> length = ReadHlsInteger(text.substr(0, at));
+    const std::optional<std::uint64_t> length = TryStrToUnsigned(text.substr(0, at));
     if (!length || *length == 0 || *length > kMaxStreamByteOffset) return std::nullopt;
     range.length = *length;
     if (at != std::string_view::npos) {
-        const std::optional<std::uint64_t> offset = ReadHlsInteger(text.substr(at + 1));
+        const std::optional<std::uint64_t> offset = TryStrToUnsigned(text.substr(at + 1));
         if (!offset || *offset > kMaxStreamByteOffset - range.length) return std::nullopt;
         range.offset = offset;
     }
@@ -107,8 +99,8 @@ std::optional<THlsByteRange> ReadHlsByteRange(std::string_view text) {
 std::optional<std::pair<int, int>> ReadHlsResolution(std::string_view text) {
     const std::size_t x = text.find_first_of("xX");
     if (x == std::string_view::npos) return std::nullopt;
-    const std::optional<std::uint64_t> width = ReadHlsInteger(text.substr(0, x));
-    const std::optional<std::uint64_t> height = ReadHlsInteger(text.substr(x + 1));
+    const std::optional<std::uint64_t> width = TryStrToUnsigned(text.substr(0, x));
+    const std::optional<std::uint64_t> height = TryStrToUnsigned(text.substr(x + 1));
     if (!width || !height || *width == 0 || *height == 0 || *width > 65535 || *height > 65535)
         return std::nullopt;
     return std::pair(int(*width), int(*height));

@@ -38,8 +38,6 @@ private:
 // for anything else (a sign, an exponent, "nan"), for zero and for more than a day.
 std::optional<double> ReadHlsDuration(std::string_view text);
 
-// A non-negative decimal integer that fits 63 bits.
-std::optional<std::uint64_t> ReadHlsInteger(std::string_view text);
 
 // "<length>[@<offset>]": the length (at least 1) and the offset when one is written. Nothing
 // when either is no integer or the range would reach past kMaxStreamByteOffset.

@@ -123,7 +123,7 @@ bool THlsReader::Tag(std::string_view name, std::string_view value) {
         return range_ ? true : Refuse("a byte range is no number or out of bounds");
     }
     if (name == "EXT-X-MEDIA-SEQUENCE") {
-        const std::optional<std::uint64_t> sequence = ReadHlsInteger(value);
+        const std::optional<std::uint64_t> sequence = TryStrToUnsigned(value);
         if (!sequence) return Refuse("the media sequence number is no number");
         sequence_ = *sequence;
         return true;
@@ -185,7 +185,7 @@ bool THlsReader::StreamInf(std::string_view value) {
     THlsVariant variant;
     if (attributes->Has("BANDWIDTH")) {
         const std::optional<std::uint64_t> bandwidth =
-            ReadHlsInteger(attributes->Value("BANDWIDTH"));
+            TryStrToUnsigned(attributes->Value("BANDWIDTH"));
         if (!bandwidth) return Refuse("a variant's bandwidth is no number");
         variant.quality.bandwidth = std::int64_t(*bandwidth);
     }
