@@ -10,7 +10,6 @@
 
 #include "app/ClickPanel.h"
 #include "app/Desktop.h"
-#include "app/WindowSettings.h"
 #include "job/files/Folders.h"
 #include "job/lookup/LookupQuery.h"
 #include "job/session/DownloadSession.h"
@@ -57,10 +56,11 @@ public:
     TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> desktop);
     ~TMainForm() override;
 
-    const TWindowSettings& Settings() const noexcept { return settings_; }
+    // The next job's request: the user's choices and the program's folders and lookup.
+    const TJobRequest& Settings() const noexcept { return settings_; }
 
     // The lookup service the next jobs ask (the build's endpoint until this is called).
-    void SetLookupEndpoint(TLookupEndpoint endpoint) { lookupEndpoint_ = std::move(endpoint); }
+    void SetLookupEndpoint(TLookupEndpoint endpoint) { settings_.lookup = std::move(endpoint); }
     // True from "Download" until the whole job, delivery included, has ended.
     bool JobRunning() const noexcept { return jobRunning_; }
 
@@ -119,11 +119,11 @@ private:
     void ClearDescription();
 
     std::unique_ptr<TDesktop> desktop_;
-    TWindowSettings settings_;
+    // Nothing is stored between runs: every start begins with the defaults and the start-up
+    // folders.
+    TJobRequest settings_;
     std::string homeDirectory_;
     std::string configDirectory_;  // where the user-dirs.dirs file is looked for
-    std::string programDirectory_;
-    TLookupEndpoint lookupEndpoint_ = DefaultLookupEndpoint();
 
     // The job: the session posts its events through jobQueue_ to this window.
     std::unique_ptr<TJobQueue> jobQueue_;

@@ -39,16 +39,8 @@ void TMainForm::PrepareJob() {
 }
 
 void TMainForm::StartJob(const QString& pageAddress) {
-    TSessionSettings job;
+    TJobRequest job = settings_;
     job.pageAddress = pageAddress.toStdString();
-    job.siteNumber = settings_.siteNumber;
-    job.hdFlag = settings_.hdFlag;
-    job.formatIndex = settings_.formatIndex;
-    job.qualityIndex = settings_.qualityIndex;
-    job.workDirectory = settings_.workDirectory;
-    job.saveDirectory = settings_.saveDirectory;
-    job.programDirectory = programDirectory_;
-    job.lookup = lookupEndpoint_;
     // Only refused while a job runs, which the button does not allow.
     if (!session_->Start(job)) EndJob();
 }

@@ -63,7 +63,7 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     // Posts the job's outcome; only the first of a job's is posted.
     void Finish(TJobOutcome outcome);
     // Makes the worker (and the work folder) of a job and starts it.
-    void StartWorker(const TSessionSettings& jobSettings);
+    void StartWorker();
     // Tells how the download ended and starts conversion and delivery for a complete one; true
     // when they were started (their end tells the job's).
     bool StartDelivery(TJobStatus& status, std::string& hint);
@@ -94,7 +94,7 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
 
     TComponent owner;
     TJobState state;
-    TSessionSettings settings;  // of the running job; written by Start only
+    TJobRequest settings;  // of the running job; written by Start only
     std::atomic<std::int32_t> formatIndex{kDefaultFormat};
     std::atomic<std::int32_t> qualityIndex{kDefaultQuality};
     std::atomic<bool> running{false};
@@ -178,6 +178,7 @@ TDeliveryRequest TDownloadSession::Impl::MakeDeliveryRequest() {
     request.formatIndex = formatIndex.load();
     request.qualityIndex = qualityIndex.load();
     request.programDirectory = settings.programDirectory;
+    request.converterSilenceLimit = static_cast<std::int32_t>(settings.converterSilence.count());
     if (request.formatIndex == 0) {
         const std::string source =
             request.workDirectory + "/" + SourceFileName(request.fileExtension);
@@ -285,7 +286,7 @@ TDownloadSession::TDownloadSession(TSessionEvents& events, TTaskQueue& queue)
 
 TDownloadSession::~TDownloadSession() { Close(); }
 
-bool TDownloadSession::Start(const TSessionSettings& settings) {
+bool TDownloadSession::Start(const TJobRequest& settings) {
     Impl& s = *impl_;
     {
         std::lock_guard lock(s.gate->running);
@@ -310,7 +311,7 @@ bool TDownloadSession::Start(const TSessionSettings& settings) {
     s.title.clear();
     s.running.store(true);
     try {
-        s.StartWorker(settings);
+        s.StartWorker();
     } catch (const std::exception& e) {
         // No worker runs to tell the end: the job ends here.
         s.EndWithoutDelivery(jsAborted, std::string(kAbortedText), e.what());
@@ -318,22 +319,17 @@ bool TDownloadSession::Start(const TSessionSettings& settings) {
     return true;
 }
 
-void TDownloadSession::Impl::StartWorker(const TSessionSettings& jobSettings) {
-    if (!area || areaBase != jobSettings.workDirectory) {
+void TDownloadSession::Impl::StartWorker() {
+    if (!area || areaBase != settings.workDirectory) {
         area.reset();
-        area = std::make_unique<TWorkArea>(jobSettings.workDirectory);
-        areaBase = jobSettings.workDirectory;
+        area = std::make_unique<TWorkArea>(settings.workDirectory);
+        areaBase = settings.workDirectory;
     }
     area->ClearWorkFiles();
 
-    TJobSettings job;
-    job.pageAddress = jobSettings.pageAddress;
+    // The worker's request is the job's, its work files in the job's folder.
+    TJobRequest job = settings;
     job.workDirectory = area->Directory();
-    job.siteNumber = jobSettings.siteNumber;
-    job.hdFlag = jobSettings.hdFlag;
-    job.lookup = jobSettings.lookup;
-    job.stallTimeout = jobSettings.stallTimeout;
-    job.connectTimeout = jobSettings.connectTimeout;
     std::lock_guard lock(jobMutex);
     worker = std::make_unique<TYouTubeDownloader>(std::move(job), state, *this, owner);
     if (momentHook) {

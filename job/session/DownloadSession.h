@@ -32,8 +32,8 @@
 #include <string_view>
 
 #include "core/Component.h"
-#include "job/lookup/LookupQuery.h"
 #include "job/session/JobDefaults.h"
+#include "job/session/JobRequest.h"
 #include "job/session/JobState.h"
 #include "job/session/TaskQueue.h"
 
@@ -41,21 +41,6 @@ namespace tarnwick {
 
 // The hint of a saved file: this text followed by the file's path.
 inline constexpr std::string_view kSavedAsText = "Saved as ";
-
-struct TSessionSettings {
-    std::string pageAddress;                  // the address field's text
-    std::int32_t siteNumber = kDefaultSiteNumber;  // 1 to 5
-    std::int32_t hdFlag = 0;                  // 1 asks for the high-definition copy
-    std::int32_t formatIndex = kDefaultFormat;     // 0 to 7; 0 keeps the download as it is
-    std::int32_t qualityIndex = kDefaultQuality;   // 0 to 3
-    std::string workDirectory;     // the program's work directory; the job works in a private
-                                   // folder inside it
-    std::string saveDirectory;     // where the result goes (created when missing)
-    std::string programDirectory;  // searched for the converter before the PATH
-    TLookupEndpoint lookup = DefaultLookupEndpoint();
-    std::int32_t stallTimeout = kDefaultStallTimeout;
-    std::int32_t connectTimeout = kDefaultConnectTimeout;
-};
 
 // The progress line is fileName + lineAfterName, with the format chosen at that moment; the name
 // comes apart, since it is the record's bytes (maybe not UTF-8) and the rest is UTF-8.
@@ -119,7 +104,7 @@ public:
     // Starts a job. Refused (false, and nothing changes) while a job runs, that is from a
     // successful Start until its JobFinished has begun, and after Close. A job whose work folder
     // or thread cannot be made is accepted and ends at once as "Download aborted." with the reason.
-    bool Start(const TSessionSettings& settings);
+    bool Start(const TJobRequest& request);
     // The format and quality the job's end converts with, and the progress line names; the
     // window's Format page stays usable during a job.
     void SetConversion(std::int32_t formatIndex, std::int32_t qualityIndex);

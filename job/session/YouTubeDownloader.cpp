@@ -36,7 +36,7 @@ void RefuseWebPage(const TIdFileStream& file) {
 }  // namespace
 
 struct TYouTubeDownloader::Impl {
-    Impl(TJobSettings s, TJobState& st, TJobFrontEnd& fe, TComponent& o)
+    Impl(TJobRequest s, TJobState& st, TJobFrontEnd& fe, TComponent& o)
         : settings(std::move(s)), state(st), frontEnd(fe), owner(o) {}
 
     void Run();
@@ -52,7 +52,7 @@ struct TYouTubeDownloader::Impl {
     // The failure's text for ErrorText.
     std::string FailureText(const std::exception& failure, std::string_view address) const;
 
-    const TJobSettings settings;
+    const TJobRequest settings;
     TJobState& state;
     TJobFrontEnd& frontEnd;
     TComponent& owner;
@@ -324,7 +324,7 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     removal.keep = true;
 }
 
-TYouTubeDownloader::TYouTubeDownloader(TJobSettings settings, TJobState& state,
+TYouTubeDownloader::TYouTubeDownloader(TJobRequest settings, TJobState& state,
                                        TJobFrontEnd& frontEnd, TComponent& owner)
     : impl_(std::make_unique<Impl>(std::move(settings), state, frontEnd, owner)) {}
 

@@ -66,7 +66,7 @@ TEST_F(WorkAreaTest, EachCopyWorksInAPrivateFolderAndTouchesNothingOfTheUsers) {
     EXPECT_NE(first->Directory(), second->Directory());
 
     struct Run {
-        explicit Run(TJobSettings s) : frontEnd(state), worker(std::move(s), state, frontEnd, owner) {}
+        explicit Run(TJobRequest s) : frontEnd(state), worker(std::move(s), state, frontEnd, owner) {}
         TComponent owner;
         TJobState state;
         TestFrontEnd frontEnd;
@@ -74,7 +74,7 @@ TEST_F(WorkAreaTest, EachCopyWorksInAPrivateFolderAndTouchesNothingOfTheUsers) {
     };
     std::vector<std::unique_ptr<Run>> runs;
     for (const TWorkArea* area : {first.get(), second.get()}) {
-        TJobSettings s;
+        TJobRequest s;
         s.pageAddress = entry.address;
         s.workDirectory = area->Directory();
         s.lookup = {"127.0.0.1", service.PortText()};

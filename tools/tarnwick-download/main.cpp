@@ -77,8 +77,8 @@ std::optional<std::int32_t> NumberIn(const char* text, std::int32_t low, std::in
 }
 
 // The job's settings from the command line; the session's defaults for what it does not say.
-std::optional<TSessionSettings> ParseArguments(int argc, char** argv) {
-    TSessionSettings settings;
+std::optional<TJobRequest> ParseArguments(int argc, char** argv) {
+    TJobRequest settings;
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string option = argv[i];
@@ -282,7 +282,7 @@ int main(int argc, char** argv) {
         std::printf("tarnwick-download %s\n", TARNWICK_VERSION);
         return 0;
     }
-    const std::optional<TSessionSettings> settings = ParseArguments(argc, argv);
+    const std::optional<TJobRequest> settings = ParseArguments(argc, argv);
     if (!settings) {
         std::fputs(UsageText().c_str(), stderr);
         return 2;

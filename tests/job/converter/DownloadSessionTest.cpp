@@ -80,8 +80,8 @@ protected:
     }
     static void TearDownTestSuite() { samples_.reset(); }
 
-    TSessionSettings Settings(std::uint16_t lookupPort) const {
-        TSessionSettings s;
+    TJobRequest Settings(std::uint16_t lookupPort) const {
+        TJobRequest s;
         s.pageAddress = "http://www.youtube.com/watch?v=session";
         s.workDirectory = work_.string();
         s.saveDirectory = save_.string();
@@ -180,7 +180,7 @@ TEST_F(SessionTest, Outcomes) {
             AnswerLookup(row.record.empty() ? Record(media.Port(), row.fileext) : row.record));
         RecordingEvents events;
         TDownloadSession session(events, queue_);
-        TSessionSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.formatIndex = row.format;
         const auto started = Clock::now();
         ASSERT_TRUE(session.Start(settings));
@@ -268,7 +268,7 @@ TEST_F(SessionTest, AbortAtEachMoment) {
             reached.Set();
             go.Wait();
         });
-        TSessionSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.programDirectory = samples_->Path();  // the converter that hangs
         ASSERT_TRUE(session.Start(settings));
         if (row.status) {
@@ -314,7 +314,7 @@ TEST_F(SessionTest, CloseReturnsAtOnceAtAnyMoment) {
         SCOPED_TRACE(row.name);
         RecordingEvents events;
         auto session = std::make_unique<TDownloadSession>(events, queue_);
-        TSessionSettings settings = Settings(row.lookupPort);
+        TJobRequest settings = Settings(row.lookupPort);
         settings.programDirectory = samples_->Path();
         std::unique_lock<std::mutex> held;
         if (row.holdQueue) held = queue_.Hold();
@@ -384,7 +384,7 @@ TEST_F(SessionTest, ABrokenTransferContinuesWhereItBroke) {
         LoopbackPeer lookup(AnswerLookup("filename=clip|fileext=flv|url=" + media.Url()));
         RecordingEvents events;
         TDownloadSession session(events, queue_);
-        TSessionSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.formatIndex = 0;
         ASSERT_TRUE(session.Start(settings));
         if (abortInWait) {
@@ -464,7 +464,7 @@ TEST_F(SessionTest, AStepThatFailsEndsTheJobWithOneOutcome) {
             if (moment == row.moment && (!numbered || step == row.step))
                 throw std::runtime_error(failure);
         });
-        TSessionSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.formatIndex = row.format;
         ASSERT_TRUE(session.Start(settings));
         if (!events.WaitFinished(std::chrono::seconds(20))) {
