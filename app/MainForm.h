@@ -98,13 +98,14 @@ private:
     void EndJob();
     void ShutDownJob();
 
-    // The session's events.
-    void ShowDescription(const std::array<std::string, 4>& texts) override;
-    void TransferBegan(std::int64_t totalBytes, const std::string& previewFile) override;
-    void TransferProgress(const TTransferProgress& progress) override;
-    void TransferEnded() override;
-    void ConversionProgress(double fraction) override;
-    void ShowStatus(const std::string& text, const std::string& hint) override;
+    // The session's events (its one job at a time: the id is not needed).
+    void ShowDescription(std::uint64_t job, const std::array<std::string, 4>& texts) override;
+    void TransferBegan(std::uint64_t job, std::int64_t totalBytes,
+                       const std::string& previewFile) override;
+    void TransferProgress(std::uint64_t job, const TTransferProgress& progress) override;
+    void TransferEnded(std::uint64_t job) override;
+    void ConversionProgress(std::uint64_t job, double fraction) override;
+    void ShowStatus(std::uint64_t job, const std::string& text, const std::string& hint) override;
     void JobFinished(const TJobOutcome& outcome) override;
 
     // The job has ended (the status line shows its final text); savedFile is the delivered file,

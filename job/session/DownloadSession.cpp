@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 
 #include "job/convert/ConversionTable.h"
@@ -16,6 +17,12 @@
 namespace tarnwick {
 
 namespace {
+
+// Every job of the program has an id of its own.
+std::uint64_t NextJobId() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
 
 // Two reasons in one hint.
 std::string JoinedReasons(const std::string& first, const std::string& second) {
@@ -46,22 +53,27 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     Impl(TSessionEvents& events, TTaskQueue& q)
         : queue(q), gate(std::make_shared<TSessionGate>(events)) {}
 
-    // Runs show on the front end's thread, unless the session closed first.
-    void Emit(std::function<void(TSessionEvents&)> show) {
-        queue.Post([gate = gate, show = std::move(show)] {
+    using TShow = std::function<void(TSessionEvents&, std::uint64_t job)>;
+    // Runs show on the front end's thread with the running job's id, unless the session closed
+    // first.
+    void Emit(TShow show) {
+        queue.Post([gate = gate, show = std::move(show), job = jobId.load()] {
             std::lock_guard lock(gate->running);
-            if (!gate->closed) show(gate->events);
+            if (!gate->closed) show(gate->events, job);
         });
     }
     void EmitStatus(std::string text, std::string hint) {
-        Emit([text = std::move(text), hint = std::move(hint)](TSessionEvents& events) {
-            events.ShowStatus(text, hint);
+        Emit([text = std::move(text), hint = std::move(hint)](TSessionEvents& events,
+                                                               std::uint64_t job) {
+            events.ShowStatus(job, text, hint);
         });
     }
     // Runs show on the front end's thread and waits until it ran or the session closed.
-    void Call(std::function<void(TSessionEvents&)> show);
+    void Call(TShow show);
     // Posts the job's outcome; only the first of a job's is posted.
     void Finish(TJobOutcome outcome);
+    // Gives the session's next job its id, and removes the last job's folder.
+    void NewJob();
     // Makes the worker (and the work folder) of a job and starts it.
     void StartWorker();
     // Tells how the download ended and starts conversion and delivery for a complete one; true
@@ -102,22 +114,24 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     std::atomic<bool> outcomeSent{false};  // the running job's outcome was posted
     std::string title;  // the record's, for the outcome (worker's thread, then the end's)
 
-    std::unique_ptr<TWorkArea> area;
+    std::atomic<std::uint64_t> jobId{0};  // of the running or last job; written by Start only
+    std::shared_ptr<TWorkArea> area;
     std::string areaBase;
+    std::string jobFolder;  // the running or last job's; written by Start only
 
     std::mutex jobMutex;  // guards worker and delivery, which Abort reaches from any thread
     std::unique_ptr<TYouTubeDownloader> worker;
     std::unique_ptr<TConvertAndDeliver> delivery;
 };
 
-void TDownloadSession::Impl::Call(std::function<void(TSessionEvents&)> show) {
+void TDownloadSession::Impl::Call(TShow show) {
     std::unique_lock lock(gate->calls);
     if (gate->closed) return;
     const std::uint64_t ticket = ++gate->callsPosted;
-    queue.Post([gate = gate, show = std::move(show), ticket] {
+    queue.Post([gate = gate, show = std::move(show), ticket, job = jobId.load()] {
         {
             std::lock_guard running(gate->running);
-            if (!gate->closed) show(gate->events);
+            if (!gate->closed) show(gate->events, job);
         }
         std::lock_guard done(gate->calls);
         gate->callsRun = ticket;
@@ -128,6 +142,7 @@ void TDownloadSession::Impl::Call(std::function<void(TSessionEvents&)> show) {
 
 void TDownloadSession::Impl::Finish(TJobOutcome outcome) {
     if (outcomeSent.exchange(true)) return;
+    outcome.job = jobId.load();
     queue.Post([gate = gate, outcome = std::move(outcome), this] {
         std::lock_guard lock(gate->running);
         if (gate->closed) return;
@@ -140,16 +155,18 @@ void TDownloadSession::Impl::Finish(TJobOutcome outcome) {
 void TDownloadSession::Impl::ShowDescription(const std::array<std::string, 4>& texts) {
     // "  " + the record's title.
     title = texts[1].substr(std::min<std::size_t>(2, texts[1].size()));
-    Call([texts](TSessionEvents& events) { events.ShowDescription(texts); });
+    Call([texts](TSessionEvents& events, std::uint64_t job) { events.ShowDescription(job, texts); });
 }
 
 void TDownloadSession::Impl::PostProgress(TProgressKind kind, std::int64_t value) {
     switch (kind) {
         case pkBegin: {
             const std::string preview =
-                state.PreviewPresent() ? area->Directory() + "/" + std::string(kPreviewFileName)
+                state.PreviewPresent() ? jobFolder + "/" + std::string(kPreviewFileName)
                                        : std::string();
-            Emit([value, preview](TSessionEvents& events) { events.TransferBegan(value, preview); });
+            Emit([value, preview](TSessionEvents& events, std::uint64_t job) {
+                events.TransferBegan(job, value, preview);
+            });
             EmitStatus(std::string(kDownloadStartedText), {});
             break;
         }
@@ -158,20 +175,20 @@ void TDownloadSession::Impl::PostProgress(TProgressKind kind, std::int64_t value
             TTransferProgress progress{
                 value, total, state.FileName(),
                 ProgressLineText({}, state.FileExtension(), formatIndex.load(), value, total)};
-            Emit([progress = std::move(progress)](TSessionEvents& events) {
-                events.TransferProgress(progress);
+            Emit([progress = std::move(progress)](TSessionEvents& events, std::uint64_t job) {
+                events.TransferProgress(job, progress);
             });
             break;
         }
         case pkEnd:
-            Emit([](TSessionEvents& events) { events.TransferEnded(); });
+            Emit([](TSessionEvents& events, std::uint64_t job) { events.TransferEnded(job); });
             break;
     }
 }
 
 TDeliveryRequest TDownloadSession::Impl::MakeDeliveryRequest() {
     TDeliveryRequest request;
-    request.workDirectory = area->Directory();
+    request.workDirectory = jobFolder;
     request.saveDirectory = settings.saveDirectory;
     request.fileName = state.FileName();
     request.fileExtension = state.FileExtension();
@@ -235,7 +252,8 @@ void TDownloadSession::Impl::ClearWorkFiles(std::string& hint) {
     // Nothing of a job that delivered nothing is of use.
     try {
         Moment(smClearWorkFiles);
-        if (area) area->ClearWorkFiles();
+        const std::string failure = area ? area->RemoveJobFolder(jobId.load()) : std::string();
+        if (!failure.empty()) throw std::runtime_error(failure);
     } catch (const std::exception& e) {
         hint = JoinedReasons(hint, "the work files could not be removed: " + std::string(e.what()));
     }
@@ -256,11 +274,13 @@ void TDownloadSession::Impl::EndWithoutDelivery(TJobStatus status, std::string s
 void TDownloadSession::Impl::DeliveryStatus(const std::string& text) {
     EmitStatus(text, {});
     if (text == kDecodingInProgressText)
-        Emit([](TSessionEvents& events) { events.ConversionProgress(0); });
+        Emit([](TSessionEvents& events, std::uint64_t job) { events.ConversionProgress(job, 0); });
 }
 
 void TDownloadSession::Impl::ConversionProgress(double fraction) {
-    Emit([fraction](TSessionEvents& events) { events.ConversionProgress(fraction); });
+    Emit([fraction](TSessionEvents& events, std::uint64_t job) {
+        events.ConversionProgress(job, fraction);
+    });
 }
 
 void TDownloadSession::Impl::DeliveryFinished(const TDeliveryResult& result) {
@@ -309,6 +329,7 @@ bool TDownloadSession::Start(const TJobRequest& settings) {
     s.abortRequested.store(false);
     s.outcomeSent.store(false);
     s.title.clear();
+    s.NewJob();
     s.running.store(true);
     try {
         s.StartWorker();
@@ -319,17 +340,23 @@ bool TDownloadSession::Start(const TJobRequest& settings) {
     return true;
 }
 
+void TDownloadSession::Impl::NewJob() {
+    // The last job's files were kept for the front end (its preview); only they go.
+    if (area) area->RemoveJobFolder(jobId.load());
+    jobId.store(NextJobId());
+    jobFolder.clear();
+}
+
 void TDownloadSession::Impl::StartWorker() {
     if (!area || areaBase != settings.workDirectory) {
-        area.reset();
-        area = std::make_unique<TWorkArea>(settings.workDirectory);
+        area = TWorkArea::Shared(settings.workDirectory);
         areaBase = settings.workDirectory;
     }
-    area->ClearWorkFiles();
+    jobFolder = area->JobFolder(jobId.load());
 
     // The worker's request is the job's, its work files in the job's folder.
     TJobRequest job = settings;
-    job.workDirectory = area->Directory();
+    job.workDirectory = jobFolder;
     std::lock_guard lock(jobMutex);
     worker = std::make_unique<TYouTubeDownloader>(std::move(job), state, *this, owner);
     if (momentHook) {
@@ -378,14 +405,16 @@ void TDownloadSession::Close() {
     }
     if (delivery) delivery->Stop();
     delivery.reset();
+    if (s.area) s.area->RemoveJobFolder(s.jobId.load());
+    s.area.reset();
     s.running.store(false);
 }
 
 bool TDownloadSession::Running() const noexcept { return impl_->running.load(); }
 
-std::string TDownloadSession::WorkFolder() const {
-    return impl_->area ? impl_->area->Directory() : std::string();
-}
+std::uint64_t TDownloadSession::JobId() const noexcept { return impl_->jobId.load(); }
+
+std::string TDownloadSession::WorkFolder() const { return impl_->jobFolder; }
 
 TComponent& TDownloadSession::Owner() noexcept { return impl_->owner; }
 

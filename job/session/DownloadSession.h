@@ -2,9 +2,11 @@
 
 // One download session: the whole job, from the lookup to the file in the save folder, behind one
 // object that the window and tarnwick-download drive alike. The session owns the job state, the
-// work folder (a private folder in the work directory), the download worker with its HTTP
-// clients, and conversion and delivery; a front end only starts, aborts and closes, and shows the
-// events it is told.
+// job's work folder (a folder of its own in the program's private folder, see TWorkArea), the
+// download worker with its HTTP clients, and conversion and delivery; a front end only starts,
+// aborts and closes, and shows the events it is told. Each job has an id of its own, new at every
+// Start in the whole program, and every event names it; a front end may run several sessions at
+// once.
 //
 // Events (TSessionEvents) run on the front end's thread, through the front end's task queue, in
 // the order the job made them: the description, the transfer's begin, progress and end, the
@@ -17,8 +19,8 @@
 //
 // What the save folder holds: the whole new file under a free name, or nothing new; a file that
 // was there is never replaced, and "saved" is said only of a whole file (see TConvertAndDeliver).
-// The work folder loses the work files of a job that did not complete when it ends, and all of
-// its files when the next job starts; it goes with the session.
+// A job's work folder goes when the job ends without delivering, else when the session's next job
+// starts or the session closes; no job touches another's.
 //
 // Threads: Start, SetConversion and Close on the front end's thread; Abort from any thread at
 // any moment. The job itself runs on threads of its own (the worker, then conversion and
@@ -53,6 +55,7 @@ struct TTransferProgress {
 };
 
 struct TJobOutcome {
+    std::uint64_t job = 0;            // the job's id
     TJobStatus status = jsCompleted;  // how the download ended (an abort at any moment: 3)
     bool delivered = false;           // a whole file was saved
     std::string statusText;           // the status line's last text
@@ -61,21 +64,24 @@ struct TJobOutcome {
     std::string title;                // the video's title, as the record gave it
 };
 
-// What a front end shows. Every call comes on the front end's thread.
+// What a front end shows. Every call comes on the front end's thread, with the id of the job it
+// tells of.
 class TSessionEvents {
 public:
     virtual ~TSessionEvents() = default;
     // Author, title, length and size, each with two blanks in front.
-    virtual void ShowDescription(const std::array<std::string, 4>& texts) = 0;
+    virtual void ShowDescription(std::uint64_t job, const std::array<std::string, 4>& texts) = 0;
     // The media transfer began (the preview fetch is over); previewFile names the preview picture
     // in the work folder, empty when there is none.
-    virtual void TransferBegan(std::int64_t totalBytes, const std::string& previewFile) = 0;
-    virtual void TransferProgress(const TTransferProgress& progress) = 0;
-    virtual void TransferEnded() = 0;
+    virtual void TransferBegan(std::uint64_t job, std::int64_t totalBytes,
+                               const std::string& previewFile) = 0;
+    virtual void TransferProgress(std::uint64_t job, const TTransferProgress& progress) = 0;
+    virtual void TransferEnded(std::uint64_t job) = 0;
     // The conversion's fraction done, 0 (it started) to 1.
-    virtual void ConversionProgress(double fraction) = 0;
+    virtual void ConversionProgress(std::uint64_t job, double fraction) = 0;
     // A new status line text and its hint (empty when there is nothing to add).
-    virtual void ShowStatus(const std::string& text, const std::string& hint) = 0;
+    virtual void ShowStatus(std::uint64_t job, const std::string& text,
+                            const std::string& hint) = 0;
     // The job is over; nothing of it runs any more but the threads' last returns. Start may be
     // called from here.
     virtual void JobFinished(const TJobOutcome& outcome) = 0;
@@ -120,7 +126,9 @@ public:
     void Close();
 
     bool Running() const noexcept;
-    // The work folder of this session's jobs (empty before the first Start).
+    // The id of the running job, or of the last (0 before the first Start).
+    std::uint64_t JobId() const noexcept;
+    // The running or last job's work folder (empty before the first Start).
     std::string WorkFolder() const;
     // The component list that owns the job's clients while they exist ("TCPClient", "IdHTTP1",
     // "IdHTTP"); an abort walks it.

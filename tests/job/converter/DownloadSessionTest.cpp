@@ -494,3 +494,49 @@ TEST_F(SessionTest, AStepThatFailsEndsTheJobWithOneOutcome) {
         EXPECT_EQ(session.Owner().ComponentCount(), 0u);
     }
 }
+
+// Two sessions at once into one save folder, two videos of the same title: each job works in a
+// folder of its own, names only its own events, and both are saved whole under free names.
+TEST_F(SessionTest, TwoSessionsAtOnceIntoOneSaveFolder) {
+    const std::string other = PatternText(3 << 20);
+    const std::string answers[] = {Ok(flv_), Ok(other, "Content-Type: video/x-flv\r\n")};
+    std::vector<std::unique_ptr<LoopbackPeer>> peers;
+    std::vector<std::unique_ptr<RecordingEvents>> events;
+    std::vector<std::unique_ptr<TDownloadSession>> sessions;
+    // Each transfer waits, its work file open, until the other's has begun too.
+    Event transferring[2];
+    bool waited[2] = {false, false};
+    for (const std::string& answer : answers) {
+        const std::size_t i = sessions.size();
+        peers.push_back(std::make_unique<LoopbackPeer>(MediaServer(answer, milliseconds(1))));
+        peers.push_back(std::make_unique<LoopbackPeer>(AnswerLookup(Record(peers.back()->Port()))));
+        events.push_back(std::make_unique<RecordingEvents>());
+        sessions.push_back(std::make_unique<TDownloadSession>(*events.back(), queue_));
+        sessions.back()->SetMomentHook([&, i](TSessionMoment moment, int step) {
+            if (moment != smWorkerStep || step != jbMediaProgress || waited[i]) return;
+            waited[i] = true;
+            transferring[i].Set();
+            transferring[1 - i].Wait();
+        });
+        TJobRequest request = Settings(peers.back()->Port());
+        request.formatIndex = 0;
+        ASSERT_TRUE(sessions.back()->Start(request));
+    }
+    EXPECT_NE(sessions[0]->JobId(), sessions[1]->JobId());
+    EXPECT_EQ(fs::path(sessions[0]->WorkFolder()).parent_path(),
+              fs::path(sessions[1]->WorkFolder()).parent_path());
+    std::set<std::string> saved;
+    for (std::size_t i = 0; i < 2; ++i) {
+        ASSERT_TRUE(events[i]->WaitFinished()) << events[i]->Log();
+        const TJobOutcome outcome = events[i]->Outcome();
+        ASSERT_TRUE(outcome.delivered) << events[i]->Log();
+        EXPECT_EQ(outcome.job, sessions[i]->JobId());
+        EXPECT_EQ(events[i]->Jobs(), std::set<std::uint64_t>{outcome.job});
+        EXPECT_TRUE(ReadWholeFile(outcome.savedFile) == (i == 0 ? flv_ : other));
+        saved.insert(fs::path(outcome.savedFile).filename().string());
+    }
+    EXPECT_EQ(saved, (std::set<std::string>{"clip.flv", "clip (2).flv"}));
+    EXPECT_EQ(Names(save_), saved);
+    sessions.clear();
+    EXPECT_EQ(Names(work_), std::set<std::string>{}) << "no work file left";
+}
