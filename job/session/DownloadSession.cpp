@@ -70,8 +70,12 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     }
     // Runs show on the front end's thread and waits until it ran or the session closed.
     void Call(TShow show);
-    // Posts the job's outcome; only the first of a job's is posted.
-    void Finish(TJobOutcome outcome);
+    // The one place the running job changes stage (see JobStage.h): refuses (false, nothing
+    // changes) a stage that is not after the current one, but for a new job's jgLookup after
+    // jgEnded; calls the test hook; jgEnded posts the job's outcome, so only the first is posted.
+    bool Enter(TJobStage next, TJobOutcome outcome = {});
+    // Posts the job's outcome, ending it; only the first of a job's is posted.
+    void Finish(TJobOutcome outcome) { Enter(jgEnded, std::move(outcome)); }
     // Gives the session's next job its id, and removes the last job's folder.
     void NewJob();
     // Makes the worker (and the work folder) of a job and starts it.
@@ -93,6 +97,7 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     void ShowDescription(const std::array<std::string, 4>& texts) override;
     void PostProgress(TProgressKind kind, std::int64_t value) override;
     void PostStatus(const std::string& text) override { EmitStatus(text, {}); }
+    void EnterStage(TJobStage stage) override { Enter(stage); }
     void FinishJob() override;
 
     // Conversion and delivery's observer, on its thread.
@@ -111,7 +116,7 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     std::atomic<std::int32_t> qualityIndex{kDefaultQuality};
     std::atomic<bool> running{false};
     std::atomic<bool> abortRequested{false};
-    std::atomic<bool> outcomeSent{false};  // the running job's outcome was posted
+    std::atomic<TJobStage> stage{jgEnded};
     std::string title;  // the record's, for the outcome (worker's thread, then the end's)
 
     std::atomic<std::uint64_t> jobId{0};  // of the running or last job; written by Start only
@@ -140,8 +145,21 @@ void TDownloadSession::Impl::Call(TShow show) {
     gate->callDone.wait(lock, [&] { return gate->closed || gate->callsRun >= ticket; });
 }
 
-void TDownloadSession::Impl::Finish(TJobOutcome outcome) {
-    if (outcomeSent.exchange(true)) return;
+bool TDownloadSession::Impl::Enter(TJobStage next, TJobOutcome outcome) {
+    TJobStage current = stage.load();
+    do {
+        const bool newJob = next == jgLookup && current == jgEnded;
+        if (next <= current && !newJob) return false;
+    } while (!stage.compare_exchange_weak(current, next));
+    if (next != jgEnded) {
+        if (momentHook) momentHook(smStage, next);
+        return true;
+    }
+    try {
+        if (momentHook) momentHook(smStage, next);
+    } catch (...) {
+        // The job has ended: its outcome must still come.
+    }
     outcome.job = jobId.load();
     queue.Post([gate = gate, outcome = std::move(outcome), this] {
         std::lock_guard lock(gate->running);
@@ -150,6 +168,7 @@ void TDownloadSession::Impl::Finish(TJobOutcome outcome) {
         running.store(false);
         gate->events.JobFinished(outcome);
     });
+    return true;
 }
 
 void TDownloadSession::Impl::ShowDescription(const std::array<std::string, 4>& texts) {
@@ -207,6 +226,7 @@ TDeliveryRequest TDownloadSession::Impl::MakeDeliveryRequest() {
 
 bool TDownloadSession::Impl::StartDelivery(TJobStatus& status, std::string& hint) {
     const bool completed = status == jsCompleted && Moment(smBeforeConversion);
+    bool converts = false;
     {
         std::lock_guard lock(jobMutex);
         // An abort in the wait before conversion still counts: nothing is converted.
@@ -215,12 +235,16 @@ bool TDownloadSession::Impl::StartDelivery(TJobStatus& status, std::string& hint
             hint = std::string(kAbortedByUserText);
         }
         if (status != jsCompleted) return false;
-        delivery = std::make_unique<TConvertAndDeliver>(MakeDeliveryRequest(), *this);
-        if (momentHook) {
-            delivery->SetStepHook(
-                [this](TDeliveryStep step) { momentHook(smDeliveryStep, static_cast<int>(step)); });
-        }
+        TDeliveryRequest request = MakeDeliveryRequest();
+        converts = request.formatIndex != 0;
+        delivery = std::make_unique<TConvertAndDeliver>(std::move(request), *this);
+        // The task's steps tell when its delivery begins.
+        delivery->SetStepHook([this](TDeliveryStep step) {
+            if (step == dsDelivery) Enter(jgDelivery);
+            if (momentHook) momentHook(smDeliveryStep, static_cast<int>(step));
+        });
     }
+    Enter(converts ? jgConversion : jgDelivery);
     EmitStatus(std::string(JobStatusText(status)), hint);
     delivery->Start();
     return true;
@@ -327,11 +351,11 @@ bool TDownloadSession::Start(const TJobRequest& settings) {
     s.formatIndex.store(settings.formatIndex);
     s.qualityIndex.store(settings.qualityIndex);
     s.abortRequested.store(false);
-    s.outcomeSent.store(false);
     s.title.clear();
     s.NewJob();
     s.running.store(true);
     try {
+        s.Enter(jgLookup);
         s.StartWorker();
     } catch (const std::exception& e) {
         // No worker runs to tell the end: the job ends here.
@@ -411,6 +435,8 @@ void TDownloadSession::Close() {
 }
 
 bool TDownloadSession::Running() const noexcept { return impl_->running.load(); }
+
+TJobStage TDownloadSession::Stage() const noexcept { return impl_->stage.load(); }
 
 std::uint64_t TDownloadSession::JobId() const noexcept { return impl_->jobId.load(); }
 

@@ -36,6 +36,7 @@
 #include "core/Component.h"
 #include "job/session/JobDefaults.h"
 #include "job/session/JobRequest.h"
+#include "job/session/JobStage.h"
 #include "job/session/JobState.h"
 #include "job/session/TaskQueue.h"
 
@@ -89,13 +90,14 @@ public:
 
 // The moments between a job's steps where a test can stop the session (SetMomentHook), or make
 // it fail by raising from the hook, besides the worker's own steps (see TJobStep in
-// job/YouTubeDownloader.h) and conversion and delivery's (TDeliveryStep in
-// job/ConvertAndDeliver.h), by number.
+// job/session/YouTubeDownloader.h) and conversion and delivery's (TDeliveryStep in
+// job/convert/ConvertAndDeliver.h), by number; and the stages the job enters.
 enum TSessionMoment {
     smWorkerStep,         // the worker stands at a step; the hook's second argument is its number
     smBeforeConversion,   // the download is complete; conversion and delivery not yet made
     smDeliveryStep,       // conversion and delivery stand at a step; the second argument its number
     smClearWorkFiles,     // a job that delivered nothing is about to remove its work files
+    smStage,              // the job entered a stage; the second argument is its TJobStage
 };
 
 class TDownloadSession {
@@ -126,6 +128,8 @@ public:
     void Close();
 
     bool Running() const noexcept;
+    // The running job's stage; jgEnded when no job runs (see JobStage.h).
+    TJobStage Stage() const noexcept;
     // The id of the running job, or of the last (0 before the first Start).
     std::uint64_t JobId() const noexcept;
     // The running or last job's work folder (empty before the first Start).
@@ -135,7 +139,8 @@ public:
     TComponent& Owner() noexcept;
 
     // For tests: called on the job's threads at each moment, before the session looks for an
-    // abort there. Set it before Start.
+    // abort there, and at each stage the job enters (jgLookup on Start's thread; jgEnded before
+    // the outcome is posted, and then what it raises is ignored). Set it before Start.
     void SetMomentHook(std::function<void(TSessionMoment, int step)> hook);
 
 private:

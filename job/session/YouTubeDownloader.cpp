@@ -171,6 +171,7 @@ void TYouTubeDownloader::Impl::Work() {
         return;
     }
 
+    frontEnd.EnterStage(jgDescription);
     frontEnd.ShowDescription({"  " + record.Values("author"), "  " + record.Values("title"),
                               "  " + record.Values("length"), "  " + record.Values("size")});
     // A site may refuse the preview and the media to a request that does not look like its
@@ -183,9 +184,11 @@ void TYouTubeDownloader::Impl::Work() {
     state.SetFileExtension(record.Values("fileext"));
     if (!Proceed(jbAfterDescription)) return EndAborted();
 
+    frontEnd.EnterStage(jgPreview);
     if (!FetchPreview(record.Values("preview"))) return EndAborted();
     if (!Proceed(jbAfterPreview)) return EndAborted();
 
+    frontEnd.EnterStage(jgTransfer);
     FetchMedia(record.Values("url"));
 }
 

@@ -7,7 +7,8 @@
 // inserted under the owner it is given and freed again by the worker, under the owner's lock; so
 // are the built-in lookup's client ("IdHTTPPage") and its yt-dlp ("YtDlp").
 //
-// What a job does, in order: status 1; the lookup, from the lookup service, or with an endpoint
+// What a job does, in order (telling the front end each stage it enters after the lookup, see
+// JobStage.h): status 1; the lookup, from the lookup service, or with an endpoint
 // whose host is empty the built-in lookup (PageLookup.h) (a record with error=1 gives status 2
 // and ends the job, with the lookup's failure or the record's hint as ErrorText); the
 // description handed to the front end (ShowDescription); the record's referer, useragent and

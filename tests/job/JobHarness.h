@@ -102,6 +102,8 @@ public:
     void PostStatus(const std::string& text) override {
         queue_.Post([this, text] { Note("status " + text); });
     }
+    // The worker's tests follow its steps; the session's follow the stages.
+    void EnterStage(TJobStage) override {}
     void FinishJob() override {
         queue_.Call([this] { Note("finish " + std::to_string(state_.Status())); });
     }

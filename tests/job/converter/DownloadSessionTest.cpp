@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -539,4 +541,73 @@ TEST_F(SessionTest, TwoSessionsAtOnceIntoOneSaveFolder) {
     EXPECT_EQ(Names(save_), saved);
     sessions.clear();
     EXPECT_EQ(Names(work_), std::set<std::string>{}) << "no work file left";
+}
+
+// The stages a job enters, in order and jgEnded once: one that completes, one aborted in each
+// stage.
+TEST_F(SessionTest, StagesOfAJob) {
+    LoopbackPeer media(MediaServer(Ok(flv_)));
+    LoopbackPeer lookup(AnswerLookup(Record(media.Port())));
+    using Stages = std::vector<TJobStage>;
+    const Stages fetched = {jgLookup, jgDescription, jgPreview, jgTransfer};
+    const auto then = [](Stages stages, std::initializer_list<TJobStage> more) {
+        stages.insert(stages.end(), more);
+        return stages;
+    };
+    struct Row {
+        const char* name;
+        TSessionMoment moment;  // abort there (smStage: no abort)
+        int step;
+        const char* status;     // or wait for this status line, and abort then
+        int format;
+        Stages stages;
+    };
+    const Row rows[] = {
+        {"completes", smStage, -1, nullptr, 6, then(fetched, {jgConversion, jgDelivery, jgEnded})},
+        {"lookup", smWorkerStep, jbLookupClientMade, nullptr, 6, {jgLookup, jgEnded}},
+        {"description", smWorkerStep, jbAfterDescription, nullptr, 6,
+         {jgLookup, jgDescription, jgEnded}},
+        {"preview", smWorkerStep, jbPreviewClientMade, nullptr, 6,
+         {jgLookup, jgDescription, jgPreview, jgEnded}},
+        {"transfer", smWorkerStep, jbMediaProgress, nullptr, 6, then(fetched, {jgEnded})},
+        {"conversion", smWorkerStep, -1, "status Decoding in progress.", 6,
+         then(fetched, {jgConversion, jgEnded})},
+        {"delivery", smDeliveryStep, dsDelivery, nullptr, 0, then(fetched, {jgDelivery, jgEnded})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RecordingEvents events;
+        TDownloadSession session(events, queue_);
+        EXPECT_EQ(session.Stage(), jgEnded);
+        std::mutex mutex;
+        Stages stages;
+        Event reached, go;
+        session.SetMomentHook([&](TSessionMoment moment, int step) {
+            if (moment == smStage) {
+                std::lock_guard lock(mutex);
+                stages.push_back(static_cast<TJobStage>(step));
+                EXPECT_EQ(session.Stage(), step);
+            } else if (moment == row.moment && step == row.step) {
+                reached.Set();
+                go.Wait();
+            }
+        });
+        TJobRequest request = Settings(lookup.Port());
+        request.formatIndex = row.format;
+        if (row.moment != smStage) request.programDirectory = samples_->Path();
+        ASSERT_TRUE(session.Start(request));
+        if (row.status) {
+            ASSERT_TRUE(events.WaitFor(row.status)) << events.Log();
+            session.Abort();
+        } else if (row.moment != smStage) {
+            ASSERT_TRUE(reached.Wait(std::chrono::seconds(20)));
+            session.Abort();
+            go.Set();
+        }
+        ASSERT_TRUE(events.WaitFinished()) << events.Log();
+        EXPECT_EQ(events.Outcome().delivered, row.moment == smStage) << events.Log();
+        EXPECT_EQ(session.Stage(), jgEnded);
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(stages, row.stages) << events.Log();
+    }
 }
