@@ -1,7 +1,6 @@
 #include "job/session/DownloadSession.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
@@ -10,6 +9,7 @@
 #include "job/convert/ConvertAndDeliver.h"
 #include "job/fetch/MediaTypes.h"
 #include "job/files/WorkArea.h"
+#include "job/session/EventGate.h"
 #include "job/session/JobFrontEnd.h"
 #include "job/session/StatusTexts.h"
 #include "job/session/YouTubeDownloader.h"
@@ -31,35 +31,15 @@ std::string JoinedReasons(const std::string& first, const std::string& second) {
 
 }  // namespace
 
-// What the tasks posted to the front end share with the session; they may run after the session
-// is gone, and then do nothing.
-struct TSessionGate {
-    explicit TSessionGate(TSessionEvents& e) : events(e) {}
-
-    TSessionEvents& events;
-    // Held while an event runs, so Close from another thread waits for it; recursive, since an
-    // event may call back into the session (Abort, Start, Close).
-    std::recursive_mutex running;
-    bool closed = false;  // under running, and under calls for the waits below
-
-    // The worker's waits for a call on the front end's thread.
-    std::mutex calls;
-    std::condition_variable callDone;
-    std::uint64_t callsPosted = 0;
-    std::uint64_t callsRun = 0;
-};
-
 struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
-    Impl(TSessionEvents& events, TTaskQueue& q)
-        : queue(q), gate(std::make_shared<TSessionGate>(events)) {}
+    Impl(TSessionEvents& events, TTaskQueue& queue) : gate(events, queue) {}
 
     using TShow = std::function<void(TSessionEvents&, std::uint64_t job)>;
     // Runs show on the front end's thread with the running job's id, unless the session closed
     // first.
     void Emit(TShow show) {
-        queue.Post([gate = gate, show = std::move(show), job = jobId.load()] {
-            std::lock_guard lock(gate->running);
-            if (!gate->closed) show(gate->events, job);
+        gate.Emit([show = std::move(show), job = jobId.load()](TSessionEvents& events) {
+            show(events, job);
         });
     }
     void EmitStatus(std::string text, std::string hint) {
@@ -68,8 +48,12 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
             events.ShowStatus(job, text, hint);
         });
     }
-    // Runs show on the front end's thread and waits until it ran or the session closed.
-    void Call(TShow show);
+    // As Emit, and waits until it ran or the session closed.
+    void Call(TShow show) {
+        gate.Call([show = std::move(show), job = jobId.load()](TSessionEvents& events) {
+            show(events, job);
+        });
+    }
     // The one place the running job changes stage (see JobStage.h): refuses (false, nothing
     // changes) a stage that is not after the current one, but for a new job's jgLookup after
     // jgEnded; calls the test hook; jgEnded posts the job's outcome, so only the first is posted.
@@ -105,8 +89,7 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     void ConversionProgress(double fraction) override;
     void DeliveryFinished(const TDeliveryResult& result) override;
 
-    TTaskQueue& queue;
-    const std::shared_ptr<TSessionGate> gate;
+    TEventGate gate;
     std::function<void(TSessionMoment, int)> momentHook;
 
     TComponent owner;
@@ -129,22 +112,6 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     std::unique_ptr<TConvertAndDeliver> delivery;
 };
 
-void TDownloadSession::Impl::Call(TShow show) {
-    std::unique_lock lock(gate->calls);
-    if (gate->closed) return;
-    const std::uint64_t ticket = ++gate->callsPosted;
-    queue.Post([gate = gate, show = std::move(show), ticket, job = jobId.load()] {
-        {
-            std::lock_guard running(gate->running);
-            if (!gate->closed) show(gate->events, job);
-        }
-        std::lock_guard done(gate->calls);
-        gate->callsRun = ticket;
-        gate->callDone.notify_all();
-    });
-    gate->callDone.wait(lock, [&] { return gate->closed || gate->callsRun >= ticket; });
-}
-
 bool TDownloadSession::Impl::Enter(TJobStage next, TJobOutcome outcome) {
     TJobStage current = stage.load();
     do {
@@ -161,12 +128,10 @@ bool TDownloadSession::Impl::Enter(TJobStage next, TJobOutcome outcome) {
         // The job has ended: its outcome must still come.
     }
     outcome.job = jobId.load();
-    queue.Post([gate = gate, outcome = std::move(outcome), this] {
-        std::lock_guard lock(gate->running);
-        if (gate->closed) return;
+    gate.Emit([outcome = std::move(outcome), this](TSessionEvents& events) {
         // Before the event, so a front end may start the next job from it.
         running.store(false);
-        gate->events.JobFinished(outcome);
+        events.JobFinished(outcome);
     });
     return true;
 }
@@ -333,8 +298,7 @@ TDownloadSession::~TDownloadSession() { Close(); }
 bool TDownloadSession::Start(const TJobRequest& settings) {
     Impl& s = *impl_;
     {
-        std::lock_guard lock(s.gate->running);
-        if (s.gate->closed || s.running.load()) return false;
+        if (s.gate.Closed() || s.running.load()) return false;
     }
     std::unique_ptr<TYouTubeDownloader> lastWorker;
     std::unique_ptr<TConvertAndDeliver> lastDelivery;
@@ -408,12 +372,7 @@ void TDownloadSession::Abort() {
 
 void TDownloadSession::Close() {
     Impl& s = *impl_;
-    {
-        std::scoped_lock lock(s.gate->running, s.gate->calls);
-        if (s.gate->closed) return;
-        s.gate->closed = true;
-    }
-    s.gate->callDone.notify_all();
+    if (!s.gate.Close()) return;
     Abort();
     std::unique_ptr<TYouTubeDownloader> worker;
     std::unique_ptr<TConvertAndDeliver> delivery;

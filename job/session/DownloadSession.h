@@ -128,7 +128,7 @@ public:
     void Close();
 
     bool Running() const noexcept;
-    // The running job's stage; jgEnded when no job runs (see JobStage.h).
+    // The job's stage (see JobStage.h); jgEnded before the first job and once a job has ended.
     TJobStage Stage() const noexcept;
     // The id of the running job, or of the last (0 before the first Start).
     std::uint64_t JobId() const noexcept;
