@@ -89,7 +89,7 @@ TEST_F(WorkAreaTest, EachCopyWorksInAPrivateFolderAndTouchesNothingOfTheUsers) {
     // A running copy's folder is never taken for abandoned by a third copy that starts.
     TWorkArea(base.string());
     EXPECT_TRUE(fs::exists(fs::path(first->Directory()) / "video.flv"));
-    // The clean-up before a job empties only the private folder.
+    // Its clean-up empties only its own private folder.
     first->ClearWorkFiles();
     EXPECT_FALSE(fs::exists(fs::path(first->Directory()) / "video.flv"));
     EXPECT_FALSE(fs::exists(fs::path(first->Directory()) / "default.jpg"));
