@@ -166,8 +166,8 @@ TMainForm::TMainForm() : TMainForm(CurrentStartPlaces(), std::make_unique<TDeskt
 TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> desktop)
     : desktop_(std::move(desktop)),
       homeDirectory_(places.homeDirectory),
-      configDirectory_(places.configDirectory),
-      programDirectory_(DirectoryOf(places.programFile)) {
+      configDirectory_(places.configDirectory) {
+    settings_.programDirectory = DirectoryOf(places.programFile);
     InstallAccessibility();
     setObjectName(QStringLiteral("MainForm"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

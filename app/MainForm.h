@@ -10,7 +10,6 @@
 
 #include "app/ClickPanel.h"
 #include "app/Desktop.h"
-#include "app/WindowSettings.h"
 #include "job/files/Folders.h"
 #include "job/lookup/LookupQuery.h"
 #include "job/session/DownloadSession.h"
@@ -57,10 +56,11 @@ public:
     TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> desktop);
     ~TMainForm() override;
 
-    const TWindowSettings& Settings() const noexcept { return settings_; }
+    // The next job's request: the user's choices and the program's folders and lookup.
+    const TJobRequest& Settings() const noexcept { return settings_; }
 
     // The lookup service the next jobs ask (the build's endpoint until this is called).
-    void SetLookupEndpoint(TLookupEndpoint endpoint) { lookupEndpoint_ = std::move(endpoint); }
+    void SetLookupEndpoint(TLookupEndpoint endpoint) { settings_.lookup = std::move(endpoint); }
     // True from "Download" until the whole job, delivery included, has ended.
     bool JobRunning() const noexcept { return jobRunning_; }
 
@@ -98,13 +98,14 @@ private:
     void EndJob();
     void ShutDownJob();
 
-    // The session's events.
-    void ShowDescription(const std::array<std::string, 4>& texts) override;
-    void TransferBegan(std::int64_t totalBytes, const std::string& previewFile) override;
-    void TransferProgress(const TTransferProgress& progress) override;
-    void TransferEnded() override;
-    void ConversionProgress(double fraction) override;
-    void ShowStatus(const std::string& text, const std::string& hint) override;
+    // The session's events (its one job at a time: the id is not needed).
+    void ShowDescription(std::uint64_t job, const std::array<std::string, 4>& texts) override;
+    void TransferBegan(std::uint64_t job, std::int64_t totalBytes,
+                       const std::string& previewFile) override;
+    void TransferProgress(std::uint64_t job, const TTransferProgress& progress) override;
+    void TransferEnded(std::uint64_t job) override;
+    void ConversionProgress(std::uint64_t job, double fraction) override;
+    void ShowStatus(std::uint64_t job, const std::string& text, const std::string& hint) override;
     void JobFinished(const TJobOutcome& outcome) override;
 
     // The job has ended (the status line shows its final text); savedFile is the delivered file,
@@ -119,11 +120,11 @@ private:
     void ClearDescription();
 
     std::unique_ptr<TDesktop> desktop_;
-    TWindowSettings settings_;
+    // Nothing is stored between runs: every start begins with the defaults and the start-up
+    // folders.
+    TJobRequest settings_;
     std::string homeDirectory_;
     std::string configDirectory_;  // where the user-dirs.dirs file is looked for
-    std::string programDirectory_;
-    TLookupEndpoint lookupEndpoint_ = DefaultLookupEndpoint();
 
     // The job: the session posts its events through jobQueue_ to this window.
     std::unique_ptr<TJobQueue> jobQueue_;

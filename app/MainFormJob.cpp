@@ -39,16 +39,8 @@ void TMainForm::PrepareJob() {
 }
 
 void TMainForm::StartJob(const QString& pageAddress) {
-    TSessionSettings job;
+    TJobRequest job = settings_;
     job.pageAddress = pageAddress.toStdString();
-    job.siteNumber = settings_.siteNumber;
-    job.hdFlag = settings_.hdFlag;
-    job.formatIndex = settings_.formatIndex;
-    job.qualityIndex = settings_.qualityIndex;
-    job.workDirectory = settings_.workDirectory;
-    job.saveDirectory = settings_.saveDirectory;
-    job.programDirectory = programDirectory_;
-    job.lookup = lookupEndpoint_;
     // Only refused while a job runs, which the button does not allow.
     if (!session_->Start(job)) EndJob();
 }
@@ -65,26 +57,29 @@ void TMainForm::customEvent(QEvent* event) {
     static_cast<const TJobTaskEvent&>(*event).Run();
 }
 
-void TMainForm::ShowDescription(const std::array<std::string, 4>& texts) {
+void TMainForm::ShowDescription(std::uint64_t, const std::array<std::string, 4>& texts) {
     QLabel* const panels[] = {authorPanel_, titlePanel_, lengthPanel_, sizePanel_};
     for (std::size_t i = 0; i < texts.size(); ++i) panels[i]->setText(DisplayText(texts[i]));
 }
 
-void TMainForm::TransferBegan(std::int64_t totalBytes, const std::string& previewFile) {
+void TMainForm::TransferBegan(std::uint64_t, std::int64_t totalBytes,
+                              const std::string& previewFile) {
     ShowPreview(previewFile);
     statusBand_->BeginTransfer(totalBytes, TTransferMeter::Clock::now());
 }
 
-void TMainForm::TransferProgress(const TTransferProgress& progress) {
+void TMainForm::TransferProgress(std::uint64_t, const TTransferProgress& progress) {
     ShowStatus(ProgressLine(progress));
     statusBand_->ShowTransfer(progress.bytesSoFar, TTransferMeter::Clock::now());
 }
 
-void TMainForm::TransferEnded() { statusBand_->ClearProgress(); }
+void TMainForm::TransferEnded(std::uint64_t) { statusBand_->ClearProgress(); }
 
-void TMainForm::ConversionProgress(double fraction) { statusBand_->ShowFraction(fraction); }
+void TMainForm::ConversionProgress(std::uint64_t, double fraction) {
+    statusBand_->ShowFraction(fraction);
+}
 
-void TMainForm::ShowStatus(const std::string& text, const std::string& hint) {
+void TMainForm::ShowStatus(std::uint64_t, const std::string& text, const std::string& hint) {
     ShowStatus(QString::fromStdString(text));
     messagePanel_->setToolTip(DisplayText(hint));
 }

@@ -98,7 +98,8 @@ public:
     // True once DeliveryFinished has returned.
     bool Finished() const noexcept;
 
-    // For tests: called on the task's thread at each step. Set it before Start.
+    // Called on the task's thread at each step (the session follows its stages by it; tests stop
+    // the task there). Set it before Start.
     void SetStepHook(std::function<void(TDeliveryStep)> hook);
 
 private:

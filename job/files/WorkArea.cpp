@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 
@@ -81,6 +83,31 @@ TWorkArea::~TWorkArea() {
         ClearWorkFiles();
         ::rmdir(directory_.c_str());
     }
+}
+
+std::shared_ptr<TWorkArea> TWorkArea::Shared(const std::string& base) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<TWorkArea>> areas;
+    std::lock_guard lock(mutex);
+    std::shared_ptr<TWorkArea> area = areas[base].lock();
+    if (!area) {
+        std::erase_if(areas, [](const auto& entry) { return entry.second.expired(); });
+        area = std::make_shared<TWorkArea>(base);
+        areas[base] = area;
+    }
+    return area;
+}
+
+std::string TWorkArea::JobFolder(std::uint64_t job) const {
+    std::string folder = directory_ + "/job-" + std::to_string(job);
+    ::mkdir(folder.c_str(), 0700);
+    return folder;
+}
+
+std::string TWorkArea::RemoveJobFolder(std::uint64_t job) const {
+    std::error_code error;
+    std::filesystem::remove_all(directory_ + "/job-" + std::to_string(job), error);
+    return error ? error.message() : std::string();
 }
 
 void TWorkArea::ClearWorkFiles() const noexcept {

@@ -1,14 +1,15 @@
 #include "job/session/DownloadSession.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 
 #include "job/convert/ConversionTable.h"
 #include "job/convert/ConvertAndDeliver.h"
 #include "job/fetch/MediaTypes.h"
 #include "job/files/WorkArea.h"
+#include "job/session/EventGate.h"
 #include "job/session/JobFrontEnd.h"
 #include "job/session/StatusTexts.h"
 #include "job/session/YouTubeDownloader.h"
@@ -17,6 +18,12 @@ namespace tarnwick {
 
 namespace {
 
+// Every job of the program has an id of its own.
+std::uint64_t NextJobId() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+
 // Two reasons in one hint.
 std::string JoinedReasons(const std::string& first, const std::string& second) {
     return first.empty() ? second : first + "; " + second;
@@ -24,46 +31,39 @@ std::string JoinedReasons(const std::string& first, const std::string& second) {
 
 }  // namespace
 
-// What the tasks posted to the front end share with the session; they may run after the session
-// is gone, and then do nothing.
-struct TSessionGate {
-    explicit TSessionGate(TSessionEvents& e) : events(e) {}
-
-    TSessionEvents& events;
-    // Held while an event runs, so Close from another thread waits for it; recursive, since an
-    // event may call back into the session (Abort, Start, Close).
-    std::recursive_mutex running;
-    bool closed = false;  // under running, and under calls for the waits below
-
-    // The worker's waits for a call on the front end's thread.
-    std::mutex calls;
-    std::condition_variable callDone;
-    std::uint64_t callsPosted = 0;
-    std::uint64_t callsRun = 0;
-};
-
 struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
-    Impl(TSessionEvents& events, TTaskQueue& q)
-        : queue(q), gate(std::make_shared<TSessionGate>(events)) {}
+    Impl(TSessionEvents& events, TTaskQueue& queue) : gate(events, queue) {}
 
-    // Runs show on the front end's thread, unless the session closed first.
-    void Emit(std::function<void(TSessionEvents&)> show) {
-        queue.Post([gate = gate, show = std::move(show)] {
-            std::lock_guard lock(gate->running);
-            if (!gate->closed) show(gate->events);
+    using TShow = std::function<void(TSessionEvents&, std::uint64_t job)>;
+    // Runs show on the front end's thread with the running job's id, unless the session closed
+    // first.
+    void Emit(TShow show) {
+        gate.Emit([show = std::move(show), job = jobId.load()](TSessionEvents& events) {
+            show(events, job);
         });
     }
     void EmitStatus(std::string text, std::string hint) {
-        Emit([text = std::move(text), hint = std::move(hint)](TSessionEvents& events) {
-            events.ShowStatus(text, hint);
+        Emit([text = std::move(text), hint = std::move(hint)](TSessionEvents& events,
+                                                               std::uint64_t job) {
+            events.ShowStatus(job, text, hint);
         });
     }
-    // Runs show on the front end's thread and waits until it ran or the session closed.
-    void Call(std::function<void(TSessionEvents&)> show);
-    // Posts the job's outcome; only the first of a job's is posted.
-    void Finish(TJobOutcome outcome);
+    // As Emit, and waits until it ran or the session closed.
+    void Call(TShow show) {
+        gate.Call([show = std::move(show), job = jobId.load()](TSessionEvents& events) {
+            show(events, job);
+        });
+    }
+    // The one place the running job changes stage (see JobStage.h): refuses (false, nothing
+    // changes) a stage that is not after the current one, but for a new job's jgLookup after
+    // jgEnded; calls the test hook; jgEnded posts the job's outcome, so only the first is posted.
+    bool Enter(TJobStage next, TJobOutcome outcome = {});
+    // Posts the job's outcome, ending it; only the first of a job's is posted.
+    void Finish(TJobOutcome outcome) { Enter(jgEnded, std::move(outcome)); }
+    // Gives the session's next job its id, and removes the last job's folder.
+    void NewJob();
     // Makes the worker (and the work folder) of a job and starts it.
-    void StartWorker(const TSessionSettings& jobSettings);
+    void StartWorker();
     // Tells how the download ended and starts conversion and delivery for a complete one; true
     // when they were started (their end tells the job's).
     bool StartDelivery(TJobStatus& status, std::string& hint);
@@ -81,6 +81,7 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     void ShowDescription(const std::array<std::string, 4>& texts) override;
     void PostProgress(TProgressKind kind, std::int64_t value) override;
     void PostStatus(const std::string& text) override { EmitStatus(text, {}); }
+    void EnterStage(TJobStage stage) override { Enter(stage); }
     void FinishJob() override;
 
     // Conversion and delivery's observer, on its thread.
@@ -88,68 +89,68 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     void ConversionProgress(double fraction) override;
     void DeliveryFinished(const TDeliveryResult& result) override;
 
-    TTaskQueue& queue;
-    const std::shared_ptr<TSessionGate> gate;
+    TEventGate gate;
     std::function<void(TSessionMoment, int)> momentHook;
 
     TComponent owner;
     TJobState state;
-    TSessionSettings settings;  // of the running job; written by Start only
+    TJobRequest settings;  // of the running job; written by Start only
     std::atomic<std::int32_t> formatIndex{kDefaultFormat};
     std::atomic<std::int32_t> qualityIndex{kDefaultQuality};
     std::atomic<bool> running{false};
     std::atomic<bool> abortRequested{false};
-    std::atomic<bool> outcomeSent{false};  // the running job's outcome was posted
+    std::atomic<TJobStage> stage{jgEnded};
     std::string title;  // the record's, for the outcome (worker's thread, then the end's)
 
-    std::unique_ptr<TWorkArea> area;
+    std::atomic<std::uint64_t> jobId{0};  // of the running or last job; written by Start only
+    std::shared_ptr<TWorkArea> area;
     std::string areaBase;
+    std::string jobFolder;  // the running or last job's; written by Start only
 
     std::mutex jobMutex;  // guards worker and delivery, which Abort reaches from any thread
     std::unique_ptr<TYouTubeDownloader> worker;
     std::unique_ptr<TConvertAndDeliver> delivery;
 };
 
-void TDownloadSession::Impl::Call(std::function<void(TSessionEvents&)> show) {
-    std::unique_lock lock(gate->calls);
-    if (gate->closed) return;
-    const std::uint64_t ticket = ++gate->callsPosted;
-    queue.Post([gate = gate, show = std::move(show), ticket] {
-        {
-            std::lock_guard running(gate->running);
-            if (!gate->closed) show(gate->events);
-        }
-        std::lock_guard done(gate->calls);
-        gate->callsRun = ticket;
-        gate->callDone.notify_all();
-    });
-    gate->callDone.wait(lock, [&] { return gate->closed || gate->callsRun >= ticket; });
-}
-
-void TDownloadSession::Impl::Finish(TJobOutcome outcome) {
-    if (outcomeSent.exchange(true)) return;
-    queue.Post([gate = gate, outcome = std::move(outcome), this] {
-        std::lock_guard lock(gate->running);
-        if (gate->closed) return;
+bool TDownloadSession::Impl::Enter(TJobStage next, TJobOutcome outcome) {
+    TJobStage current = stage.load();
+    do {
+        const bool newJob = next == jgLookup && current == jgEnded;
+        if (next <= current && !newJob) return false;
+    } while (!stage.compare_exchange_weak(current, next));
+    if (next != jgEnded) {
+        if (momentHook) momentHook(smStage, next);
+        return true;
+    }
+    try {
+        if (momentHook) momentHook(smStage, next);
+    } catch (...) {
+        // The job has ended: its outcome must still come.
+    }
+    outcome.job = jobId.load();
+    gate.Emit([outcome = std::move(outcome), this](TSessionEvents& events) {
         // Before the event, so a front end may start the next job from it.
         running.store(false);
-        gate->events.JobFinished(outcome);
+        events.JobFinished(outcome);
     });
+    return true;
 }
 
 void TDownloadSession::Impl::ShowDescription(const std::array<std::string, 4>& texts) {
     // "  " + the record's title.
     title = texts[1].substr(std::min<std::size_t>(2, texts[1].size()));
-    Call([texts](TSessionEvents& events) { events.ShowDescription(texts); });
+    Call([texts](TSessionEvents& events, std::uint64_t job) { events.ShowDescription(job, texts); });
 }
 
 void TDownloadSession::Impl::PostProgress(TProgressKind kind, std::int64_t value) {
     switch (kind) {
         case pkBegin: {
             const std::string preview =
-                state.PreviewPresent() ? area->Directory() + "/" + std::string(kPreviewFileName)
+                state.PreviewPresent() ? jobFolder + "/" + std::string(kPreviewFileName)
                                        : std::string();
-            Emit([value, preview](TSessionEvents& events) { events.TransferBegan(value, preview); });
+            Emit([value, preview](TSessionEvents& events, std::uint64_t job) {
+                events.TransferBegan(job, value, preview);
+            });
             EmitStatus(std::string(kDownloadStartedText), {});
             break;
         }
@@ -158,26 +159,27 @@ void TDownloadSession::Impl::PostProgress(TProgressKind kind, std::int64_t value
             TTransferProgress progress{
                 value, total, state.FileName(),
                 ProgressLineText({}, state.FileExtension(), formatIndex.load(), value, total)};
-            Emit([progress = std::move(progress)](TSessionEvents& events) {
-                events.TransferProgress(progress);
+            Emit([progress = std::move(progress)](TSessionEvents& events, std::uint64_t job) {
+                events.TransferProgress(job, progress);
             });
             break;
         }
         case pkEnd:
-            Emit([](TSessionEvents& events) { events.TransferEnded(); });
+            Emit([](TSessionEvents& events, std::uint64_t job) { events.TransferEnded(job); });
             break;
     }
 }
 
 TDeliveryRequest TDownloadSession::Impl::MakeDeliveryRequest() {
     TDeliveryRequest request;
-    request.workDirectory = area->Directory();
+    request.workDirectory = jobFolder;
     request.saveDirectory = settings.saveDirectory;
     request.fileName = state.FileName();
     request.fileExtension = state.FileExtension();
     request.formatIndex = formatIndex.load();
     request.qualityIndex = qualityIndex.load();
     request.programDirectory = settings.programDirectory;
+    request.converterSilenceLimit = static_cast<std::int32_t>(settings.converterSilence.count());
     if (request.formatIndex == 0) {
         const std::string source =
             request.workDirectory + "/" + SourceFileName(request.fileExtension);
@@ -189,6 +191,7 @@ TDeliveryRequest TDownloadSession::Impl::MakeDeliveryRequest() {
 
 bool TDownloadSession::Impl::StartDelivery(TJobStatus& status, std::string& hint) {
     const bool completed = status == jsCompleted && Moment(smBeforeConversion);
+    bool converts = false;
     {
         std::lock_guard lock(jobMutex);
         // An abort in the wait before conversion still counts: nothing is converted.
@@ -197,12 +200,16 @@ bool TDownloadSession::Impl::StartDelivery(TJobStatus& status, std::string& hint
             hint = std::string(kAbortedByUserText);
         }
         if (status != jsCompleted) return false;
-        delivery = std::make_unique<TConvertAndDeliver>(MakeDeliveryRequest(), *this);
-        if (momentHook) {
-            delivery->SetStepHook(
-                [this](TDeliveryStep step) { momentHook(smDeliveryStep, static_cast<int>(step)); });
-        }
+        TDeliveryRequest request = MakeDeliveryRequest();
+        converts = request.formatIndex != 0;
+        delivery = std::make_unique<TConvertAndDeliver>(std::move(request), *this);
+        // The task's steps tell when its delivery begins.
+        delivery->SetStepHook([this](TDeliveryStep step) {
+            if (step == dsDelivery) Enter(jgDelivery);
+            if (momentHook) momentHook(smDeliveryStep, static_cast<int>(step));
+        });
     }
+    Enter(converts ? jgConversion : jgDelivery);
     EmitStatus(std::string(JobStatusText(status)), hint);
     delivery->Start();
     return true;
@@ -234,7 +241,8 @@ void TDownloadSession::Impl::ClearWorkFiles(std::string& hint) {
     // Nothing of a job that delivered nothing is of use.
     try {
         Moment(smClearWorkFiles);
-        if (area) area->ClearWorkFiles();
+        const std::string failure = area ? area->RemoveJobFolder(jobId.load()) : std::string();
+        if (!failure.empty()) throw std::runtime_error(failure);
     } catch (const std::exception& e) {
         hint = JoinedReasons(hint, "the work files could not be removed: " + std::string(e.what()));
     }
@@ -255,11 +263,13 @@ void TDownloadSession::Impl::EndWithoutDelivery(TJobStatus status, std::string s
 void TDownloadSession::Impl::DeliveryStatus(const std::string& text) {
     EmitStatus(text, {});
     if (text == kDecodingInProgressText)
-        Emit([](TSessionEvents& events) { events.ConversionProgress(0); });
+        Emit([](TSessionEvents& events, std::uint64_t job) { events.ConversionProgress(job, 0); });
 }
 
 void TDownloadSession::Impl::ConversionProgress(double fraction) {
-    Emit([fraction](TSessionEvents& events) { events.ConversionProgress(fraction); });
+    Emit([fraction](TSessionEvents& events, std::uint64_t job) {
+        events.ConversionProgress(job, fraction);
+    });
 }
 
 void TDownloadSession::Impl::DeliveryFinished(const TDeliveryResult& result) {
@@ -285,11 +295,10 @@ TDownloadSession::TDownloadSession(TSessionEvents& events, TTaskQueue& queue)
 
 TDownloadSession::~TDownloadSession() { Close(); }
 
-bool TDownloadSession::Start(const TSessionSettings& settings) {
+bool TDownloadSession::Start(const TJobRequest& settings) {
     Impl& s = *impl_;
     {
-        std::lock_guard lock(s.gate->running);
-        if (s.gate->closed || s.running.load()) return false;
+        if (s.gate.Closed() || s.running.load()) return false;
     }
     std::unique_ptr<TYouTubeDownloader> lastWorker;
     std::unique_ptr<TConvertAndDeliver> lastDelivery;
@@ -306,11 +315,12 @@ bool TDownloadSession::Start(const TSessionSettings& settings) {
     s.formatIndex.store(settings.formatIndex);
     s.qualityIndex.store(settings.qualityIndex);
     s.abortRequested.store(false);
-    s.outcomeSent.store(false);
     s.title.clear();
+    s.NewJob();
     s.running.store(true);
     try {
-        s.StartWorker(settings);
+        s.Enter(jgLookup);
+        s.StartWorker();
     } catch (const std::exception& e) {
         // No worker runs to tell the end: the job ends here.
         s.EndWithoutDelivery(jsAborted, std::string(kAbortedText), e.what());
@@ -318,22 +328,23 @@ bool TDownloadSession::Start(const TSessionSettings& settings) {
     return true;
 }
 
-void TDownloadSession::Impl::StartWorker(const TSessionSettings& jobSettings) {
-    if (!area || areaBase != jobSettings.workDirectory) {
-        area.reset();
-        area = std::make_unique<TWorkArea>(jobSettings.workDirectory);
-        areaBase = jobSettings.workDirectory;
-    }
-    area->ClearWorkFiles();
+void TDownloadSession::Impl::NewJob() {
+    // The last job's files were kept for the front end (its preview); only they go.
+    if (area) area->RemoveJobFolder(jobId.load());
+    jobId.store(NextJobId());
+    jobFolder.clear();
+}
 
-    TJobSettings job;
-    job.pageAddress = jobSettings.pageAddress;
-    job.workDirectory = area->Directory();
-    job.siteNumber = jobSettings.siteNumber;
-    job.hdFlag = jobSettings.hdFlag;
-    job.lookup = jobSettings.lookup;
-    job.stallTimeout = jobSettings.stallTimeout;
-    job.connectTimeout = jobSettings.connectTimeout;
+void TDownloadSession::Impl::StartWorker() {
+    if (!area || areaBase != settings.workDirectory) {
+        area = TWorkArea::Shared(settings.workDirectory);
+        areaBase = settings.workDirectory;
+    }
+    jobFolder = area->JobFolder(jobId.load());
+
+    // The worker's request is the job's, its work files in the job's folder.
+    TJobRequest job = settings;
+    job.workDirectory = jobFolder;
     std::lock_guard lock(jobMutex);
     worker = std::make_unique<TYouTubeDownloader>(std::move(job), state, *this, owner);
     if (momentHook) {
@@ -361,12 +372,7 @@ void TDownloadSession::Abort() {
 
 void TDownloadSession::Close() {
     Impl& s = *impl_;
-    {
-        std::scoped_lock lock(s.gate->running, s.gate->calls);
-        if (s.gate->closed) return;
-        s.gate->closed = true;
-    }
-    s.gate->callDone.notify_all();
+    if (!s.gate.Close()) return;
     Abort();
     std::unique_ptr<TYouTubeDownloader> worker;
     std::unique_ptr<TConvertAndDeliver> delivery;
@@ -382,14 +388,18 @@ void TDownloadSession::Close() {
     }
     if (delivery) delivery->Stop();
     delivery.reset();
+    if (s.area) s.area->RemoveJobFolder(s.jobId.load());
+    s.area.reset();
     s.running.store(false);
 }
 
 bool TDownloadSession::Running() const noexcept { return impl_->running.load(); }
 
-std::string TDownloadSession::WorkFolder() const {
-    return impl_->area ? impl_->area->Directory() : std::string();
-}
+TJobStage TDownloadSession::Stage() const noexcept { return impl_->stage.load(); }
+
+std::uint64_t TDownloadSession::JobId() const noexcept { return impl_->jobId.load(); }
+
+std::string TDownloadSession::WorkFolder() const { return impl_->jobFolder; }
 
 TComponent& TDownloadSession::Owner() noexcept { return impl_->owner; }
 

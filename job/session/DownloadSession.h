@@ -2,9 +2,11 @@
 
 // One download session: the whole job, from the lookup to the file in the save folder, behind one
 // object that the window and tarnwick-download drive alike. The session owns the job state, the
-// work folder (a private folder in the work directory), the download worker with its HTTP
-// clients, and conversion and delivery; a front end only starts, aborts and closes, and shows the
-// events it is told.
+// job's work folder (a folder of its own in the program's private folder, see TWorkArea), the
+// download worker with its HTTP clients, and conversion and delivery; a front end only starts,
+// aborts and closes, and shows the events it is told. Each job has an id of its own, new at every
+// Start in the whole program, and every event names it; a front end may run several sessions at
+// once.
 //
 // Events (TSessionEvents) run on the front end's thread, through the front end's task queue, in
 // the order the job made them: the description, the transfer's begin, progress and end, the
@@ -17,8 +19,8 @@
 //
 // What the save folder holds: the whole new file under a free name, or nothing new; a file that
 // was there is never replaced, and "saved" is said only of a whole file (see TConvertAndDeliver).
-// The work folder loses the work files of a job that did not complete when it ends, and all of
-// its files when the next job starts; it goes with the session.
+// A job's work folder goes when the job ends without delivering, else when the session's next job
+// starts or the session closes; no job touches another's.
 //
 // Threads: Start, SetConversion and Close on the front end's thread; Abort from any thread at
 // any moment. The job itself runs on threads of its own (the worker, then conversion and
@@ -32,8 +34,9 @@
 #include <string_view>
 
 #include "core/Component.h"
-#include "job/lookup/LookupQuery.h"
 #include "job/session/JobDefaults.h"
+#include "job/session/JobRequest.h"
+#include "job/session/JobStage.h"
 #include "job/session/JobState.h"
 #include "job/session/TaskQueue.h"
 
@@ -41,21 +44,6 @@ namespace tarnwick {
 
 // The hint of a saved file: this text followed by the file's path.
 inline constexpr std::string_view kSavedAsText = "Saved as ";
-
-struct TSessionSettings {
-    std::string pageAddress;                  // the address field's text
-    std::int32_t siteNumber = kDefaultSiteNumber;  // 1 to 5
-    std::int32_t hdFlag = 0;                  // 1 asks for the high-definition copy
-    std::int32_t formatIndex = kDefaultFormat;     // 0 to 7; 0 keeps the download as it is
-    std::int32_t qualityIndex = kDefaultQuality;   // 0 to 3
-    std::string workDirectory;     // the program's work directory; the job works in a private
-                                   // folder inside it
-    std::string saveDirectory;     // where the result goes (created when missing)
-    std::string programDirectory;  // searched for the converter before the PATH
-    TLookupEndpoint lookup = DefaultLookupEndpoint();
-    std::int32_t stallTimeout = kDefaultStallTimeout;
-    std::int32_t connectTimeout = kDefaultConnectTimeout;
-};
 
 // The progress line is fileName + lineAfterName, with the format chosen at that moment; the name
 // comes apart, since it is the record's bytes (maybe not UTF-8) and the rest is UTF-8.
@@ -68,6 +56,7 @@ struct TTransferProgress {
 };
 
 struct TJobOutcome {
+    std::uint64_t job = 0;            // the job's id
     TJobStatus status = jsCompleted;  // how the download ended (an abort at any moment: 3)
     bool delivered = false;           // a whole file was saved
     std::string statusText;           // the status line's last text
@@ -76,21 +65,24 @@ struct TJobOutcome {
     std::string title;                // the video's title, as the record gave it
 };
 
-// What a front end shows. Every call comes on the front end's thread.
+// What a front end shows. Every call comes on the front end's thread, with the id of the job it
+// tells of.
 class TSessionEvents {
 public:
     virtual ~TSessionEvents() = default;
     // Author, title, length and size, each with two blanks in front.
-    virtual void ShowDescription(const std::array<std::string, 4>& texts) = 0;
+    virtual void ShowDescription(std::uint64_t job, const std::array<std::string, 4>& texts) = 0;
     // The media transfer began (the preview fetch is over); previewFile names the preview picture
     // in the work folder, empty when there is none.
-    virtual void TransferBegan(std::int64_t totalBytes, const std::string& previewFile) = 0;
-    virtual void TransferProgress(const TTransferProgress& progress) = 0;
-    virtual void TransferEnded() = 0;
+    virtual void TransferBegan(std::uint64_t job, std::int64_t totalBytes,
+                               const std::string& previewFile) = 0;
+    virtual void TransferProgress(std::uint64_t job, const TTransferProgress& progress) = 0;
+    virtual void TransferEnded(std::uint64_t job) = 0;
     // The conversion's fraction done, 0 (it started) to 1.
-    virtual void ConversionProgress(double fraction) = 0;
+    virtual void ConversionProgress(std::uint64_t job, double fraction) = 0;
     // A new status line text and its hint (empty when there is nothing to add).
-    virtual void ShowStatus(const std::string& text, const std::string& hint) = 0;
+    virtual void ShowStatus(std::uint64_t job, const std::string& text,
+                            const std::string& hint) = 0;
     // The job is over; nothing of it runs any more but the threads' last returns. Start may be
     // called from here.
     virtual void JobFinished(const TJobOutcome& outcome) = 0;
@@ -98,13 +90,14 @@ public:
 
 // The moments between a job's steps where a test can stop the session (SetMomentHook), or make
 // it fail by raising from the hook, besides the worker's own steps (see TJobStep in
-// job/YouTubeDownloader.h) and conversion and delivery's (TDeliveryStep in
-// job/ConvertAndDeliver.h), by number.
+// job/session/YouTubeDownloader.h) and conversion and delivery's (TDeliveryStep in
+// job/convert/ConvertAndDeliver.h), by number; and the stages the job enters.
 enum TSessionMoment {
     smWorkerStep,         // the worker stands at a step; the hook's second argument is its number
     smBeforeConversion,   // the download is complete; conversion and delivery not yet made
     smDeliveryStep,       // conversion and delivery stand at a step; the second argument its number
     smClearWorkFiles,     // a job that delivered nothing is about to remove its work files
+    smStage,              // the job entered a stage; the second argument is its TJobStage
 };
 
 class TDownloadSession {
@@ -119,7 +112,7 @@ public:
     // Starts a job. Refused (false, and nothing changes) while a job runs, that is from a
     // successful Start until its JobFinished has begun, and after Close. A job whose work folder
     // or thread cannot be made is accepted and ends at once as "Download aborted." with the reason.
-    bool Start(const TSessionSettings& settings);
+    bool Start(const TJobRequest& request);
     // The format and quality the job's end converts with, and the progress line names; the
     // window's Format page stays usable during a job.
     void SetConversion(std::int32_t formatIndex, std::int32_t qualityIndex);
@@ -135,14 +128,19 @@ public:
     void Close();
 
     bool Running() const noexcept;
-    // The work folder of this session's jobs (empty before the first Start).
+    // The job's stage (see JobStage.h); jgEnded before the first job and once a job has ended.
+    TJobStage Stage() const noexcept;
+    // The id of the running job, or of the last (0 before the first Start).
+    std::uint64_t JobId() const noexcept;
+    // The running or last job's work folder (empty before the first Start).
     std::string WorkFolder() const;
     // The component list that owns the job's clients while they exist ("TCPClient", "IdHTTP1",
     // "IdHTTP"); an abort walks it.
     TComponent& Owner() noexcept;
 
     // For tests: called on the job's threads at each moment, before the session looks for an
-    // abort there. Set it before Start.
+    // abort there, and at each stage the job enters (jgLookup on Start's thread; jgEnded before
+    // the outcome is posted, and then what it raises is ignored). Set it before Start.
     void SetMomentHook(std::function<void(TSessionMoment, int step)> hook);
 
 private:

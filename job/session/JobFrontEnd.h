@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "job/session/JobStage.h"
+
 namespace tarnwick {
 
 // The kinds of progress notification, each with its parameter.
@@ -20,6 +22,9 @@ enum TProgressKind : std::int32_t {
 class TJobFrontEnd {
 public:
     virtual ~TJobFrontEnd() = default;
+
+    // The worker's job enters a stage (description, preview, transfer), before its first step.
+    virtual void EnterStage(TJobStage stage) = 0;
 
     // Shows author, title, length and size (each already with two blanks in front) on the
     // front end's thread, and returns once they are shown.

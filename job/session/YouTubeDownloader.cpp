@@ -36,7 +36,7 @@ void RefuseWebPage(const TIdFileStream& file) {
 }  // namespace
 
 struct TYouTubeDownloader::Impl {
-    Impl(TJobSettings s, TJobState& st, TJobFrontEnd& fe, TComponent& o)
+    Impl(TJobRequest s, TJobState& st, TJobFrontEnd& fe, TComponent& o)
         : settings(std::move(s)), state(st), frontEnd(fe), owner(o) {}
 
     void Run();
@@ -52,7 +52,7 @@ struct TYouTubeDownloader::Impl {
     // The failure's text for ErrorText.
     std::string FailureText(const std::exception& failure, std::string_view address) const;
 
-    const TJobSettings settings;
+    const TJobRequest settings;
     TJobState& state;
     TJobFrontEnd& frontEnd;
     TComponent& owner;
@@ -171,6 +171,7 @@ void TYouTubeDownloader::Impl::Work() {
         return;
     }
 
+    frontEnd.EnterStage(jgDescription);
     frontEnd.ShowDescription({"  " + record.Values("author"), "  " + record.Values("title"),
                               "  " + record.Values("length"), "  " + record.Values("size")});
     // A site may refuse the preview and the media to a request that does not look like its
@@ -183,9 +184,11 @@ void TYouTubeDownloader::Impl::Work() {
     state.SetFileExtension(record.Values("fileext"));
     if (!Proceed(jbAfterDescription)) return EndAborted();
 
+    frontEnd.EnterStage(jgPreview);
     if (!FetchPreview(record.Values("preview"))) return EndAborted();
     if (!Proceed(jbAfterPreview)) return EndAborted();
 
+    frontEnd.EnterStage(jgTransfer);
     FetchMedia(record.Values("url"));
 }
 
@@ -324,7 +327,7 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     removal.keep = true;
 }
 
-TYouTubeDownloader::TYouTubeDownloader(TJobSettings settings, TJobState& state,
+TYouTubeDownloader::TYouTubeDownloader(TJobRequest settings, TJobState& state,
                                        TJobFrontEnd& frontEnd, TComponent& owner)
     : impl_(std::make_unique<Impl>(std::move(settings), state, frontEnd, owner)) {}
 

@@ -7,7 +7,8 @@
 // inserted under the owner it is given and freed again by the worker, under the owner's lock; so
 // are the built-in lookup's client ("IdHTTPPage") and its yt-dlp ("YtDlp").
 //
-// What a job does, in order: status 1; the lookup, from the lookup service, or with an endpoint
+// What a job does, in order (telling the front end each stage it enters after the lookup, see
+// JobStage.h): status 1; the lookup, from the lookup service, or with an endpoint
 // whose host is empty the built-in lookup (PageLookup.h) (a record with error=1 gives status 2
 // and ends the job, with the lookup's failure or the record's hint as ErrorText); the
 // description handed to the front end (ShowDescription); the record's referer, useragent and
@@ -20,7 +21,7 @@
 // the media fetched into "<work>/video.<ext>" following redirects, with begin, progress and end
 // notifications, its Content-Type kept as the state's MediaType. A media transfer that breaks
 // (closed early, reset, stalled) is tried again on a new connection and continued with Range
-// where the work file ends (TIdResumableGet with TJobSettings::resume), after a wait shown
+// where the work file ends (TIdResumableGet with TJobLimits::resume), after a wait shown
 // through TJobFrontEnd::PostStatus ("Connection lost; trying again in 1 s (1 of 5)."); the
 // progress runs on from there. Any failure of the media fetch that is not tried again, or once
 // the tries are spent, gives status 3 and removes the media file, and so does a media file whose
@@ -43,10 +44,9 @@
 #include <string>
 
 #include "core/Component.h"
-#include "http/IdResumableGet.h"
-#include "job/lookup/LookupQuery.h"
 #include "job/session/JobDefaults.h"
 #include "job/session/JobFrontEnd.h"
+#include "job/session/JobRequest.h"
 #include "job/session/JobState.h"
 
 namespace tarnwick {
@@ -80,27 +80,11 @@ enum TJobStep {
     jbAfterMedia,           // the media fetch returned, "IdHTTP" not yet released
 };
 
-struct TJobSettings {
-    std::string pageAddress;    // the address field's text when the job started
-    std::string workDirectory;  // where "default.jpg" and "video.<ext>" go (no trailing "/")
-    std::int32_t siteNumber = kDefaultSiteNumber;  // 1 to 5
-    std::int32_t hdFlag = 0;                       // 0 or 1
-    TLookupEndpoint lookup = DefaultLookupEndpoint();
-    // Limits on a silent server, in milliseconds (0: none).
-    std::int32_t stallTimeout = kDefaultStallTimeout;
-    std::int32_t connectTimeout = kDefaultConnectTimeout;
-    // Bounds in all on the preview and on the built-in lookup.
-    std::chrono::milliseconds previewTime = kDefaultPreviewTime;
-    std::chrono::milliseconds lookupTime = kDefaultLookupTime;
-    // How a media transfer that breaks is tried again.
-    TIdResumeSettings resume;
-};
-
 class TYouTubeDownloader {
 public:
-    // The job writes state and talks to frontEnd; its clients join owner's components. All three
-    // must outlive the worker.
-    TYouTubeDownloader(TJobSettings settings, TJobState& state, TJobFrontEnd& frontEnd,
+    // The job's work files go into settings.workDirectory. The job writes state and talks to
+    // frontEnd; its clients join owner's components. All three must outlive the worker.
+    TYouTubeDownloader(TJobRequest settings, TJobState& state, TJobFrontEnd& frontEnd,
                        TComponent& owner);
     // Aborts a job still running and joins the thread. Must not be called on the front end's
     // thread while the worker waits in TJobFrontEnd::FinishJob (the front end must let that

@@ -77,7 +77,7 @@ protected:
 };
 
 TEST_F(MainForm, StartsWithEveryDefault) {
-    const TWindowSettings& settings = form_->Settings();
+    const TJobRequest& settings = form_->Settings();
     EXPECT_EQ(settings.siteNumber, 1);
     EXPECT_EQ(settings.hdFlag, 0);
     EXPECT_EQ(settings.formatIndex, 6);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,6 +102,8 @@ public:
     void PostStatus(const std::string& text) override {
         queue_.Post([this, text] { Note("status " + text); });
     }
+    // The worker's tests follow its steps; the session's follow the stages.
+    void EnterStage(TJobStage) override {}
     void FinishJob() override {
         queue_.Call([this] { Note("finish " + std::to_string(state_.Status())); });
     }
@@ -124,30 +127,31 @@ private:
 
 // A session's front end: "description <texts joined by |>", "begin <total> <preview or ->",
 // "progress <bytes>/<total> <text>", "end", "conversion <percent>", "status <text> | <hint>",
-// "finished <status> <delivered 0/1>".
+// "finished <status> <delivered 0/1>"; the job ids the events named apart (Jobs).
 class RecordingEvents : public TSessionEvents {
 public:
-    void ShowDescription(const std::array<std::string, 4>& t) override {
-        Note("description " + t[0] + "|" + t[1] + "|" + t[2] + "|" + t[3]);
+    void ShowDescription(std::uint64_t job, const std::array<std::string, 4>& t) override {
+        Note(job, "description " + t[0] + "|" + t[1] + "|" + t[2] + "|" + t[3]);
     }
-    void TransferBegan(std::int64_t total, const std::string& preview) override {
-        Note("begin " + std::to_string(total) + " " + (preview.empty() ? "-" : preview));
+    void TransferBegan(std::uint64_t job, std::int64_t total, const std::string& preview) override {
+        Note(job, "begin " + std::to_string(total) + " " + (preview.empty() ? "-" : preview));
     }
-    void TransferProgress(const TTransferProgress& p) override {
-        Note("progress " + std::to_string(p.bytesSoFar) + "/" + std::to_string(p.totalBytes) + " " +
-             p.Line());
+    void TransferProgress(std::uint64_t job, const TTransferProgress& p) override {
+        Note(job, "progress " + std::to_string(p.bytesSoFar) + "/" + std::to_string(p.totalBytes) +
+                      " " + p.Line());
     }
-    void TransferEnded() override { Note("end"); }
-    void ConversionProgress(double fraction) override {
-        Note("conversion " + std::to_string(static_cast<int>(fraction * 100)));
+    void TransferEnded(std::uint64_t job) override { Note(job, "end"); }
+    void ConversionProgress(std::uint64_t job, double fraction) override {
+        Note(job, "conversion " + std::to_string(static_cast<int>(fraction * 100)));
     }
-    void ShowStatus(const std::string& text, const std::string& hint) override {
-        Note("status " + text + " | " + hint);
+    void ShowStatus(std::uint64_t job, const std::string& text, const std::string& hint) override {
+        Note(job, "status " + text + " | " + hint);
     }
     void JobFinished(const TJobOutcome& outcome) override {
         {
             // The line and the flag together, so a waiter that wakes finds the line written.
             std::lock_guard lock(mutex_);
+            jobs_.insert(outcome.job);
             lines_.push_back("finished " + std::to_string(outcome.status) + " " +
                              (outcome.delivered ? "1" : "0"));
             outcome_ = outcome;
@@ -190,11 +194,17 @@ public:
         for (const auto& line : Lines()) text += line.substr(0, 200) + "\n";
         return text;
     }
+    // The job ids the events and the outcome named.
+    std::set<std::uint64_t> Jobs() const {
+        std::lock_guard lock(mutex_);
+        return jobs_;
+    }
 
 private:
-    void Note(std::string line) {
+    void Note(std::uint64_t job, std::string line) {
         {
             std::lock_guard lock(mutex_);
+            jobs_.insert(job);
             lines_.push_back(std::move(line));
         }
         cv_.notify_all();
@@ -203,6 +213,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<std::string> lines_;
+    std::set<std::uint64_t> jobs_;
     TJobOutcome outcome_;
     bool finished_ = false;
 };

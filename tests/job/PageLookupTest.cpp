@@ -58,7 +58,7 @@ TEST(PageLookup, AbortEndsItAtEveryMoment) {
         TComponent owner;
         TJobState state;
         TestFrontEnd frontEnd(state);
-        TJobSettings settings;
+        TJobRequest settings;
         settings.pageAddress = site.Url("/p");
         settings.workDirectory = folder.Path();
         settings.lookup = {};  // no lookup service: the built-in lookup

@@ -66,7 +66,7 @@ TEST_F(WorkAreaTest, EachCopyWorksInAPrivateFolderAndTouchesNothingOfTheUsers) {
     EXPECT_NE(first->Directory(), second->Directory());
 
     struct Run {
-        explicit Run(TJobSettings s) : frontEnd(state), worker(std::move(s), state, frontEnd, owner) {}
+        explicit Run(TJobRequest s) : frontEnd(state), worker(std::move(s), state, frontEnd, owner) {}
         TComponent owner;
         TJobState state;
         TestFrontEnd frontEnd;
@@ -74,7 +74,7 @@ TEST_F(WorkAreaTest, EachCopyWorksInAPrivateFolderAndTouchesNothingOfTheUsers) {
     };
     std::vector<std::unique_ptr<Run>> runs;
     for (const TWorkArea* area : {first.get(), second.get()}) {
-        TJobSettings s;
+        TJobRequest s;
         s.pageAddress = entry.address;
         s.workDirectory = area->Directory();
         s.lookup = {"127.0.0.1", service.PortText()};
@@ -89,7 +89,7 @@ TEST_F(WorkAreaTest, EachCopyWorksInAPrivateFolderAndTouchesNothingOfTheUsers) {
     // A running copy's folder is never taken for abandoned by a third copy that starts.
     TWorkArea(base.string());
     EXPECT_TRUE(fs::exists(fs::path(first->Directory()) / "video.flv"));
-    // The clean-up before a job empties only the private folder.
+    // Its clean-up empties only its own private folder.
     first->ClearWorkFiles();
     EXPECT_FALSE(fs::exists(fs::path(first->Directory()) / "video.flv"));
     EXPECT_FALSE(fs::exists(fs::path(first->Directory()) / "default.jpg"));

@@ -41,7 +41,7 @@ std::string NginxConfig() {
 
 class Job {
 public:
-    explicit Job(TJobSettings settings) : frontEnd(state), worker(std::move(settings), state, frontEnd, owner) {}
+    explicit Job(TJobRequest settings) : frontEnd(state), worker(std::move(settings), state, frontEnd, owner) {}
     // Runs to the end; false when the job did not end in time (a lost abort).
     bool Run() {
         worker.Start();
@@ -72,8 +72,8 @@ protected:
         nginx_.WriteFile("page.html", 5000);
     }
 
-    TJobSettings Settings(std::uint16_t lookupPort) const {
-        TJobSettings s;
+    TJobRequest Settings(std::uint16_t lookupPort) const {
+        TJobRequest s;
         s.pageAddress = kAddress;
         s.workDirectory = work_.string();
         s.lookup = {"127.0.0.1", std::to_string(lookupPort)};
@@ -194,7 +194,7 @@ TEST_F(DownloaderTest, FetchOutcomes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LoopbackPeer lookup(AnswerLookup(Record(c.preview, c.url)));
-        TJobSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.previewTime = std::chrono::seconds(2);
         Job job(std::move(settings));
         ASSERT_TRUE(job.Run());
@@ -286,7 +286,7 @@ TEST_F(DownloaderTest, HostileNamesNeverLeaveTheWorkDirectory) {
     LoopbackPeer lookup(AnswerLookup(Record(Url("/preview.jpg"), Url("/media.flv"),
                                             "filename=../../.bashrc|fileext=flv/../../x")));
     fs::create_directories(work_ / "deep");
-    TJobSettings settings = Settings(lookup.Port());
+    TJobRequest settings = Settings(lookup.Port());
     settings.workDirectory = (work_ / "deep").string();
     Job job(settings);
     ASSERT_TRUE(job.Run());
@@ -405,7 +405,7 @@ TEST_F(DownloaderTest, SilentServersEndTheJobAfterTheStallLimit) {
                           {"media", lookup.Port(), jsAborted, "No data received for 0 seconds."}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TJobSettings settings = Settings(c.lookupPort);
+        TJobRequest settings = Settings(c.lookupPort);
         settings.stallTimeout = 300;
         Job job(std::move(settings));
         ASSERT_TRUE(job.Run());

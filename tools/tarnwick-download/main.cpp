@@ -77,8 +77,8 @@ std::optional<std::int32_t> NumberIn(const char* text, std::int32_t low, std::in
 }
 
 // The job's settings from the command line; the session's defaults for what it does not say.
-std::optional<TSessionSettings> ParseArguments(int argc, char** argv) {
-    TSessionSettings settings;
+std::optional<TJobRequest> ParseArguments(int argc, char** argv) {
+    TJobRequest settings;
     int i = 1;
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string option = argv[i];
@@ -194,17 +194,17 @@ class ToolEvents : public TSessionEvents {
 public:
     explicit ToolEvents(bool terminal) : terminal_(terminal) {}
 
-    void ShowDescription(const std::array<std::string, 4>& texts) override {
+    void ShowDescription(std::uint64_t, const std::array<std::string, 4>& texts) override {
         static const char* const labels[] = {"author: ", "title: ", "duration: ", "size: "};
         for (std::size_t i = 0; i < texts.size(); ++i)
             PrintLine(stdout, labels[i] + (texts[i].starts_with("  ") ? texts[i].substr(2) : texts[i]));
     }
-    void TransferBegan(std::int64_t, const std::string&) override {
+    void TransferBegan(std::uint64_t, std::int64_t, const std::string&) override {
         CloseLine();
         lastStep_ = -1;
         unprinted_.clear();
     }
-    void TransferProgress(const TTransferProgress& progress) override {
+    void TransferProgress(std::uint64_t, const TTransferProgress& progress) override {
         if (terminal_) {
             DrawInPlace(progress.Line());
             return;
@@ -220,16 +220,16 @@ public:
         unprinted_.clear();
         PrintLine(stdout, progress.Line());
     }
-    void TransferEnded() override {
+    void TransferEnded(std::uint64_t) override {
         if (!unprinted_.empty()) PrintLine(stdout, unprinted_);
         unprinted_.clear();
         CloseLine();
     }
-    void ConversionProgress(double fraction) override {
+    void ConversionProgress(std::uint64_t, double fraction) override {
         if (terminal_)
             DrawInPlace(status_ + " " + std::to_string(static_cast<int>(fraction * 100)) + "%");
     }
-    void ShowStatus(const std::string& text, const std::string&) override {
+    void ShowStatus(std::uint64_t, const std::string& text, const std::string&) override {
         status_ = text;
         // The conversion's percent follows its status on the same line.
         if (terminal_ && text == "Decoding in progress.") return DrawInPlace(text);
@@ -282,7 +282,7 @@ int main(int argc, char** argv) {
         std::printf("tarnwick-download %s\n", TARNWICK_VERSION);
         return 0;
     }
-    const std::optional<TSessionSettings> settings = ParseArguments(argc, argv);
+    const std::optional<TJobRequest> settings = ParseArguments(argc, argv);
     if (!settings) {
         std::fputs(UsageText().c_str(), stderr);
         return 2;

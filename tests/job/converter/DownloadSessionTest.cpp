@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -80,8 +82,8 @@ protected:
     }
     static void TearDownTestSuite() { samples_.reset(); }
 
-    TSessionSettings Settings(std::uint16_t lookupPort) const {
-        TSessionSettings s;
+    TJobRequest Settings(std::uint16_t lookupPort) const {
+        TJobRequest s;
         s.pageAddress = "http://www.youtube.com/watch?v=session";
         s.workDirectory = work_.string();
         s.saveDirectory = save_.string();
@@ -180,7 +182,7 @@ TEST_F(SessionTest, Outcomes) {
             AnswerLookup(row.record.empty() ? Record(media.Port(), row.fileext) : row.record));
         RecordingEvents events;
         TDownloadSession session(events, queue_);
-        TSessionSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.formatIndex = row.format;
         const auto started = Clock::now();
         ASSERT_TRUE(session.Start(settings));
@@ -268,7 +270,7 @@ TEST_F(SessionTest, AbortAtEachMoment) {
             reached.Set();
             go.Wait();
         });
-        TSessionSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.programDirectory = samples_->Path();  // the converter that hangs
         ASSERT_TRUE(session.Start(settings));
         if (row.status) {
@@ -314,7 +316,7 @@ TEST_F(SessionTest, CloseReturnsAtOnceAtAnyMoment) {
         SCOPED_TRACE(row.name);
         RecordingEvents events;
         auto session = std::make_unique<TDownloadSession>(events, queue_);
-        TSessionSettings settings = Settings(row.lookupPort);
+        TJobRequest settings = Settings(row.lookupPort);
         settings.programDirectory = samples_->Path();
         std::unique_lock<std::mutex> held;
         if (row.holdQueue) held = queue_.Hold();
@@ -384,7 +386,7 @@ TEST_F(SessionTest, ABrokenTransferContinuesWhereItBroke) {
         LoopbackPeer lookup(AnswerLookup("filename=clip|fileext=flv|url=" + media.Url()));
         RecordingEvents events;
         TDownloadSession session(events, queue_);
-        TSessionSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.formatIndex = 0;
         ASSERT_TRUE(session.Start(settings));
         if (abortInWait) {
@@ -464,7 +466,7 @@ TEST_F(SessionTest, AStepThatFailsEndsTheJobWithOneOutcome) {
             if (moment == row.moment && (!numbered || step == row.step))
                 throw std::runtime_error(failure);
         });
-        TSessionSettings settings = Settings(lookup.Port());
+        TJobRequest settings = Settings(lookup.Port());
         settings.formatIndex = row.format;
         ASSERT_TRUE(session.Start(settings));
         if (!events.WaitFinished(std::chrono::seconds(20))) {
@@ -492,5 +494,120 @@ TEST_F(SessionTest, AStepThatFailsEndsTheJobWithOneOutcome) {
         }
         EXPECT_EQ(WorkFiles(session).empty(), row.moment != smClearWorkFiles);
         EXPECT_EQ(session.Owner().ComponentCount(), 0u);
+    }
+}
+
+// Two sessions at once into one save folder, two videos of the same title: each job works in a
+// folder of its own, names only its own events, and both are saved whole under free names.
+TEST_F(SessionTest, TwoSessionsAtOnceIntoOneSaveFolder) {
+    const std::string other = PatternText(3 << 20);
+    const std::string answers[] = {Ok(flv_), Ok(other, "Content-Type: video/x-flv\r\n")};
+    std::vector<std::unique_ptr<LoopbackPeer>> peers;
+    std::vector<std::unique_ptr<RecordingEvents>> events;
+    std::vector<std::unique_ptr<TDownloadSession>> sessions;
+    // Each transfer waits, its work file open, until the other's has begun too.
+    Event transferring[2];
+    bool waited[2] = {false, false};
+    for (const std::string& answer : answers) {
+        const std::size_t i = sessions.size();
+        peers.push_back(std::make_unique<LoopbackPeer>(MediaServer(answer, milliseconds(1))));
+        peers.push_back(std::make_unique<LoopbackPeer>(AnswerLookup(Record(peers.back()->Port()))));
+        events.push_back(std::make_unique<RecordingEvents>());
+        sessions.push_back(std::make_unique<TDownloadSession>(*events.back(), queue_));
+        sessions.back()->SetMomentHook([&, i](TSessionMoment moment, int step) {
+            if (moment != smWorkerStep || step != jbMediaProgress || waited[i]) return;
+            waited[i] = true;
+            transferring[i].Set();
+            transferring[1 - i].Wait();
+        });
+        TJobRequest request = Settings(peers.back()->Port());
+        request.formatIndex = 0;
+        ASSERT_TRUE(sessions.back()->Start(request));
+    }
+    EXPECT_NE(sessions[0]->JobId(), sessions[1]->JobId());
+    EXPECT_EQ(fs::path(sessions[0]->WorkFolder()).parent_path(),
+              fs::path(sessions[1]->WorkFolder()).parent_path());
+    std::set<std::string> saved;
+    for (std::size_t i = 0; i < 2; ++i) {
+        ASSERT_TRUE(events[i]->WaitFinished()) << events[i]->Log();
+        const TJobOutcome outcome = events[i]->Outcome();
+        ASSERT_TRUE(outcome.delivered) << events[i]->Log();
+        EXPECT_EQ(outcome.job, sessions[i]->JobId());
+        EXPECT_EQ(events[i]->Jobs(), std::set<std::uint64_t>{outcome.job});
+        EXPECT_TRUE(ReadWholeFile(outcome.savedFile) == (i == 0 ? flv_ : other));
+        saved.insert(fs::path(outcome.savedFile).filename().string());
+    }
+    EXPECT_EQ(saved, (std::set<std::string>{"clip.flv", "clip (2).flv"}));
+    EXPECT_EQ(Names(save_), saved);
+    sessions.clear();
+    EXPECT_EQ(Names(work_), std::set<std::string>{}) << "no work file left";
+}
+
+// The stages a job enters, in order and jgEnded once: one that completes, one aborted in each
+// stage.
+TEST_F(SessionTest, StagesOfAJob) {
+    LoopbackPeer media(MediaServer(Ok(flv_)));
+    LoopbackPeer lookup(AnswerLookup(Record(media.Port())));
+    using Stages = std::vector<TJobStage>;
+    const Stages fetched = {jgLookup, jgDescription, jgPreview, jgTransfer};
+    const auto then = [](Stages stages, std::initializer_list<TJobStage> more) {
+        stages.insert(stages.end(), more);
+        return stages;
+    };
+    struct Row {
+        const char* name;
+        TSessionMoment moment;  // abort there (smStage: no abort)
+        int step;
+        const char* status;     // or wait for this status line, and abort then
+        int format;
+        Stages stages;
+    };
+    const Row rows[] = {
+        {"completes", smStage, -1, nullptr, 6, then(fetched, {jgConversion, jgDelivery, jgEnded})},
+        {"lookup", smWorkerStep, jbLookupClientMade, nullptr, 6, {jgLookup, jgEnded}},
+        {"description", smWorkerStep, jbAfterDescription, nullptr, 6,
+         {jgLookup, jgDescription, jgEnded}},
+        {"preview", smWorkerStep, jbPreviewClientMade, nullptr, 6,
+         {jgLookup, jgDescription, jgPreview, jgEnded}},
+        {"transfer", smWorkerStep, jbMediaProgress, nullptr, 6, then(fetched, {jgEnded})},
+        {"conversion", smWorkerStep, -1, "status Decoding in progress.", 6,
+         then(fetched, {jgConversion, jgEnded})},
+        {"delivery", smDeliveryStep, dsDelivery, nullptr, 0, then(fetched, {jgDelivery, jgEnded})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RecordingEvents events;
+        TDownloadSession session(events, queue_);
+        EXPECT_EQ(session.Stage(), jgEnded);
+        std::mutex mutex;
+        Stages stages;
+        Event reached, go;
+        session.SetMomentHook([&](TSessionMoment moment, int step) {
+            if (moment == smStage) {
+                std::lock_guard lock(mutex);
+                stages.push_back(static_cast<TJobStage>(step));
+                EXPECT_EQ(session.Stage(), step);
+            } else if (moment == row.moment && step == row.step) {
+                reached.Set();
+                go.Wait();
+            }
+        });
+        TJobRequest request = Settings(lookup.Port());
+        request.formatIndex = row.format;
+        if (row.moment != smStage) request.programDirectory = samples_->Path();
+        ASSERT_TRUE(session.Start(request));
+        if (row.status) {
+            ASSERT_TRUE(events.WaitFor(row.status)) << events.Log();
+            session.Abort();
+        } else if (row.moment != smStage) {
+            ASSERT_TRUE(reached.Wait(std::chrono::seconds(20)));
+            session.Abort();
+            go.Set();
+        }
+        ASSERT_TRUE(events.WaitFinished()) << events.Log();
+        EXPECT_EQ(events.Outcome().delivered, row.moment == smStage) << events.Log();
+        EXPECT_EQ(session.Stage(), jgEnded);
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(stages, row.stages) << events.Log();
     }
 }
