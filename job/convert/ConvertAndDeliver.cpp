@@ -125,39 +125,15 @@ struct TConvertAndDeliver::Impl {
     TDeliveryObserver& observer;
     std::function<void(TDeliveryStep)> stepHook;
     std::thread thread;
-    std::atomic<bool> stop{false};
+    // Stop's abort: it kills the converter (registered for the span of the process) and ends a
+    // copy into the save directory.
+    TIdAbortSignal stop;
     std::atomic<bool> finished{false};
-    std::mutex processMutex;  // guards process, which Stop reaches from any thread
-    TProcessRunner* process = nullptr;
     std::int64_t durationMicros = 0;
     std::int64_t outTimeMicros = 0;
     bool endReported = false;
     double lastFraction = -1;
 };
-
-namespace {
-
-// Makes the running converter the one Stop reaches, for as long as it lives.
-class TProcessSlot {
-public:
-    TProcessSlot(std::mutex& mutex, TProcessRunner*& slot, TProcessRunner& process)
-        : mutex_(mutex), slot_(slot) {
-        std::lock_guard lock(mutex_);
-        slot_ = &process;
-    }
-    ~TProcessSlot() {
-        std::lock_guard lock(mutex_);
-        slot_ = nullptr;
-    }
-    TProcessSlot(const TProcessSlot&) = delete;
-    TProcessSlot& operator=(const TProcessSlot&) = delete;
-
-private:
-    std::mutex& mutex_;
-    TProcessRunner*& slot_;
-};
-
-}  // namespace
 
 TDeliveryResult TConvertAndDeliver::Impl::RunToResult() {
     try {
@@ -217,20 +193,17 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
 
     TProcessRunner process;
     TProcessExit exit;
-    {
-        const TProcessSlot slot(processMutex, this->process, process);
-        if (stop.load()) process.Stop();
-        TProcessOptions options;
-        options.progressPipe = true;
-        options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
-        if (stepHook) stepHook(dsConversion);
-        process.Start(program, ConverterArguments(command), request.workDirectory, options);
-        exit = process.Wait([&](std::string_view line) { ReportProgress(line, process); });
-    }
+    TProcessOptions options;
+    options.progressPipe = true;
+    options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
+    options.abort = &stop;
+    if (stepHook) stepHook(dsConversion);
+    process.Start(program, ConverterArguments(command), request.workDirectory, options);
+    exit = process.Wait([&](std::string_view line) { ReportProgress(line, process); });
 
     if (durationMicros == 0) durationMicros = ParseDuration(process.Output());
 
-    if (exit.stopped || stop.load()) {
+    if (exit.stopped || stop.Aborted()) {
         result.reason = kAbortedByUserText;
     } else if (!exit.started || exit.limit != plNone) {
         result.reason = exit.reason;
@@ -317,11 +290,7 @@ void TConvertAndDeliver::Start() {
     });
 }
 
-void TConvertAndDeliver::Stop() {
-    impl_->stop.store(true);
-    std::lock_guard lock(impl_->processMutex);
-    if (impl_->process) impl_->process->Stop();
-}
+void TConvertAndDeliver::Stop() { impl_->stop.Abort(); }
 
 void TConvertAndDeliver::Join() {
     if (impl_->thread.joinable()) impl_->thread.join();

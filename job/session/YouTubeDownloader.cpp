@@ -17,10 +17,8 @@
 #include "job/lookup/LookupTexts.h"
 #include "job/lookup/PageLookup.h"
 #include "job/lookup/RecordTexts.h"
-#include "job/lookup/YtDlpLookup.h"
 #include "net/IdExceptions.h"
 #include "net/IdStream.h"
-#include "net/Sockets.h"
 
 namespace tarnwick {
 
@@ -61,8 +59,9 @@ struct TYouTubeDownloader::Impl {
     std::string referer;
     std::string userAgent;
     std::string cookie;
-    // Set by Abort before anything is closed; every connect and every wait between two tries
-    // looks at it.
+    // The job's one abort: set by Abort, it closes the connections and stops the program
+    // registered on it at that moment; every connect and every wait between two tries looks at
+    // it.
     TIdAbortSignal abort;
     std::atomic<bool> finished{false};
     // The count and time of the last progress notification posted (worker's thread only).
@@ -102,8 +101,8 @@ std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view n
     auto client = std::make_unique<TIdHTTP>(&owner);
     client->SetName(std::string(name));
     client->HandleRedirects = followRedirects;
-    // The abort's close does not carry into a request that starts after it, and a redirect or
-    // a try again connects anew: every connect looks for the abort first.
+    // The abort closes the connection of a request under way, and every connect (a redirect, a
+    // try again, a request that starts after it) looks for it first.
     client->AbortSignal = &abort;
     // A server that goes silent ends the fetch instead of holding the job forever.
     client->StallTimeout = settings.stallTimeout;
@@ -148,19 +147,14 @@ void TYouTubeDownloader::Impl::Work() {
         builtin.stallTimeout = settings.stallTimeout;
         builtin.connectTimeout = settings.connectTimeout;
         builtin.lookupTime = settings.lookupTime;
-        record = TPageLookup(builtin, &owner, [this] { return abort.Aborted(); })
-                     .Run(settings.pageAddress, settings.hdFlag == 1);
+        record = TPageLookup(builtin, &owner, abort).Run(settings.pageAddress, settings.hdFlag == 1);
         lookupFailure = record.Values(kHintEntry);
     } else {
         ParseLookupRecord(
             RequestLookupRecord(lookup, &owner, std::to_string(settings.siteNumber),
                                 std::to_string(settings.hdFlag), settings.pageAddress,
-                                [this](TTcpClient& client) {
-                                    // The walk of an abort that came before the client was in
-                                    // the list could not find it.
-                                    if (!Proceed(jbLookupClientMade)) client.AbortConnection();
-                                },
-                                &lookupFailure),
+                                [this](TTcpClient&) { Proceed(jbLookupClientMade); },
+                                &lookupFailure, abort),
             record);
     }
     // An abort during the lookup reads as a failed lookup: it must not become "unavailable".
@@ -204,7 +198,7 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
     };
     // A preview that drips must not hold the job before the media.
     made->RequestTimeout = static_cast<std::int32_t>(settings.previewTime.count());
-    // In the owner's list only fully set up, so the abort's walk never sees it half made.
+    // In the owner's list only fully set up.
     TScopedComponent<TIdHTTP> client(&owner, std::move(made));
     if (!Proceed(jbPreviewClientMade)) return false;
     try {
@@ -281,7 +275,7 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
     };
     get.OnWait = [&](const TIdRetryWait& wait) { frontEnd.PostStatus(RetryWaitText(wait)); };
 
-    // In the owner's list only fully set up, so the abort's walk never sees it half made.
+    // In the owner's list only fully set up.
     TScopedComponent<TIdHTTP> client(&owner, std::move(made));
     // The last job's work file may be a hard link to the video delivered then: a new file is
     // made instead of truncating that one.
@@ -345,21 +339,10 @@ void TYouTubeDownloader::Start() {
 }
 
 void TYouTubeDownloader::Abort() {
-    // First, so a step or a client that comes after the walk below sees it.
+    // Everything that blocks for the job (the lookup's connections, yt-dlp, the preview and media
+    // requests) is registered on the token and ended by it, on this thread.
     impl_->abort.Abort();
-    impl_->owner.ForEachComponent([](TComponent& component) {
-        const std::string name = component.Name();
-        if (name == kLookupClientName) {
-            if (auto* line = dynamic_cast<TBaseSocket*>(&component)) line->AbortConnection();
-        } else if (name == kPreviewClientName || name == kMediaClientName ||
-                   name == kPageClientName) {
-            if (auto* http = dynamic_cast<TIdCustomHTTP*>(&component)) http->CloseConnection();
-        } else if (name == kYtDlpProcessName) {
-            if (auto* process = dynamic_cast<TYtDlpProcess*>(&component)) process->Stop();
-        }
-    });
 }
-
 
 bool TYouTubeDownloader::Finished() const noexcept { return impl_->finished.load(); }
 
