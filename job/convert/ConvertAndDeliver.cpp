@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -62,8 +61,7 @@ constexpr std::string_view kNoOutputReason = "ffmpeg wrote no output";
 
 // Options put after the program name: never read the terminal, no periodic statistics on the
 // error output, machine-readable progress on the progress descriptor.
-std::vector<std::string> ConverterArguments(const std::string& commandLine) {
-    std::vector<std::string> argv = SplitCommandLine(commandLine);
+std::vector<std::string> WithProgressOptions(std::vector<std::string> argv) {
     const std::vector<std::string> extra = {
         "-nostdin", "-nostats", "-progress",
         "pipe:" + std::to_string(TProcessRunner::kProgressDescriptor)};
@@ -116,7 +114,8 @@ struct TConvertAndDeliver::Impl {
     TDeliveryResult Run();
     // Run, or when it raises, "Video file could not be saved." with the reason.
     TDeliveryResult RunToResult();
-    TDeliveryResult Convert(const std::string& fileName, const std::string& extension);
+    TDeliveryResult Convert(const std::string& fileName, const std::string& extension,
+                            const std::vector<std::string>& inputs);
     TDeliveryResult Deliver(const std::string& source, const std::string& destinationName,
                             std::string_view savedText);
     void ReportProgress(std::string_view line, const TProcessRunner& process);
@@ -150,8 +149,11 @@ TDeliveryResult TConvertAndDeliver::Impl::Run() {
     // Made safe here as well: these become paths and words of a command line.
     const std::string fileName = SafeFileName(request.fileName);
     const std::string extension = SafeFileExtension(request.fileExtension);
+    const std::vector<std::string> inputs =
+        request.inputs.empty() ? std::vector<std::string>{SourceFileName(extension)}
+                               : request.inputs;
     if (request.formatIndex == 0) {
-        const std::string source = request.workDirectory + "/" + SourceFileName(extension);
+        const std::string source = request.workDirectory + "/" + inputs.front();
         if (!NonEmptyFile(source)) {
             TDeliveryResult result;
             result.statusText = kNotSavedText;
@@ -163,15 +165,17 @@ TDeliveryResult TConvertAndDeliver::Impl::Run() {
                                           : SafeFileExtension(request.deliveredExtension);
         return Deliver(source, fileName + "." + delivered, "");
     }
-    return Convert(fileName, extension);
+    return Convert(fileName, extension, inputs);
 }
 
 TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
-                                                  const std::string& extension) {
+                                                  const std::string& extension,
+                                                  const std::vector<std::string>& inputs) {
     TDeliveryResult result;
     result.statusText = kDecodingAbortedText;
     const std::int32_t format = request.formatIndex;
-    const std::string command = BuildConverterCommand(format, request.qualityIndex, extension);
+    std::vector<std::string> command =
+        ConverterCommand(format, request.qualityIndex, inputs, extension);
     if (command.empty()) {
         result.reason = Format(kNoConversionReason, format, request.qualityIndex);
         return result;
@@ -198,7 +202,8 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
     options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
     options.abort = &stop;
     if (stepHook) stepHook(dsConversion);
-    process.Start(program, ConverterArguments(command), request.workDirectory, options);
+    process.Start(program, WithProgressOptions(std::move(command)), request.workDirectory,
+                  options);
     exit = process.Wait([&](std::string_view line) { ReportProgress(line, process); });
 
     if (durationMicros == 0) durationMicros = ParseDuration(process.Output());

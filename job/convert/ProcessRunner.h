@@ -41,7 +41,7 @@ namespace tarnwick {
 std::string FindProgram(const std::string& programDirectory, std::string_view name);
 
 // The words of a command line separated by blanks; runs of blanks separate once. There is no
-// quoting: the converter's command lines hold none.
+// quoting: the conversion table's options hold none.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // What ended a process besides its own exit, a signal or Stop.
