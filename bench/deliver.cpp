@@ -6,7 +6,6 @@
 //
 // bench/bench-deliver runs the whole comparison.
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -20,9 +19,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_deliver SOURCE SAVE_DIRECTORY NAME\n");
         return 2;
     }
-    const std::atomic<bool> stop{false};
     const auto start = std::chrono::steady_clock::now();
-    const TDeliveryOutcome outcome = DeliverFile(argv[1], argv[2], argv[3], stop);
+    const TDeliveryOutcome outcome = DeliverFile(argv[1], argv[2], argv[3], TIdAbortSignal::Never());
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     if (!outcome.delivered) {
         std::fprintf(stderr, "not delivered: %s\n", outcome.reason.c_str());

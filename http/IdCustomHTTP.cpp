@@ -117,6 +117,11 @@ void TIdCustomHTTP::Get(std::string_view address, TIdStream& output) {
 void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, std::string_view address,
                                    TIdStream* source, TIdStream* output) {
     aborted_.store(false);
+    // For the span of the call, the user's abort closes the connection at once, from its own
+    // thread: a read that blocks ends then, not at the stall limit.
+    const TIdAbortSignal::TRegistration closeOnAbort =
+        AbortSignal ? AbortSignal->OnAbort([this] { CloseConnection(); })
+                    : TIdAbortSignal::TRegistration();
     const std::int64_t start = output ? output->Position() : 0;
     // Each call has the whole redirect allowance, also after a call that failed.
     redirectsSoFar_ = 0;

@@ -19,7 +19,8 @@
 // Threads: one thread runs a request at a time. CloseConnection may come from another thread
 // while a request runs (the user's abort): the request then ends promptly with EIdNotConnected,
 // EIdClosedSocket or EIdReadTimeout, never with success and never by connecting again. A
-// CloseConnection before a request starts does not carry into it; an AbortSignal does.
+// CloseConnection before a request starts does not carry into it; an AbortSignal does, and an
+// abort of the AbortSignal during a request closes the connection itself.
 
 #include <atomic>
 #include <cstdint>
@@ -111,7 +112,8 @@ public:
     TIdHTTPOnBodyStartEvent OnBodyStart;
     // The user's abort, when the caller has one (not owned; it must outlive the requests): once
     // it is set no connect starts and no kept connection is reused, also when it was set before
-    // the request began; the request ends with EIdNotConnected.
+    // the request began; the request ends with EIdNotConnected. An abort during a request closes
+    // its connection at once (CloseConnection, on the aborting thread).
     const TIdAbortSignal* AbortSignal = nullptr;
 
     // The host and port of the connection; setting them also sets the current address's, so a

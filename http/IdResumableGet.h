@@ -36,9 +36,9 @@
 //    that an answer calls for go at once and count only against the rule above.
 //
 // Threads: Get runs on the calling thread; the events below and the client's own (work, status)
-// fire there. The abort comes from another thread: set the abort signal, then CloseConnection
-// the client. A try under way then ends as the client's abort does, no try follows, and a wait
-// under way (or about to start) ends at once.
+// fire there. The abort comes from another thread through the abort signal, which closes the
+// client's connection: a try under way then ends as the client's abort does, no try follows, and
+// a wait under way (or about to start) ends at once.
 //
 // While Get runs it owns the client's OnBodyStart, AbortSignal, and the request's
 // ContentRangeStart, ContentRangeEnd and IfRange; it gives them back as they were.

@@ -1,6 +1,9 @@
 #include "job/convert/ConversionTable.h"
 
 #include <array>
+#include <utility>
+
+#include "job/convert/ProcessRunner.h"
 
 namespace tarnwick {
 
@@ -72,16 +75,23 @@ bool IsHighDefinitionCase(std::string_view fileExtension, std::int32_t format) {
     return fileExtension == "mp4" && format == kHighDefinitionFormat;
 }
 
-std::string BuildConverterCommand(std::int32_t format, std::int32_t quality,
-                                  std::string_view fileExtension) {
-    if (!ValidFormat(format) || quality < 0 || quality > 3) return {};
+std::vector<std::string> ConverterCommand(std::int32_t format, std::int32_t quality,
+                                          const std::vector<std::string>& inputs,
+                                          std::string_view fileExtension) {
+    if (!ValidFormat(format) || quality < 0 || quality > 3 || inputs.empty()) return {};
     const std::string_view options =
         IsHighDefinitionCase(fileExtension, format)
             ? kHighDefinitionOptions
             : kConverterOptions[static_cast<std::size_t>(4 * (format - 1) + quality)];
-    std::string command = "ffmpeg -i " + SourceFileName(fileExtension);
-    command.append(" ").append(options).append(" ");
-    command.append(ConvertedFileName(format, fileExtension));
+    std::vector<std::string> command{std::string(kConverterProgramName)};
+    for (const std::string& input : inputs) {
+        command.emplace_back("-i");
+        command.push_back(input);
+    }
+    // The table's own options are words without blanks of their own; no name ever goes through
+    // this split.
+    for (std::string& word : SplitCommandLine(options)) command.push_back(std::move(word));
+    command.push_back(ConvertedFileName(format, fileExtension));
     return command;
 }
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -62,8 +61,7 @@ constexpr std::string_view kNoOutputReason = "ffmpeg wrote no output";
 
 // Options put after the program name: never read the terminal, no periodic statistics on the
 // error output, machine-readable progress on the progress descriptor.
-std::vector<std::string> ConverterArguments(const std::string& commandLine) {
-    std::vector<std::string> argv = SplitCommandLine(commandLine);
+std::vector<std::string> WithProgressOptions(std::vector<std::string> argv) {
     const std::vector<std::string> extra = {
         "-nostdin", "-nostats", "-progress",
         "pipe:" + std::to_string(TProcessRunner::kProgressDescriptor)};
@@ -116,7 +114,8 @@ struct TConvertAndDeliver::Impl {
     TDeliveryResult Run();
     // Run, or when it raises, "Video file could not be saved." with the reason.
     TDeliveryResult RunToResult();
-    TDeliveryResult Convert(const std::string& fileName, const std::string& extension);
+    TDeliveryResult Convert(const std::string& fileName, const std::string& extension,
+                            const std::vector<std::string>& inputs);
     TDeliveryResult Deliver(const std::string& source, const std::string& destinationName,
                             std::string_view savedText);
     void ReportProgress(std::string_view line, const TProcessRunner& process);
@@ -125,39 +124,15 @@ struct TConvertAndDeliver::Impl {
     TDeliveryObserver& observer;
     std::function<void(TDeliveryStep)> stepHook;
     std::thread thread;
-    std::atomic<bool> stop{false};
+    // Stop's abort: it kills the converter (registered for the span of the process) and ends a
+    // copy into the save directory.
+    TIdAbortSignal stop;
     std::atomic<bool> finished{false};
-    std::mutex processMutex;  // guards process, which Stop reaches from any thread
-    TProcessRunner* process = nullptr;
     std::int64_t durationMicros = 0;
     std::int64_t outTimeMicros = 0;
     bool endReported = false;
     double lastFraction = -1;
 };
-
-namespace {
-
-// Makes the running converter the one Stop reaches, for as long as it lives.
-class TProcessSlot {
-public:
-    TProcessSlot(std::mutex& mutex, TProcessRunner*& slot, TProcessRunner& process)
-        : mutex_(mutex), slot_(slot) {
-        std::lock_guard lock(mutex_);
-        slot_ = &process;
-    }
-    ~TProcessSlot() {
-        std::lock_guard lock(mutex_);
-        slot_ = nullptr;
-    }
-    TProcessSlot(const TProcessSlot&) = delete;
-    TProcessSlot& operator=(const TProcessSlot&) = delete;
-
-private:
-    std::mutex& mutex_;
-    TProcessRunner*& slot_;
-};
-
-}  // namespace
 
 TDeliveryResult TConvertAndDeliver::Impl::RunToResult() {
     try {
@@ -174,8 +149,11 @@ TDeliveryResult TConvertAndDeliver::Impl::Run() {
     // Made safe here as well: these become paths and words of a command line.
     const std::string fileName = SafeFileName(request.fileName);
     const std::string extension = SafeFileExtension(request.fileExtension);
+    const std::vector<std::string> inputs =
+        request.inputs.empty() ? std::vector<std::string>{SourceFileName(extension)}
+                               : request.inputs;
     if (request.formatIndex == 0) {
-        const std::string source = request.workDirectory + "/" + SourceFileName(extension);
+        const std::string source = request.workDirectory + "/" + inputs.front();
         if (!NonEmptyFile(source)) {
             TDeliveryResult result;
             result.statusText = kNotSavedText;
@@ -187,15 +165,17 @@ TDeliveryResult TConvertAndDeliver::Impl::Run() {
                                           : SafeFileExtension(request.deliveredExtension);
         return Deliver(source, fileName + "." + delivered, "");
     }
-    return Convert(fileName, extension);
+    return Convert(fileName, extension, inputs);
 }
 
 TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
-                                                  const std::string& extension) {
+                                                  const std::string& extension,
+                                                  const std::vector<std::string>& inputs) {
     TDeliveryResult result;
     result.statusText = kDecodingAbortedText;
     const std::int32_t format = request.formatIndex;
-    const std::string command = BuildConverterCommand(format, request.qualityIndex, extension);
+    std::vector<std::string> command =
+        ConverterCommand(format, request.qualityIndex, inputs, extension);
     if (command.empty()) {
         result.reason = Format(kNoConversionReason, format, request.qualityIndex);
         return result;
@@ -217,20 +197,18 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
 
     TProcessRunner process;
     TProcessExit exit;
-    {
-        const TProcessSlot slot(processMutex, this->process, process);
-        if (stop.load()) process.Stop();
-        TProcessOptions options;
-        options.progressPipe = true;
-        options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
-        if (stepHook) stepHook(dsConversion);
-        process.Start(program, ConverterArguments(command), request.workDirectory, options);
-        exit = process.Wait([&](std::string_view line) { ReportProgress(line, process); });
-    }
+    TProcessOptions options;
+    options.progressPipe = true;
+    options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
+    options.abort = &stop;
+    if (stepHook) stepHook(dsConversion);
+    process.Start(program, WithProgressOptions(std::move(command)), request.workDirectory,
+                  options);
+    exit = process.Wait([&](std::string_view line) { ReportProgress(line, process); });
 
     if (durationMicros == 0) durationMicros = ParseDuration(process.Output());
 
-    if (exit.stopped || stop.load()) {
+    if (exit.stopped || stop.Aborted()) {
         result.reason = kAbortedByUserText;
     } else if (!exit.started || exit.limit != plNone) {
         result.reason = exit.reason;
@@ -317,11 +295,7 @@ void TConvertAndDeliver::Start() {
     });
 }
 
-void TConvertAndDeliver::Stop() {
-    impl_->stop.store(true);
-    std::lock_guard lock(impl_->processMutex);
-    if (impl_->process) impl_->process->Stop();
-}
+void TConvertAndDeliver::Stop() { impl_->stop.Abort(); }
 
 void TConvertAndDeliver::Join() {
     if (impl_->thread.joinable()) impl_->thread.join();

@@ -18,13 +18,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "job/convert/ConversionTable.h"
 #include "job/session/JobDefaults.h"
 
 namespace tarnwick {
-
-// The converter, looked for in the program's folder, then on the PATH.
-inline constexpr std::string_view kConverterProgramName = "ffmpeg";
 
 inline constexpr std::string_view kDecodingInProgressText = "Decoding in progress.";
 inline constexpr std::string_view kSavedText = "Video file is successfully saved.";
@@ -32,7 +31,10 @@ inline constexpr std::string_view kDecodingAbortedText = "Decoding aborted.";
 inline constexpr std::string_view kNotSavedText = "Video file could not be saved.";
 
 struct TDeliveryRequest {
-    std::string workDirectory;     // holds "video.<fileExtension>"
+    std::string workDirectory;     // holds the inputs
+    // The work files the converter reads, or format 0 delivers (the first), relative to
+    // workDirectory; none means the one download, SourceFileName(fileExtension).
+    std::vector<std::string> inputs;
     std::string saveDirectory;     // created with its parents when missing
     std::string fileName;          // the job's (safe) file name
     std::string fileExtension;     // the job's (safe) file extension

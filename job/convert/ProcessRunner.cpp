@@ -212,6 +212,8 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
 TProcessRunner::TProcessRunner() { wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
 
 TProcessRunner::~TProcessRunner() {
+    // No abort reaches the runner once it starts to go.
+    stopOnAbort_.Release();
     if (pid_ > 0) {
         ::kill(-pid_, SIGKILL);
         while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
@@ -243,6 +245,7 @@ bool TProcessRunner::Start(const std::string& program, const std::vector<std::st
     const std::size_t slash = program.rfind('/');
     programName_ = slash == std::string::npos ? program : program.substr(slash + 1);
     if (wakeFd_ < 0) return fail("cannot create an event descriptor: " + ErrorText(errno));
+    if (options.abort) stopOnAbort_ = options.abort->OnAbort([this] { Stop(); });
     if (stopRequested_.load()) return fail("stopped");
     if (argv.empty()) return fail("empty command line");
 

@@ -31,6 +31,8 @@
 #include <string_view>
 #include <vector>
 
+#include "http/IdAbortSignal.h"
+
 namespace tarnwick {
 
 // Where a helper program is: programDirectory + "/" + name when that is an executable file,
@@ -39,7 +41,7 @@ namespace tarnwick {
 std::string FindProgram(const std::string& programDirectory, std::string_view name);
 
 // The words of a command line separated by blanks; runs of blanks separate once. There is no
-// quoting: the converter's command lines hold none.
+// quoting: the conversion table's options hold none.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // What ended a process besides its own exit, a signal or Stop.
@@ -66,6 +68,9 @@ struct TProcessOptions {
     // may take; past it their allocations fail, which the program reports or dies of. 0: no
     // limit.
     std::size_t memoryLimit = 0;
+    // The job's abort, when it has one (it must outlive the runner): from Start on it stops the
+    // process as Stop does, and one that came before Start keeps the program from starting.
+    const TIdAbortSignal* abort = nullptr;
 };
 
 struct TProcessExit {
@@ -139,6 +144,7 @@ private:
     std::string output_;
     std::string standardOutput_;
     std::string progressLine_;
+    TIdAbortSignal::TRegistration stopOnAbort_;
 };
 
 }  // namespace tarnwick

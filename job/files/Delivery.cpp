@@ -23,7 +23,7 @@ namespace tarnwick {
 
 namespace {
 
-// Between two looks at the stop flag.
+// Between two looks at the abort.
 constexpr std::size_t kCopyBlock = 16 * 1024 * 1024;
 constexpr std::size_t kReadWriteBlock = 1024 * 1024;
 constexpr int kTemporaryNameAttempts = 64;
@@ -167,11 +167,11 @@ bool KernelCopyRefused(int error) {
 // Copies in to out from their current offsets to the end of in. Returns 0, or the errno. The
 // kernel copies file to file where it can (copy_file_range within a file system, sendfile across
 // them); read/write is the last resort.
-int CopyContents(int in, int out, const std::atomic<bool>& stop, bool& stopped) {
+int CopyContents(int in, int out, const TIdAbortSignal& stop, bool& stopped) {
     enum { kRange, kSendfile, kReadWrite } way = kRange;
     std::vector<char> buffer;
     for (;;) {
-        if (stop.load()) {
+        if (stop.Aborted()) {
             stopped = true;
             return ECANCELED;
         }
@@ -221,7 +221,7 @@ int LinkInto(const std::string& source, TemporaryFile& temp) {
     return EEXIST;
 }
 
-int CopyInto(const std::string& source, TemporaryFile& temp, const std::atomic<bool>& stop,
+int CopyInto(const std::string& source, TemporaryFile& temp, const TIdAbortSignal& stop,
              bool& stopped) {
     ScopedFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.Get() < 0) return errno;
@@ -292,7 +292,7 @@ namespace {
 
 TDeliveryOutcome DeliverOrRaise(const std::string& source, const std::string& saveDirectory,
                                 const std::string& destinationName,
-                                const std::atomic<bool>& stop) {
+                                const TIdAbortSignal& stop) {
     TDeliveryOutcome outcome;
     std::error_code error;
     std::filesystem::create_directories(saveDirectory, error);
@@ -309,7 +309,7 @@ TDeliveryOutcome DeliverOrRaise(const std::string& source, const std::string& sa
     if (result != 0 && LinkRefused(result)) {
         result = CopyInto(source, temp, stop, outcome.stopped);
     }
-    if (result == 0 && stop.load()) {
+    if (result == 0 && stop.Aborted()) {
         outcome.stopped = true;
         result = ECANCELED;
     }
@@ -351,7 +351,7 @@ TDeliveryOutcome DeliverOrRaise(const std::string& source, const std::string& sa
 }  // namespace
 
 TDeliveryOutcome DeliverFile(const std::string& source, const std::string& saveDirectory,
-                             const std::string& destinationName, const std::atomic<bool>& stop) {
+                             const std::string& destinationName, const TIdAbortSignal& stop) {
     // The temporary name goes with the failure, as on every other.
     try {
         return DeliverOrRaise(source, saveDirectory, destinationName, stop);

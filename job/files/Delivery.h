@@ -24,25 +24,27 @@
 // delivered file, so it must be removed (TWorkArea::ClearWorkFiles), never truncated or written into,
 // before the next job makes its work files.
 
-#include <atomic>
 #include <string>
+
+#include "http/IdAbortSignal.h"
 
 namespace tarnwick {
 
 struct TDeliveryOutcome {
     bool delivered = false;
     bool linked = false;      // delivered as a hard link, no byte copied
-    bool stopped = false;     // the stop flag ended it before the file took its name
+    bool stopped = false;     // the abort ended it before the file took its name
     std::string destination;  // the file saved: saveDirectory + "/" + the name it took
     std::string reason;       // why not, in words for the user's hint
 };
 
 // Delivers source into saveDirectory as destinationName, or as the first free numbered name
 // beside it ("clip.avi", "clip (2).avi", ...; the number goes before the last "."). The save
-// directory is created with its missing parents first. stop is read between blocks of a copy.
+// directory is created with its missing parents first. stop (the job's abort) is read between
+// blocks of a copy.
 // Never raises: a failure of its own (memory, the random source) is a reason like the others.
 TDeliveryOutcome DeliverFile(const std::string& source, const std::string& saveDirectory,
-                             const std::string& destinationName, const std::atomic<bool>& stop);
+                             const std::string& destinationName, const TIdAbortSignal& stop);
 
 // For tests: what the save folder's file system lacks, so that the ways delivery takes on such
 // file systems (vfat, some network file systems) run on any. Process-wide; a test sets it around

@@ -116,12 +116,15 @@ std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* own
                                 std::string_view site, std::string_view hd,
                                 std::string_view address,
                                 const std::function<void(TTcpClient&)>& beforeConnect,
-                                std::string* failureReason) {
+                                std::string* failureReason,
+                                const TIdAbortSignal& abort) {
     std::string reason;
     std::string record;
     try {
         TScopedComponent<TTcpClient> client(owner, MakeLookupClient(owner));
         if (beforeConnect) beforeConnect(*client);
+        const TIdAbortSignal::TRegistration abortLine =
+            abort.OnAbort([&client] { client->AbortConnection(); });
         client->SetRemoteHost(endpoint.Host);
         client->SetRemotePort(endpoint.Port);
         client->ConnectTimeout = endpoint.ConnectTimeout;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/Component.h"
+#include "http/IdAbortSignal.h"
 #include "job/session/JobDefaults.h"
 
 namespace tarnwick {
@@ -60,7 +61,8 @@ std::string BuildLookupRequest(std::string_view host, std::string_view site, std
 // without File-Content, an answer whose head exceeds kLookupAnswerLimit, a connect or a silence
 // beyond the endpoint's limits, or any exception gives "error=1".
 // beforeConnect, when given, sees the client once it is named and in owner's list, before it
-// connects: the caller's chance to apply an abort that came before any walk could find it.
+// connects. abort ends the call at any moment: it aborts the client's connection (also one not
+// yet made).
 // failureReason, when given, receives why a lookup failed, in words for the user's hint (the
 // refused or timed-out connect, the service's silence, the status line it sent instead); it is
 // left empty when the service itself answered "error=1".
@@ -68,7 +70,8 @@ std::string RequestLookupRecord(const TLookupEndpoint& endpoint, TComponent* own
                                 std::string_view site, std::string_view hd,
                                 std::string_view address,
                                 const std::function<void(TTcpClient&)>& beforeConnect = {},
-                                std::string* failureReason = nullptr);
+                                std::string* failureReason = nullptr,
+                                const TIdAbortSignal& abort = TIdAbortSignal::Never());
 
 // The value of the first header that starts with prefix (letter case significant) anywhere in
 // headerText: the bytes after the prefix up to, not including, the next CR, untrimmed. Empty when

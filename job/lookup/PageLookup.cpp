@@ -105,10 +105,10 @@ struct TPageLookup::Fetch {
 };
 
 TPageLookup::TPageLookup(TPageLookupSettings settings, TComponent* owner,
-                         std::function<bool()> aborted)
-    : settings_(std::move(settings)), owner_(owner), aborted_(std::move(aborted)) {}
+                         const TIdAbortSignal& abort)
+    : settings_(std::move(settings)), owner_(owner), abort_(abort) {}
 
-bool TPageLookup::Stopped() const { return aborted_ && aborted_(); }
+bool TPageLookup::Stopped() const { return abort_.Aborted(); }
 
 std::unique_ptr<TIdHTTP> TPageLookup::MakeClient() const {
     auto client = std::make_unique<TIdHTTP>(owner_);
@@ -117,11 +117,8 @@ std::unique_ptr<TIdHTTP> TPageLookup::MakeClient() const {
     client->StallTimeout = settings_.stallTimeout;
     client->ConnectTimeout = settings_.connectTimeout;
     client->Request().UserAgent = std::string(kLookupUserAgent);
-    // An abort's close does not carry into a request that starts after it: every connect looks
-    // for the abort first.
-    client->OnStatus = [this](TIdComponent&, TIdStatus status, const std::string&) {
-        if ((status == hsResolving || status == hsConnecting) && Stopped()) throw EIdNotConnected();
-    };
+    // The abort ends a request under way (its connection closed) and every connect after it.
+    client->AbortSignal = &abort_;
     return client;
 }
 
@@ -173,7 +170,7 @@ TLookupRecord TPageLookup::Run(std::string_view address, bool hd) {
     if (TimeLeft().count() <= 0) return FailedRecord(hint + " " + std::string(kLookupTooSlowHint));
     TYtDlpSettings ytDlp = settings_.ytDlp;
     ytDlp.timeLimit = std::min(ytDlp.timeLimit, TimeLeft());
-    TLookupRecord helped = RunYtDlp(ytDlp, owner_, page, hd, aborted_);
+    TLookupRecord helped = RunYtDlp(ytDlp, owner_, page, hd, abort_);
     if (helped.Values("error") != "1" || Stopped()) return helped;
     // yt-dlp stopped by the lookup's bound rather than its own: the lookup took too long.
     const bool late = TimeLeft().count() <= 0 && ytDlp.timeLimit < settings_.ytDlp.timeLimit;
@@ -226,7 +223,7 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
 
     TPageReadLimits limits;
     limits.time = std::min(settings_.parseTime, TimeLeft());
-    limits.stop = aborted_;
+    limits.abort = &abort_;
     const TPageFacts facts = ReadPage(DecodePageText(body.Bytes(), type), pageAddress, limits);
     if (Stopped()) return {};
     if (!facts.read) {

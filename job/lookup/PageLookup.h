@@ -21,9 +21,10 @@
 //
 // Every request goes through one HTTP client (redirects followed, cookies kept between the page
 // and its candidates) named kPageClientName, which joins owner's components for the length of the
-// lookup, so an abort's walk can close it; yt-dlp runs as a kYtDlpProcessName component. The
-// abort itself is the caller's predicate `aborted`: once it is true no request is sent and no
-// program started, and the lookup returns error=1 (kLookupStoppedHint) promptly.
+// lookup; yt-dlp runs as a kYtDlpProcessName component. The caller's abort token reaches all of
+// them: it closes the request under way, stops yt-dlp and the parse, and once it is set no
+// request is sent and no program started; the lookup returns error=1 (kLookupStoppedHint)
+// promptly.
 //
 // Run blocks the calling thread; one lookup object serves one call at a time. Run never throws
 // (std::bad_alloc aside): every failure is a record.
@@ -65,9 +66,9 @@ struct TPageLookupSettings {
 
 class TPageLookup {
 public:
-    // owner (may be null) must outlive the lookup; aborted may be empty.
+    // owner (may be null) and abort must outlive the lookup.
     TPageLookup(TPageLookupSettings settings, TComponent* owner,
-                std::function<bool()> aborted = {});
+                const TIdAbortSignal& abort = TIdAbortSignal::Never());
 
     // The record for the page at address ("http://" is put in front of an address without a
     // protocol), choosing the high-definition copy when hd is set.
@@ -90,7 +91,7 @@ private:
 
     const TPageLookupSettings settings_;
     TComponent* const owner_;
-    const std::function<bool()> aborted_;
+    const TIdAbortSignal& abort_;
     Clock::time_point end_{};  // when the running lookup's time is up
 };
 

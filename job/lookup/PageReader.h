@@ -38,6 +38,7 @@
 #include <string_view>
 #include <vector>
 
+#include "http/IdAbortSignal.h"
 #include "job/lookup/MediaCandidates.h"
 #include "job/session/JobDefaults.h"
 
@@ -46,11 +47,11 @@ namespace tarnwick {
 struct TPageReadLimits {
     std::chrono::milliseconds time = kDefaultParseTime;  // for the parse
     std::size_t memory = 256 * 1024 * 1024;  // the parser's allocations at one time
-    std::function<bool()> stop;              // asked during the parse; true ends it
+    const TIdAbortSignal* abort = nullptr;   // asked during the parse; an abort ends it
 };
 
 struct TPageFacts {
-    // False when the parse was ended by a limit or the stop request; the rest is then empty.
+    // False when the parse was ended by a limit or the abort; the rest is then empty.
     bool read = true;
     // JSON-LD name, else og:title, else <title>; plain text (PlainTitle), one line. An og:title
     // that is only the site's name (it is og:site_name, or the host's own name, "example" for

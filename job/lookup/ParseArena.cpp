@@ -58,7 +58,7 @@ bool TParseArena::OverLimit(std::size_t size) {
     // The clock and the stop request every few allocations: between two of them gumbo does at
     // most one tag's work.
     if (++calls_ % 16 != 0) return false;
-    if (limits_.stop && limits_.stop()) return true;
+    if (limits_.abort && limits_.abort->Aborted()) return true;
     return std::chrono::steady_clock::now() > deadline_;
 }
 

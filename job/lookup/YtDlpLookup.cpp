@@ -110,24 +110,23 @@ TLookupRecord ReadYtDlpAnswer(std::string_view json, bool hd) {
 }
 
 TLookupRecord RunYtDlp(const TYtDlpSettings& settings, TComponent* owner,
-                       std::string_view address, bool hd, const std::function<bool()>& aborted) {
-    const auto stopped = [&aborted] { return aborted && aborted(); };
+                       std::string_view address, bool hd, const TIdAbortSignal& abort) {
+    const auto stopped = [&abort] { return abort.Aborted(); };
     const std::string program = FindYtDlp(settings);
     if (program.empty()) return FailedRecord(kHelperMissingHint);
     if (stopped()) return FailedRecord(kLookupStoppedHint);
 
-    // In the owner's list, named, from before the start to after the reaping, so an abort's walk
-    // either finds it or comes before it and is seen below.
+    // In the owner's list, named, from before the start to after the reaping.
     auto made = std::make_unique<TYtDlpProcess>(owner);
     made->SetName(std::string(kYtDlpProcessName));
     TScopedComponent<TYtDlpProcess> process(owner, std::move(made));
-    if (stopped()) process->Stop();
 
     TProcessOptions options;
     options.separateOutput = true;
     options.outputLimit = settings.outputLimit;
     options.timeLimit = settings.timeLimit;
     options.memoryLimit = settings.memoryLimit;
+    options.abort = &abort;
     TProcessRunner& runner = process->Runner();
     runner.Start(program, YtDlpArguments(address), "/", options);
     const TProcessExit exit = runner.Wait();

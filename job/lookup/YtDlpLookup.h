@@ -9,8 +9,8 @@
 // limit kills, at most timeLimit, standard output kept apart and capped at outputLimit, its data
 // bounded by memoryLimit (a yt-dlp that runs out of it fails, and the hint says so). The first
 // `yt-dlp` on the PATH is the one run, so a newer copy the user installs takes over. The runner is
-// a kYtDlpProcessName component of the caller's owner while it runs, so an abort's walk can stop
-// it (TYtDlpProcess::Stop).
+// a kYtDlpProcessName component of the caller's owner while it runs; the caller's abort token
+// stops it (the runner registers its Stop on the token for the span of the process).
 //
 // Its answer is hostile input like a page: read with ParseBoundedJson, never trusted to hold any
 // field or type.
@@ -75,10 +75,10 @@ std::string FindYtDlp(const TYtDlpSettings& settings);
 // hint when the text is not such an answer or no format fits.
 TLookupRecord ReadYtDlpAnswer(std::string_view json, bool hd);
 
-// Runs yt-dlp for address and reads its answer. aborted (may be empty) is asked before the start;
-// an abort during the run comes through the component's Stop.
+// Runs yt-dlp for address and reads its answer; abort, before the start or during the run, stops
+// it (error=1, kLookupStoppedHint).
 TLookupRecord RunYtDlp(const TYtDlpSettings& settings, TComponent* owner,
                        std::string_view address, bool hd,
-                       const std::function<bool()>& aborted = {});
+                       const TIdAbortSignal& abort = TIdAbortSignal::Never());
 
 }  // namespace tarnwick

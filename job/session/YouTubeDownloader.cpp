@@ -1,7 +1,5 @@
 #include "job/session/YouTubeDownloader.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <exception>
 #include <string_view>
@@ -9,31 +7,17 @@
 #include <utility>
 
 #include "http/IdHTTP.h"
-#include "http/IdHTTPResponse.h"
-#include "http/IdResumableGet.h"
 #include "job/convert/ConversionTable.h"
-#include "job/fetch/MediaTypes.h"
+#include "job/fetch/MediaFetcher.h"
+#include "job/fetch/ProgressiveFetch.h"
 #include "job/lookup/LookupRecord.h"
 #include "job/lookup/LookupTexts.h"
+#include "job/lookup/MediaStreams.h"
 #include "job/lookup/PageLookup.h"
-#include "job/lookup/RecordTexts.h"
-#include "job/lookup/YtDlpLookup.h"
 #include "net/IdExceptions.h"
 #include "net/IdStream.h"
-#include "net/Sockets.h"
 
 namespace tarnwick {
-
-namespace {
-
-// A server may send a page whatever type it names (or none): a body that starts like one is no
-// video.
-void RefuseWebPage(const TIdFileStream& file) {
-    if (LooksLikeWebPage(FileHead(file.Path())))
-        throw EIdException(std::string(kWebPageNotVideoText));
-}
-
-}  // namespace
 
 struct TYouTubeDownloader::Impl {
     Impl(TJobRequest s, TJobState& st, TJobFrontEnd& fe, TComponent& o)
@@ -46,7 +30,9 @@ struct TYouTubeDownloader::Impl {
     void EndAborted();
     // Returns false when the job was aborted during the fetch.
     bool FetchPreview(const std::string& address);
-    void FetchMedia(const std::string& address);
+    // The job's media: each stream through the fetcher of its protocol.
+    void FetchMedia(const std::vector<TMediaStream>& streams);
+    struct MediaEvents;
     std::unique_ptr<TIdHTTP> MakeClient(std::string_view name, bool followRedirects);
     std::string WorkPath(std::string_view name) const;
     // The failure's text for ErrorText.
@@ -58,11 +44,10 @@ struct TYouTubeDownloader::Impl {
     TComponent& owner;
     std::function<void(TJobStep)> stepHook;
     // Request headers the record names for the preview and the media (worker's thread only).
-    std::string referer;
-    std::string userAgent;
-    std::string cookie;
-    // Set by Abort before anything is closed; every connect and every wait between two tries
-    // looks at it.
+    TRequestHeaders requestHeaders;
+    // The job's one abort: set by Abort, it closes the connections and stops the program
+    // registered on it at that moment; every connect and every wait between two tries looks at
+    // it.
     TIdAbortSignal abort;
     std::atomic<bool> finished{false};
     // The count and time of the last progress notification posted (worker's thread only).
@@ -102,15 +87,13 @@ std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view n
     auto client = std::make_unique<TIdHTTP>(&owner);
     client->SetName(std::string(name));
     client->HandleRedirects = followRedirects;
-    // The abort's close does not carry into a request that starts after it, and a redirect or
-    // a try again connects anew: every connect looks for the abort first.
+    // The abort closes the connection of a request under way, and every connect (a redirect, a
+    // try again, a request that starts after it) looks for it first.
     client->AbortSignal = &abort;
     // A server that goes silent ends the fetch instead of holding the job forever.
     client->StallTimeout = settings.stallTimeout;
     client->ConnectTimeout = settings.connectTimeout;
-    if (!referer.empty()) client->Request().Referer = referer;
-    if (!userAgent.empty()) client->Request().UserAgent = userAgent;
-    if (!cookie.empty()) client->Request().CustomHeaders.Add("Cookie: " + cookie);
+    ApplyRequestHeaders(*client, requestHeaders);
     return client;
 }
 
@@ -148,19 +131,15 @@ void TYouTubeDownloader::Impl::Work() {
         builtin.stallTimeout = settings.stallTimeout;
         builtin.connectTimeout = settings.connectTimeout;
         builtin.lookupTime = settings.lookupTime;
-        record = TPageLookup(builtin, &owner, [this] { return abort.Aborted(); })
+        record = TPageLookup(builtin, &owner, abort)
                      .Run(settings.pageAddress, settings.hdFlag == 1);
         lookupFailure = record.Values(kHintEntry);
     } else {
         ParseLookupRecord(
             RequestLookupRecord(lookup, &owner, std::to_string(settings.siteNumber),
                                 std::to_string(settings.hdFlag), settings.pageAddress,
-                                [this](TTcpClient& client) {
-                                    // The walk of an abort that came before the client was in
-                                    // the list could not find it.
-                                    if (!Proceed(jbLookupClientMade)) client.AbortConnection();
-                                },
-                                &lookupFailure),
+                                [this](TTcpClient&) { Proceed(jbLookupClientMade); },
+                                &lookupFailure, abort),
             record);
     }
     // An abort during the lookup reads as a failed lookup: it must not become "unavailable".
@@ -177,9 +156,7 @@ void TYouTubeDownloader::Impl::Work() {
     // A site may refuse the preview and the media to a request that does not look like its
     // page's own; the record says what to send (a service's record may say nothing). Whoever
     // made the record, no control byte of it reaches a request head.
-    referer = OneLineText(record.Values(kRefererEntry));
-    userAgent = OneLineText(record.Values(kUserAgentEntry));
-    cookie = OneLineText(record.Values(kCookieEntry));
+    requestHeaders = RecordRequestHeaders(record);
     state.SetFileName(record.Values("filename"));
     state.SetFileExtension(record.Values("fileext"));
     if (!Proceed(jbAfterDescription)) return EndAborted();
@@ -189,7 +166,7 @@ void TYouTubeDownloader::Impl::Work() {
     if (!Proceed(jbAfterPreview)) return EndAborted();
 
     frontEnd.EnterStage(jgTransfer);
-    FetchMedia(record.Values("url"));
+    FetchMedia(MediaStreams(record));
 }
 
 bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
@@ -207,7 +184,7 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
     };
     // A preview that drips must not hold the job before the media.
     made->RequestTimeout = static_cast<std::int32_t>(settings.previewTime.count());
-    // In the owner's list only fully set up, so the abort's walk never sees it half made.
+    // In the owner's list only fully set up.
     TScopedComponent<TIdHTTP> client(&owner, std::move(made));
     if (!Proceed(jbPreviewClientMade)) return false;
     try {
@@ -224,107 +201,82 @@ bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
     return true;
 }
 
-void TYouTubeDownloader::Impl::FetchMedia(const std::string& address) {
-    std::unique_ptr<TIdHTTP> made = MakeClient(kMediaClientName, true);
-    TIdHTTP& http = *made;
-    // The transfer as the front end sees it: one begin, then the bytes the work file holds,
-    // running on across the chunks of a chunked body and the tries of a broken transfer (back to
-    // 0 only when it starts over), and one end.
-    struct Transfer {
-        bool begun = false;           // the begin is posted
-        bool counting = false;        // the current read is the media's body
-        std::int64_t base = 0;        // what the work file held when this try's body began
-        std::int64_t bytes = 0;       // of this try so far
-        std::int64_t phaseCount = 0;  // the last count of the current read
-    } transfer;
-    const auto postProgress = [&](std::int64_t held) {
-        postedCount = held;
-        frontEnd.PostProgress(pkProgress, held);
-    };
-    http.OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
-        if (mode != wmRead) return;
-        // The body of a redirect or an error is no media; only a success's counts.
-        const std::int32_t status = http.Response().StatusCode();
-        transfer.counting = status >= 200 && status < 300;
-        transfer.phaseCount = 0;
-        if (!transfer.counting) return;
-        state.SetMediaType(http.Response().ContentType);
-        if (IsWebPageType(http.Response().ContentType))
-            throw EIdException(std::string(kWebPageNotVideoText));
-    };
-    http.OnWork = [&](TIdComponent&, TWorkMode mode, std::int64_t count) {
-        if (mode != wmRead || !transfer.counting) return;
-        transfer.bytes += count - transfer.phaseCount;
-        transfer.phaseCount = count;
-        const std::int64_t held = transfer.base + transfer.bytes;
-        state.SetBytesSoFar(held);
+// The front end's view of a stream's transfer: one begin, then the bytes the work file holds (at
+// most every kProgressInterval), and one end whose last count is what the work file holds, also
+// bytes that came after the last read's report (a server that closed early).
+struct TYouTubeDownloader::Impl::MediaEvents final : TFetchEvents {
+    explicit MediaEvents(Impl& worker) : impl(worker) {}
+
+    void MediaType(const std::string& contentType) override {
+        impl.state.SetMediaType(contentType);
+    }
+    void TryStarts(std::int64_t offset, std::int64_t total) override {
+        impl.state.SetTotalBytes(total < 0 ? 0 : total);
+        impl.state.SetBytesSoFar(offset);
+        if (begun) return Post(offset);
+        begun = true;
+        impl.postedCount = 0;
+        impl.frontEnd.PostProgress(pkBegin, impl.state.TotalBytes());
+    }
+    void BytesHeld(std::int64_t held) override {
+        impl.state.SetBytesSoFar(held);
         // A line that changes more often than this cannot be read; the last count is posted
         // when the transfer ends.
         const auto now = std::chrono::steady_clock::now();
-        if (now - lastProgressPost >= kProgressInterval) {
-            lastProgressPost = now;
-            postProgress(held);
+        if (now - impl.lastProgressPost < kProgressInterval) return;
+        impl.lastProgressPost = now;
+        Post(held);
+    }
+    void Waiting(const std::string& text) override { impl.frontEnd.PostStatus(text); }
+    void TransferEnds(std::int64_t written) override {
+        if (!begun) return;
+        if (written != impl.postedCount) {
+            impl.state.SetBytesSoFar(written);
+            Post(written);
         }
-        if (!Proceed(jbMediaProgress)) throw EIdNotConnected();
-    };
-    TIdResumableGet get(http, settings.resume, &abort);
-    get.OnTry = [&](std::int64_t offset, std::int64_t total) {
-        transfer.base = offset;
-        transfer.bytes = 0;
-        transfer.phaseCount = 0;
-        state.SetTotalBytes(total < 0 ? 0 : total);
-        state.SetBytesSoFar(offset);
-        if (!transfer.begun) {
-            transfer.begun = true;
-            postedCount = 0;
-            frontEnd.PostProgress(pkBegin, state.TotalBytes());
-        } else {
-            postProgress(offset);
-        }
-    };
-    get.OnWait = [&](const TIdRetryWait& wait) { frontEnd.PostStatus(RetryWaitText(wait)); };
+        impl.frontEnd.PostProgress(pkEnd, 0);
+    }
+    bool Proceed(TFetchMoment moment) override {
+        constexpr TJobStep kSteps[] = {jbMediaClientMade, jbMediaProgress, jbAfterMedia};
+        return impl.Proceed(kSteps[moment]);
+    }
 
-    // In the owner's list only fully set up, so the abort's walk never sees it half made.
-    TScopedComponent<TIdHTTP> client(&owner, std::move(made));
-    // The last job's work file may be a hard link to the video delivered then: a new file is
-    // made instead of truncating that one.
-    const std::string mediaPath = WorkPath(SourceFileName(state.FileExtension()));
-    ::unlink(mediaPath.c_str());
-    // A failed or aborted transfer leaves no work file: its bytes are of no use to anyone.
-    struct RemoveUnlessKept {
-        const std::string& path;
-        bool keep = false;
-        ~RemoveUnlessKept() {
-            if (!keep) ::unlink(path.c_str());
-        }
-    } removal{mediaPath};
-    TIdFileStream file(mediaPath, fmCreate);
-    // The last count the front end sees is what the work file holds, also bytes that came after
-    // the last read's report (a server that closed early).
-    const auto finishTransfer = [&] {
-        if (!transfer.begun) return;
-        const std::int64_t written = file.Size();
-        if (written != postedCount) {
-            state.SetBytesSoFar(written);
-            postProgress(written);
-        }
-        frontEnd.PostProgress(pkEnd, 0);
-    };
-    if (!Proceed(jbMediaClientMade)) return EndAborted();
-    try {
-        get.Get(address, file);
-        CheckWholeSize(file.Size(), get.Total());
-        RefuseWebPage(file);
-    } catch (const std::exception& e) {
-        finishTransfer();
+    void Post(std::int64_t held) {
+        impl.postedCount = held;
+        impl.frontEnd.PostProgress(pkProgress, held);
+    }
+
+    Impl& impl;
+    bool begun = false;
+};
+
+void TYouTubeDownloader::Impl::FetchMedia(const std::vector<TMediaStream>& streams) {
+    if (streams.empty()) {
         state.SetStatus(jsAborted);
-        state.SetErrorText(FailureText(e, address));
+        state.SetErrorText(kNoMediaAddressText);
         return;
     }
-    finishTransfer();
-    // An abort that came with the last byte still ends the job as aborted.
-    if (!Proceed(jbAfterMedia)) return EndAborted();
-    removal.keep = true;
+    TFetchTarget target;
+    target.owner = &owner;
+    target.clientName = kMediaClientName;
+    target.stallTimeout = settings.stallTimeout;
+    target.connectTimeout = settings.connectTimeout;
+    target.resume = settings.resume;
+    for (std::size_t index = 0; index < streams.size(); ++index) {
+        const TMediaStream& stream = streams[index];
+        // The first stream is the work file the conversion reads; a second one gets its own.
+        const std::string extension = state.FileExtension();
+        target.path = WorkPath(SourceFileName(
+            index == 0 ? extension : std::to_string(index) + "." + extension));
+        MediaEvents events(*this);
+        try {
+            FetcherFor(stream)->Fetch(stream, target, events, abort);
+        } catch (const std::exception& e) {
+            state.SetStatus(jsAborted);
+            state.SetErrorText(FailureText(e, stream.address));
+            return;
+        }
+    }
 }
 
 TYouTubeDownloader::TYouTubeDownloader(TJobRequest settings, TJobState& state,
@@ -348,21 +300,10 @@ void TYouTubeDownloader::Start() {
 }
 
 void TYouTubeDownloader::Abort() {
-    // First, so a step or a client that comes after the walk below sees it.
+    // Everything that blocks for the job (the lookup's connections, yt-dlp, the preview and media
+    // requests) is registered on the token and ended by it, on this thread.
     impl_->abort.Abort();
-    impl_->owner.ForEachComponent([](TComponent& component) {
-        const std::string name = component.Name();
-        if (name == kLookupClientName) {
-            if (auto* line = dynamic_cast<TBaseSocket*>(&component)) line->AbortConnection();
-        } else if (name == kPreviewClientName || name == kMediaClientName ||
-                   name == kPageClientName) {
-            if (auto* http = dynamic_cast<TIdCustomHTTP*>(&component)) http->CloseConnection();
-        } else if (name == kYtDlpProcessName) {
-            if (auto* process = dynamic_cast<TYtDlpProcess*>(&component)) process->Stop();
-        }
-    });
 }
-
 
 bool TYouTubeDownloader::Finished() const noexcept { return impl_->finished.load(); }
 

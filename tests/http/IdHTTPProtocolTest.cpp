@@ -336,7 +336,8 @@ class AbortTest : public ::testing::TestWithParam<AbortAt> {};
 
 }  // namespace
 
-// CloseConnection from another thread ends the Get promptly with the failure of a closed
+// CloseConnection from another thread, or (every other round) an abort of the client's abort
+// signal, which closes the connection itself, ends the Get promptly with the failure of a closed
 // connection: never success, never a protocol error, never a second connection.
 TEST_P(AbortTest, CloseConnectionFromAnotherThreadEndsTheGet) {
     const AbortAt at = GetParam();
@@ -350,6 +351,11 @@ TEST_P(AbortTest, CloseConnectionFromAnotherThreadEndsTheGet) {
     for (int round = 0; round < kRounds; ++round) {
         TIdHTTP http;
         http.HandleRedirects = true;
+        TIdAbortSignal abort;
+        const bool byToken = round % 2 == 1;
+        if (byToken) http.AbortSignal = &abort;
+        // A close that never comes fails the round instead of holding it.
+        http.StallTimeout = 10000;
         Event atEnd, closed;
         if (at == AbortAt::AfterLastByte) {
             http.OnWorkEnd = [&](TIdComponent&, TWorkMode) {
@@ -362,7 +368,10 @@ TEST_P(AbortTest, CloseConnectionFromAnotherThreadEndsTheGet) {
             const bool ready = at == AbortAt::AfterLastByte
                                    ? atEnd.Wait()
                                    : WaitUntilBlockedIn(reader, WaitCalls());
-            http.CloseConnection();
+            if (byToken)
+                abort.Abort();
+            else
+                http.CloseConnection();
             closed.Set();
             EXPECT_TRUE(ready);
         });

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "job/convert/ConversionTable.h"
 
@@ -16,6 +17,16 @@ struct CommandCase {
     std::string extension;
     std::string command;
 };
+
+// The converter's arguments for the download video.<extension>, joined by blanks.
+std::string BuildConverterCommand(std::int32_t format, std::int32_t quality,
+                                  const std::string& extension) {
+    std::string command;
+    for (const std::string& argument :
+         ConverterCommand(format, quality, {SourceFileName(extension)}, extension))
+        command += (command.empty() ? "" : " ") + argument;
+    return command;
+}
 
 }  // namespace
 
@@ -88,4 +99,12 @@ TEST(BuildConverterCommand, ReadsTheDownloadAndWritesBesideIt) {
         EXPECT_EQ(BuildConverterCommand(c.format, c.quality, c.extension), c.command)
             << "format " << c.format << " quality " << c.quality << " ." << c.extension;
     }
+}
+
+// Every input is one argument, blanks and all, each after its own "-i".
+TEST(BuildConverterCommand, EachInputIsOneArgument) {
+    EXPECT_EQ(ConverterCommand(7, 0, {"video one.mp4", "-audio.m4a"}, "mp4"),
+              (std::vector<std::string>{"ffmpeg", "-i", "video one.mp4", "-i", "-audio.m4a", "-ar",
+                                        "22050", "-b:a", "96k", "-ac", "2", "video.mp3"}));
+    EXPECT_TRUE(ConverterCommand(7, 0, {}, "mp4").empty());
 }

@@ -85,8 +85,9 @@ TEST(DeliverFile, NeverReplacesAFileLeavesNothingBehindAndClearsLeftovers) {
                 const std::string source = (inSave ? save : *work) / "video.avi";
                 std::ofstream(source) << video;
                 SimulateFileSystemLacks(system.lacks);
-                const TDeliveryOutcome outcome =
-                    DeliverFile(source, save.Path(), c.name, std::atomic<bool>{c.stop});
+                TIdAbortSignal stop;
+                if (c.stop) stop.Abort();
+                const TDeliveryOutcome outcome = DeliverFile(source, save.Path(), c.name, stop);
                 SimulateFileSystemLacks({});
                 const std::string savedAs = system.lacks.rename ? "" : c.savedAs;
                 if (!savedAs.empty()) expected[savedAs] = video;

@@ -1,4 +1,5 @@
 #include "job/lookup/LookupRecord.h"
+#include "job/lookup/MediaStreams.h"
 
 #include <gtest/gtest.h>
 
@@ -77,4 +78,22 @@ TEST(LookupRecord, EntriesWithoutANameAreNeverFound) {
     EXPECT_EQ(record.Name(1), "");
     EXPECT_EQ(record.Value(1), "nameless");
     EXPECT_EQ(record.Values("nameless"), "");
+}
+
+// The record's media as the streams the fetch stage takes: its url, with the protocol in lower
+// case and the headers made one line; none without a url.
+TEST(LookupRecord, MediaStreamsOfARecord) {
+    TLookupRecord record;
+    ParseLookupRecord(
+        "url=HTTPS://h/v.mp4|cookie= a=1;\x01" "b=2 |useragent=\x7f|referer=http://h/p", record);
+    const std::vector<TMediaStream> streams = MediaStreams(record);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].address, "HTTPS://h/v.mp4");
+    EXPECT_EQ(streams[0].protocol, "https");
+    EXPECT_EQ(streams[0].kind, TStreamKind::Both);
+    EXPECT_EQ(streams[0].headers,
+              (TRequestHeaders{{"Referer", "http://h/p"}, {"Cookie", "a=1; b=2"}}));
+    EXPECT_EQ(AddressProtocol("m3u8://h/x"), "m3u8");
+    EXPECT_EQ(AddressProtocol("/watch?next=http://h/"), "");
+    EXPECT_TRUE(MediaStreams(TLookupRecord()).empty());
 }

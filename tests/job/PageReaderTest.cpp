@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "job/lookup/PageReader.h"
@@ -169,9 +170,14 @@ TEST(PageReader, HostilePagesAreReadWithinTheirBounds) {
     limits.memory = 1024 * 1024;
     EXPECT_LT(timed(limits), std::chrono::seconds(3));
     limits.memory = TPageReadLimits().memory;
-    int asked = 0;
-    limits.stop = [&asked] { return ++asked > 10; };
+    TIdAbortSignal abort;
+    limits.abort = &abort;
+    std::thread aborting([&abort] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        abort.Abort();
+    });
     EXPECT_LT(timed(limits), std::chrono::seconds(3));
+    aborting.join();
 }
 
 TEST(YtDlpAnswer, TheFormatThatFitsAndTheEntriesItGives) {

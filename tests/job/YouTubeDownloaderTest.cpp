@@ -190,6 +190,8 @@ TEST_F(DownloaderTest, FetchOutcomes) {
         {"addresses not absolute", "preview.jpg", "ftp://127.0.0.1/media.flv", jsAborted, false, 0,
          ""},
         {"empty addresses", "", "", jsAborted, false, 0, ""},
+        {"media over a protocol not fetched yet", Url("/preview.jpg"),
+         "FTP://127.0.0.1/media.flv", jsAborted, true, 0, "Media over ftp cannot be fetched yet."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -198,7 +198,11 @@ TEST_F(ConvertAndDeliverTest, EveryFormatAndQualityFromAnFlvDownload) {
     for (std::int32_t entry = 0; entry < 28; ++entry) {
         request_.formatIndex = entry / 4 + 1;
         request_.qualityIndex = entry % 4;
-        SCOPED_TRACE(BuildConverterCommand(request_.formatIndex, request_.qualityIndex, "flv"));
+        std::string command;
+        for (const std::string& argument : ConverterCommand(
+                 request_.formatIndex, request_.qualityIndex, {SourceFileName("flv")}, "flv"))
+            command += argument + " ";
+        SCOPED_TRACE(command);
         fs::remove_all(request_.saveDirectory);
         Recorder recorder;
         const TDeliveryResult result = Run(recorder);

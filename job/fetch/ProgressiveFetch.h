@@ -1,0 +1,31 @@
+#pragma once
+
+// The progressive fetch: one media file over HTTP or HTTPS into the work file, following
+// redirects, through one client named target.clientName in target.owner's list while it runs.
+//
+// The work file is made anew (an old file of its name, which may be a hard link to a video
+// delivered before, is unlinked, never truncated). A transfer that breaks (closed early, reset,
+// stalled) is tried again on a new connection and continued with Range where the work file ends
+// (TIdResumableGet with target.resume); each wait before a try is told (TFetchEvents::Waiting).
+// The bytes reported run on across the chunks of a chunked body and the tries (back to 0 only
+// when the transfer starts over); only a success's body counts, never a redirect's or an
+// error's. The fetch fails, and removes the work file, when the tries are spent or a failure is
+// not tried again, when the file is not the size the server named, and when the answer is a web
+// page (its type says so, or it starts like one whatever type it names: kWebPageNotVideoText).
+
+#include "http/IdHTTP.h"
+#include "job/fetch/MediaFetcher.h"
+
+namespace tarnwick {
+
+class TProgressiveFetch final : public TMediaFetcher {
+public:
+    void Fetch(const TMediaStream& stream, const TFetchTarget& target, TFetchEvents& events,
+               const TIdAbortSignal& abort) override;
+};
+
+// Puts headers into client's request: Referer and User-Agent in their places, any other as a
+// custom header line.
+void ApplyRequestHeaders(TIdHTTP& client, const TRequestHeaders& headers);
+
+}  // namespace tarnwick
