@@ -109,7 +109,8 @@ bool NonEmptyFile(const std::string& path) {
 }  // namespace
 
 struct TConvertAndDeliver::Impl {
-    Impl(TDeliveryRequest r, TDeliveryObserver& o) : request(std::move(r)), observer(o) {}
+    Impl(TDeliveryRequest r, TDeliveryObserver& o, TIdAbortSignal* a)
+        : request(std::move(r)), observer(o), stop(a ? *a : ownStop) {}
 
     TDeliveryResult Run();
     // Run, or when it raises, "Video file could not be saved." with the reason.
@@ -124,9 +125,10 @@ struct TConvertAndDeliver::Impl {
     TDeliveryObserver& observer;
     std::function<void(TDeliveryStep)> stepHook;
     std::thread thread;
-    // Stop's abort: it kills the converter (registered for the span of the process) and ends a
-    // copy into the save directory.
-    TIdAbortSignal stop;
+    // Stop's abort (the job's, or the task's own): it kills the converter (registered for the
+    // span of the process) and ends a copy into the save directory.
+    TIdAbortSignal ownStop;
+    TIdAbortSignal& stop;
     std::atomic<bool> finished{false};
     std::int64_t durationMicros = 0;
     std::int64_t outTimeMicros = 0;
@@ -275,8 +277,9 @@ void TConvertAndDeliver::Impl::ReportProgress(std::string_view line,
     observer.ConversionProgress(fraction);
 }
 
-TConvertAndDeliver::TConvertAndDeliver(TDeliveryRequest request, TDeliveryObserver& observer)
-    : impl_(std::make_unique<Impl>(std::move(request), observer)) {}
+TConvertAndDeliver::TConvertAndDeliver(TDeliveryRequest request, TDeliveryObserver& observer,
+                                       TIdAbortSignal* abort)
+    : impl_(std::make_unique<Impl>(std::move(request), observer, abort)) {}
 
 TConvertAndDeliver::~TConvertAndDeliver() {
     Stop();

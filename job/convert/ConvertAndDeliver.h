@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "http/IdAbortSignal.h"
 #include "job/convert/ConversionTable.h"
 #include "job/session/JobDefaults.h"
 
@@ -82,7 +83,10 @@ public:
 
 class TConvertAndDeliver {
 public:
-    TConvertAndDeliver(TDeliveryRequest request, TDeliveryObserver& observer);
+    // abort is the job's abort when the task shares it (the session's), null for one of its own;
+    // it must outlive the task.
+    TConvertAndDeliver(TDeliveryRequest request, TDeliveryObserver& observer,
+                       TIdAbortSignal* abort = nullptr);
     // Stops a task still running and joins its thread.
     ~TConvertAndDeliver();
     TConvertAndDeliver(const TConvertAndDeliver&) = delete;

@@ -74,8 +74,10 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     void ClearWorkFiles(std::string& hint);
     bool Moment(TSessionMoment moment, int step = 0) {
         if (momentHook) momentHook(moment, step);
-        return !abortRequested.load();
+        return !Aborted();
     }
+    // The running job was aborted.
+    bool Aborted() const noexcept { return abort && abort->Aborted(); }
 
     // The worker's front end, on the worker's thread.
     void ShowDescription(const std::array<std::string, 4>& texts) override;
@@ -98,7 +100,10 @@ struct TDownloadSession::Impl : TJobFrontEnd, TDeliveryObserver {
     std::atomic<std::int32_t> formatIndex{kDefaultFormat};
     std::atomic<std::int32_t> qualityIndex{kDefaultQuality};
     std::atomic<bool> running{false};
-    std::atomic<bool> abortRequested{false};
+    // The running (or last) job's one abort, handed to its worker and its conversion and
+    // delivery: they stop at it, so the session's Abort only sets it. Made by Start under
+    // jobMutex, before the job's threads that read it start.
+    std::unique_ptr<TIdAbortSignal> abort;
     std::atomic<TJobStage> stage{jgEnded};
     std::string title;  // the record's, for the outcome (worker's thread, then the end's)
 
@@ -195,14 +200,15 @@ bool TDownloadSession::Impl::StartDelivery(TJobStatus& status, std::string& hint
     {
         std::lock_guard lock(jobMutex);
         // An abort in the wait before conversion still counts: nothing is converted.
-        if (abortRequested.load() || (status == jsCompleted && !completed)) {
+        if (Aborted() || (status == jsCompleted && !completed)) {
             status = jsAborted;
             hint = std::string(kAbortedByUserText);
         }
         if (status != jsCompleted) return false;
         TDeliveryRequest request = MakeDeliveryRequest();
         converts = request.formatIndex != 0;
-        delivery = std::make_unique<TConvertAndDeliver>(std::move(request), *this);
+        delivery =
+            std::make_unique<TConvertAndDeliver>(std::move(request), *this, abort.get());
         // The task's steps tell when its delivery begins.
         delivery->SetStepHook([this](TDeliveryStep step) {
             if (step == dsDelivery) Enter(jgDelivery);
@@ -223,7 +229,7 @@ void TDownloadSession::Impl::FinishJob() {
         if (StartDelivery(status, hint)) return;
         statusText = JobStatusText(status);
     } catch (const std::exception& e) {
-        if (abortRequested.load()) {
+        if (Aborted()) {
             status = jsAborted;
             hint = std::string(kAbortedByUserText);
         } else if (status == jsCompleted) {
@@ -275,14 +281,14 @@ void TDownloadSession::Impl::ConversionProgress(double fraction) {
 void TDownloadSession::Impl::DeliveryFinished(const TDeliveryResult& result) {
     TJobOutcome outcome;
     outcome.delivered = result.delivered;
-    outcome.status = abortRequested.load() && !result.delivered ? jsAborted : jsCompleted;
+    outcome.status = Aborted() && !result.delivered ? jsAborted : jsCompleted;
     // Format 0 delivered: the status line keeps "Download is completed.".
     outcome.statusText = result.statusText.empty() ? std::string(kCompletedText) : result.statusText;
     if (result.delivered) {
         outcome.savedFile = result.destination;
         outcome.hint = std::string(kSavedAsText) + result.destination;
     } else {
-        outcome.hint = abortRequested.load() ? std::string(kAbortedByUserText) : result.reason;
+        outcome.hint = Aborted() ? std::string(kAbortedByUserText) : result.reason;
         ClearWorkFiles(outcome.hint);
     }
     outcome.title = title;
@@ -314,7 +320,10 @@ bool TDownloadSession::Start(const TJobRequest& settings) {
     s.settings = settings;
     s.formatIndex.store(settings.formatIndex);
     s.qualityIndex.store(settings.qualityIndex);
-    s.abortRequested.store(false);
+    {
+        std::lock_guard lock(s.jobMutex);
+        s.abort = std::make_unique<TIdAbortSignal>();
+    }
     s.title.clear();
     s.NewJob();
     s.running.store(true);
@@ -346,7 +355,8 @@ void TDownloadSession::Impl::StartWorker() {
     TJobRequest job = settings;
     job.workDirectory = jobFolder;
     std::lock_guard lock(jobMutex);
-    worker = std::make_unique<TYouTubeDownloader>(std::move(job), state, *this, owner);
+    worker =
+        std::make_unique<TYouTubeDownloader>(std::move(job), state, *this, owner, abort.get());
     if (momentHook) {
         worker->SetStepHook(
             [this](TJobStep step) { momentHook(smWorkerStep, static_cast<int>(step)); });
@@ -361,13 +371,10 @@ void TDownloadSession::SetConversion(std::int32_t formatIndex, std::int32_t qual
 
 void TDownloadSession::Abort() {
     Impl& s = *impl_;
-    // First, so a step that comes after the walk below sees it.
-    s.abortRequested.store(true);
+    // The job's one abort: what waits or blocks in the job is registered on it (the connection
+    // in use, yt-dlp, the converter, a copy into the save folder) and ends at once.
     std::lock_guard lock(s.jobMutex);
-    // The worker's abort closes the connection in use: the owner's walk finds "IdHTTP" (and
-    // the lookup's and the preview's clients).
-    if (s.worker) s.worker->Abort();
-    if (s.delivery) s.delivery->Stop();
+    if (s.abort) s.abort->Abort();
 }
 
 void TDownloadSession::Close() {

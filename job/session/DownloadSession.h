@@ -135,7 +135,7 @@ public:
     // The running or last job's work folder (empty before the first Start).
     std::string WorkFolder() const;
     // The component list that owns the job's clients while they exist ("TCPClient", "IdHTTP1",
-    // "IdHTTP"); an abort walks it.
+    // "IdHTTP").
     TComponent& Owner() noexcept;
 
     // For tests: called on the job's threads at each moment, before the session looks for an

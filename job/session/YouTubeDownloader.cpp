@@ -20,8 +20,8 @@
 namespace tarnwick {
 
 struct TYouTubeDownloader::Impl {
-    Impl(TJobRequest s, TJobState& st, TJobFrontEnd& fe, TComponent& o)
-        : settings(std::move(s)), state(st), frontEnd(fe), owner(o) {}
+    Impl(TJobRequest s, TJobState& st, TJobFrontEnd& fe, TComponent& o, TIdAbortSignal* a)
+        : settings(std::move(s)), state(st), frontEnd(fe), owner(o), abort(a ? *a : ownAbort) {}
 
     void Run();
     void Work();
@@ -45,10 +45,11 @@ struct TYouTubeDownloader::Impl {
     std::function<void(TJobStep)> stepHook;
     // Request headers the record names for the preview and the media (worker's thread only).
     TRequestHeaders requestHeaders;
-    // The job's one abort: set by Abort, it closes the connections and stops the program
-    // registered on it at that moment; every connect and every wait between two tries looks at
-    // it.
-    TIdAbortSignal abort;
+    // The job's one abort (the session's, or the worker's own): set by Abort, it closes the
+    // connections and stops the program registered on it at that moment; every connect and
+    // every wait between two tries looks at it.
+    TIdAbortSignal ownAbort;
+    TIdAbortSignal& abort;
     std::atomic<bool> finished{false};
     // The count and time of the last progress notification posted (worker's thread only).
     std::int64_t postedCount = 0;
@@ -280,8 +281,9 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::vector<TMediaStream>& strea
 }
 
 TYouTubeDownloader::TYouTubeDownloader(TJobRequest settings, TJobState& state,
-                                       TJobFrontEnd& frontEnd, TComponent& owner)
-    : impl_(std::make_unique<Impl>(std::move(settings), state, frontEnd, owner)) {}
+                                       TJobFrontEnd& frontEnd, TComponent& owner,
+                                       TIdAbortSignal* abort)
+    : impl_(std::make_unique<Impl>(std::move(settings), state, frontEnd, owner, abort)) {}
 
 TYouTubeDownloader::~TYouTubeDownloader() {
     if (impl_->thread.joinable()) {

@@ -44,6 +44,7 @@
 #include <string>
 
 #include "core/Component.h"
+#include "http/IdAbortSignal.h"
 #include "job/session/JobDefaults.h"
 #include "job/session/JobFrontEnd.h"
 #include "job/session/JobRequest.h"
@@ -83,9 +84,11 @@ enum TJobStep {
 class TYouTubeDownloader {
 public:
     // The job's work files go into settings.workDirectory. The job writes state and talks to
-    // frontEnd; its clients join owner's components. All three must outlive the worker.
+    // frontEnd; its clients join owner's components. abort is the job's abort when the worker
+    // shares it with others (the session's conversion and delivery), null for one of its own.
+    // All must outlive the worker.
     TYouTubeDownloader(TJobRequest settings, TJobState& state, TJobFrontEnd& frontEnd,
-                       TComponent& owner);
+                       TComponent& owner, TIdAbortSignal* abort = nullptr);
     // Aborts a job still running and joins the thread. Must not be called on the front end's
     // thread while the worker waits in TJobFrontEnd::FinishJob (the front end must let that
     // call return first).
