@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "core/StrUtils.h"
+#include "job/JobTexts.h"
 #include "job/convert/ConversionTable.h"
 #include "job/convert/ProcessRunner.h"
 #include "job/files/Delivery.h"
-#include "job/session/JobState.h"
-#include "job/session/YouTubeDownloader.h"
+#include "job/files/FileNames.h"
 
 namespace tarnwick {
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "http/IdAbortSignal.h"
+#include "job/JobDefaults.h"
 #include "job/convert/ConversionTable.h"
-#include "job/session/JobDefaults.h"
 
 namespace tarnwick {
 

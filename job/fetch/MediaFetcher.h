@@ -16,8 +16,8 @@
 #include "core/Component.h"
 #include "http/IdAbortSignal.h"
 #include "http/IdResumableGet.h"
+#include "job/JobDefaults.h"
 #include "job/lookup/MediaStreams.h"
-#include "job/session/JobDefaults.h"
 
 namespace tarnwick {
 

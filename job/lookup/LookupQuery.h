@@ -12,7 +12,7 @@
 
 #include "core/Component.h"
 #include "http/IdAbortSignal.h"
-#include "job/session/JobDefaults.h"
+#include "job/JobDefaults.h"
 
 namespace tarnwick {
 

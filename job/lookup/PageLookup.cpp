@@ -9,13 +9,13 @@
 #include "core/StrUtils.h"
 #include "http/IdHTTP.h"
 #include "job/fetch/MediaTypes.h"
+#include "job/files/FileNames.h"
 #include "job/lookup/LookupTexts.h"
 #include "job/lookup/MediaCandidates.h"
 #include "job/lookup/PageAddresses.h"
 #include "job/lookup/PageCharset.h"
 #include "job/lookup/PageReader.h"
 #include "job/lookup/RecordTexts.h"
-#include "job/session/JobState.h"
 #include "net/IdExceptions.h"
 
 namespace tarnwick {

@@ -39,9 +39,9 @@
 
 #include "core/Component.h"
 #include "http/IdHTTP.h"
+#include "job/JobDefaults.h"
 #include "job/lookup/LookupRecord.h"
 #include "job/lookup/YtDlpLookup.h"
-#include "job/session/JobDefaults.h"
 
 namespace tarnwick {
 

@@ -39,8 +39,8 @@
 #include <vector>
 
 #include "http/IdAbortSignal.h"
+#include "job/JobDefaults.h"
 #include "job/lookup/MediaCandidates.h"
-#include "job/session/JobDefaults.h"
 
 namespace tarnwick {
 

@@ -5,12 +5,12 @@
 
 #include "core/StrUtils.h"
 #include "http/IdURI.h"
+#include "job/files/FileNames.h"
 #include "job/lookup/BoundedJson.h"
 #include "job/lookup/LookupTexts.h"
 #include "job/lookup/MediaCandidates.h"
 #include "job/lookup/PageAddresses.h"
 #include "job/lookup/RecordTexts.h"
-#include "job/session/JobState.h"
 
 namespace tarnwick {
 

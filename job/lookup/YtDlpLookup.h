@@ -27,9 +27,9 @@
 #include <vector>
 
 #include "core/Component.h"
+#include "job/JobDefaults.h"
 #include "job/convert/ProcessRunner.h"
 #include "job/lookup/LookupRecord.h"
-#include "job/session/JobDefaults.h"
 
 namespace tarnwick {
 

@@ -34,7 +34,7 @@
 #include <string_view>
 
 #include "core/Component.h"
-#include "job/session/JobDefaults.h"
+#include "job/JobDefaults.h"
 #include "job/session/JobRequest.h"
 #include "job/session/JobStage.h"
 #include "job/session/JobState.h"

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "http/IdResumableGet.h"
+#include "job/JobDefaults.h"
 #include "job/lookup/LookupQuery.h"
-#include "job/session/JobDefaults.h"
 
 namespace tarnwick {
 

@@ -18,21 +18,12 @@ enum TJobStatus : std::int32_t {
     jsAborted = 3,      // "Download aborted."
 };
 
-// The record's file extension made safe to name a file: ASCII letters and digits only (anything
-// else dropped), at most 16 of them. An empty result stays empty.
-std::string SafeFileExtension(std::string_view extension);
-// The record's file name made safe to name a file: "/", NUL and control bytes become "_", the
-// invisible controls of text direction (IsDirectionControl) are removed, leading dots
-// become "_", an empty name becomes "video", and the name is cut at 200 bytes on a UTF-8
-// character boundary.
-std::string SafeFileName(std::string_view name);
-
 class TJobState {
 public:
     TJobStatus Status() const noexcept { return status_.load(); }
     void SetStatus(TJobStatus status) noexcept { status_.store(status); }
 
-    // Stored made safe (SafeFileName / SafeFileExtension).
+    // Stored made safe (SafeFileName / SafeFileExtension, job/files/FileNames.h).
     std::string FileName() const;
     void SetFileName(std::string_view name);
     std::string FileExtension() const;

@@ -45,7 +45,8 @@
 
 #include "core/Component.h"
 #include "http/IdAbortSignal.h"
-#include "job/session/JobDefaults.h"
+#include "job/JobDefaults.h"
+#include "job/JobTexts.h"
 #include "job/session/JobFrontEnd.h"
 #include "job/session/JobRequest.h"
 #include "job/session/JobState.h"
@@ -59,8 +60,6 @@ inline constexpr std::string_view kPreviewClientName = "IdHTTP1";
 inline constexpr std::string_view kMediaClientName = "IdHTTP";
 // The work files, in the work directory.
 inline constexpr std::string_view kPreviewFileName = "default.jpg";
-// ErrorText of a job the user aborted.
-inline constexpr std::string_view kAbortedByUserText = "Stopped by the user.";
 // A preview larger than this is cut off and ignored, as a failed preview is.
 inline constexpr std::int64_t kPreviewLimit = 8 * 1024 * 1024;
 inline constexpr std::string_view kPreviewTooLargeText = "The preview is larger than 8 MiB.";

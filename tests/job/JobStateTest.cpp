@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "job/files/FileNames.h"
 #include "job/session/JobState.h"
 
 using namespace tarnwick;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "job/session/JobDefaults.h"
+#include "job/JobDefaults.h"
 #include "support/ChildProcess.h"
 #include "support/LookupService.h"
 #include "support/TempFolder.h"
