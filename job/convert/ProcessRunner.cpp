@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -18,6 +17,7 @@
 #include <cstring>
 
 #include "core/StrUtils.h"
+#include "job/convert/ProcessChild.h"
 
 extern char** environ;
 
@@ -34,9 +34,6 @@ constexpr int kExitPollMilliseconds = 50;
 // How long the pipes are read after the process has gone, in case something outside its group
 // still holds them.
 constexpr int kDrainMilliseconds = 1000;
-// The child moves the descriptors it hands on above this number first, so that no dup2 onto
-// 0 to 3 can overwrite one still to be handed on.
-constexpr int kFirstScratchDescriptor = 16;
 
 // The reasons a limit gives, with the program's name and the limit in words.
 constexpr const char* kTimeLimitReason = "%s did not finish within %s.";
@@ -93,88 +90,6 @@ struct Pipe {
     int read = -1;
     int write = -1;
 };
-
-// What the child reports through the exec pipe when it cannot run the program.
-struct ChildFailure {
-    int stage;  // kStageDirectory or kStageExec
-    int error;
-};
-constexpr int kStageDirectory = 1;
-constexpr int kStageExec = 2;
-
-// Everything the child needs, prepared before the fork: between fork and exec the child may
-// only make async-signal-safe calls, so it allocates nothing and reads nothing shared.
-struct ChildPlan {
-    const char* program;
-    char* const* argv;
-    char* const* envp;
-    const char* directory;
-    pid_t parent;
-    int standardInput;
-    int standardOutput;
-    int standardError;
-    int progress;  // -1: none
-    int execReport;
-    rlim_t memoryLimit;  // 0: none
-};
-
-[[noreturn]] void ReportAndExit(int fd, int stage, int error) {
-    const ChildFailure failure{stage, error};
-    [[maybe_unused]] const ssize_t n = ::write(fd, &failure, sizeof failure);
-    ::_exit(127);
-}
-
-[[noreturn]] void RunChild(const ChildPlan& plan) {
-    // The parent's handlers and ignored signals are not the program's business.
-    struct sigaction defaults {};
-    defaults.sa_handler = SIG_DFL;
-    for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &defaults, nullptr);
-
-    ::setpgid(0, 0);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // The parent may have died before the line above; its death signal would never come.
-    if (::getppid() != plan.parent) ::_exit(127);
-
-    const int report = ::fcntl(plan.execReport, F_DUPFD_CLOEXEC, kFirstScratchDescriptor);
-    const int in = ::fcntl(plan.standardInput, F_DUPFD_CLOEXEC, kFirstScratchDescriptor);
-    const int out = ::fcntl(plan.standardOutput, F_DUPFD_CLOEXEC, kFirstScratchDescriptor);
-    const int err = ::fcntl(plan.standardError, F_DUPFD_CLOEXEC, kFirstScratchDescriptor);
-    const int progress =
-        plan.progress >= 0 ? ::fcntl(plan.progress, F_DUPFD_CLOEXEC, kFirstScratchDescriptor) : -1;
-    if (report < 0) ::_exit(127);
-    if (in < 0 || out < 0 || err < 0 || (plan.progress >= 0 && progress < 0))
-        ReportAndExit(report, kStageExec, errno);
-    if (::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
-        ReportAndExit(report, kStageExec, errno);
-    int firstFree = 3;
-    if (progress >= 0) {
-        if (::dup2(progress, TProcessRunner::kProgressDescriptor) < 0)
-            ReportAndExit(report, kStageExec, errno);
-        firstFree = TProcessRunner::kProgressDescriptor + 1;
-    }
-    // The report pipe stays open until the exec closes it; every other descriptor of ours goes,
-    // also those opened elsewhere in the program without O_CLOEXEC.
-    if (::dup2(report, firstFree) < 0 || ::fcntl(firstFree, F_SETFD, FD_CLOEXEC) < 0)
-        ReportAndExit(report, kStageExec, errno);
-    if (::syscall(SYS_close_range, firstFree + 1, ~0U, 0) < 0) {
-        for (int fd = firstFree + 1; fd < 65536; ++fd) ::close(fd);
-    }
-
-    // Lowered only (an unprivileged process cannot raise its hard limit). getrlimit and
-    // setrlimit are bare system calls, safe here.
-    if (plan.memoryLimit > 0) {
-        struct rlimit limit {};
-        if (::getrlimit(RLIMIT_DATA, &limit) < 0) ReportAndExit(firstFree, kStageExec, errno);
-        limit.rlim_cur = limit.rlim_max = std::min(plan.memoryLimit, limit.rlim_max);
-        if (::setrlimit(RLIMIT_DATA, &limit) < 0) ReportAndExit(firstFree, kStageExec, errno);
-    }
-    if (::chdir(plan.directory) < 0) ReportAndExit(firstFree, kStageDirectory, errno);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(plan.program, plan.argv, plan.envp);
-    ReportAndExit(firstFree, kStageExec, errno);
-}
 
 }  // namespace
 
@@ -260,7 +175,7 @@ bool TProcessRunner::Start(const std::string& program, const std::vector<std::st
     std::vector<char*> args;
     for (const auto& word : argv) args.push_back(const_cast<char*>(word.c_str()));
     args.push_back(nullptr);
-    const ChildPlan plan{program.c_str(),
+    const TChildPlan plan{program.c_str(),
                         args.data(),
                         environ,
                         workDirectory.c_str(),
@@ -287,7 +202,7 @@ bool TProcessRunner::Start(const std::string& program, const std::vector<std::st
     CloseFd(standardOutput.write);
     CloseFd(progress.write);
     CloseFd(execReport.write);
-    ChildFailure failure{};
+    TChildFailure failure{};
     ssize_t got;
     while ((got = ::read(execReport.read, &failure, sizeof failure)) < 0 && errno == EINTR) {
     }
