@@ -95,6 +95,39 @@ std::string FailureText(const std::exception& failure) {
     return text.empty() ? std::string(kUnfetchableAddressHint) : text;
 }
 
+// The record of an address that answered with media itself.
+TLookupRecord AddressRecord(TIdHTTP& client, const std::string& address) {
+    const std::string name = AnswerFileName(client);
+    TVideoEntries entries;
+    entries.title = SplitExtension(name).first;
+    entries.filename = SafeFileName(entries.title);
+    entries.fileext = MediaExtension(name, client.Response().ContentType);
+    entries.size = client.Response().LengthGiven() ? SizeText(client.Response().ContentLength)
+                                                   : std::string();
+    entries.url = address;
+    entries.useragent = std::string(kLookupUserAgent);
+    return VideoRecord(entries);
+}
+
+// The record of a page's candidate at address that answered with media.
+TLookupRecord CandidateRecord(TIdHTTP& client, const TPageFacts& facts, const std::string& address,
+                              const std::string& pageAddress) {
+    const std::string name = AnswerFileName(client);
+    TVideoEntries entries;
+    entries.author = facts.author;
+    entries.title = facts.title;
+    if (facts.durationSeconds >= 0) entries.length = LengthText(facts.durationSeconds);
+    entries.size = client.Response().LengthGiven() ? SizeText(client.Response().ContentLength)
+                                                   : ContentSizeText(facts.contentSize);
+    entries.filename = SafeFileName(facts.title.empty() ? SplitExtension(name).first : facts.title);
+    entries.fileext = MediaExtension(name, client.Response().ContentType);
+    entries.preview = facts.preview;
+    entries.url = address;
+    entries.referer = pageAddress;
+    entries.useragent = std::string(kLookupUserAgent);
+    return VideoRecord(entries);
+}
+
 }  // namespace
 
 // One fetch of the lookup's client within the page's time bound and the lookup's.
@@ -204,18 +237,7 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
     if (kind == akNone) kind = KindOfAnswer(*client);
     const std::string pageAddress = CurrentAddress(*client);
     const std::string type = client->Response().ContentType;
-    if (kind == akMedia) {
-        const std::string name = AnswerFileName(*client);
-        TVideoEntries entries;
-        entries.title = SplitExtension(name).first;
-        entries.filename = SafeFileName(entries.title);
-        entries.fileext = MediaExtension(name, type);
-        entries.size = client->Response().LengthGiven() ? SizeText(client->Response().ContentLength)
-                                                        : std::string();
-        entries.url = page;
-        entries.useragent = std::string(kLookupUserAgent);
-        return VideoRecord(entries);
-    }
+    if (kind == akMedia) return AddressRecord(*client, page);
     if (kind != akPage) {
         hint = std::string(kNeitherPageNorVideoHint) + MediaTypeOf(type);
         return {};
@@ -237,39 +259,29 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
         return {};
     }
 
+    return FromCandidates(*client, facts, pageAddress, hd, hint);
+}
+
+TLookupRecord TPageLookup::FromCandidates(TIdHTTP& client, const TPageFacts& facts,
+                                          const std::string& pageAddress, bool hd,
+                                          std::string& hint) {
     // The candidates are asked as the media will be: from the page, by the same browser.
-    client->Request().Referer = pageAddress;
+    client.Request().Referer = pageAddress;
     const std::vector<std::size_t> order = CandidateOrder(facts.candidates, hd);
     for (std::size_t n = 0; n < order.size() && n < settings_.probeLimit; ++n) {
         const TMediaCandidate& candidate = facts.candidates[order[n]];
         TCappedBody none(0);
-        client->OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
-            if (mode == wmRead && client->Response().BodyStream == &none) throw ReadingDone();
+        client.OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
+            if (mode == wmRead && client.Response().BodyStream == &none) throw ReadingDone();
         };
-        if (Get(*client, candidate.address, none).failed) {
+        if (Get(client, candidate.address, none).failed) {
             if (Stopped()) return {};
             // The lookup's time is up: the rest are not asked.
             if (TimeLeft().count() <= 0) break;
             continue;
         }
-        if (KindOfAnswer(*client) != akMedia) continue;
-
-        const std::string name = AnswerFileName(*client);
-        TVideoEntries entries;
-        entries.author = facts.author;
-        entries.title = facts.title;
-        if (facts.durationSeconds >= 0) entries.length = LengthText(facts.durationSeconds);
-        entries.size = client->Response().LengthGiven()
-                           ? SizeText(client->Response().ContentLength)
-                           : ContentSizeText(facts.contentSize);
-        entries.filename =
-            SafeFileName(facts.title.empty() ? SplitExtension(name).first : facts.title);
-        entries.fileext = MediaExtension(name, client->Response().ContentType);
-        entries.preview = facts.preview;
-        entries.url = candidate.address;
-        entries.referer = pageAddress;
-        entries.useragent = std::string(kLookupUserAgent);
-        return VideoRecord(entries);
+        if (KindOfAnswer(client) == akMedia)
+            return CandidateRecord(client, facts, candidate.address, pageAddress);
     }
     hint = std::string(kNoCandidateAnsweredHint);
     return {};

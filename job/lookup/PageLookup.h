@@ -41,6 +41,7 @@
 #include "http/IdHTTP.h"
 #include "job/JobDefaults.h"
 #include "job/lookup/LookupRecord.h"
+#include "job/lookup/PageReader.h"
 #include "job/lookup/YtDlpLookup.h"
 
 namespace tarnwick {
@@ -88,6 +89,10 @@ private:
     // helperMayTry false when yt-dlp is not to read the page again.
     TLookupRecord FromPage(const std::string& address, bool hd, std::string& hint,
                            bool& helperMayTry);
+    // The record of the first of the page's candidates (in CandidateOrder, at most probeLimit)
+    // that answers with media, or an empty one with hint.
+    TLookupRecord FromCandidates(TIdHTTP& client, const TPageFacts& facts,
+                                 const std::string& pageAddress, bool hd, std::string& hint);
 
     const TPageLookupSettings settings_;
     TComponent* const owner_;
