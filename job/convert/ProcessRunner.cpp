@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "core/StrUtils.h"
 #include "job/convert/ProcessChild.h"
@@ -267,6 +268,60 @@ void TProcessRunner::ReadProgress(const std::function<void(std::string_view)>& o
     if (progressLine_.size() > kOutputLimit) progressLine_.clear();
 }
 
+void TProcessRunner::ReadReady(const pollfd* fds,
+                               const std::function<void(std::string_view)>& onProgressLine,
+                               const std::function<void()>& onOutput) {
+    bool added = false;
+    if (fds[0].revents != 0) added |= ReadInto(outputFd_, false);
+    if (fds[1].revents != 0) added |= ReadInto(standardOutputFd_, true);
+    if (fds[2].revents != 0) ReadProgress(onProgressLine);
+    if (added && onOutput) onOutput();
+}
+
+std::optional<int> TProcessRunner::NextWait(TProcessExit& exit) const {
+    if (stopRequested_.load()) {
+        exit.stopped = true;
+        return std::nullopt;
+    }
+    if (outputCapPassed_) return std::nullopt;
+    const bool timeLimited = options_.timeLimit.count() > 0;
+    const bool silenceLimited = options_.progressPipe && options_.silenceLimit.count() > 0;
+    const auto now = Clock::now();
+    if (timeLimited && now >= startTime_ + options_.timeLimit) {
+        exit.limit = plTime;
+        return std::nullopt;
+    }
+    if (silenceLimited && now >= lastProgress_ + options_.silenceLimit) {
+        exit.limit = plSilence;
+        return std::nullopt;
+    }
+    int timeout = pidFd_ >= 0 ? -1 : kExitPollMilliseconds;
+    auto wakeBy = [&](Clock::time_point deadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        const int ms = static_cast<int>(std::min<long long>(left.count(), 1 << 30));
+        timeout = timeout < 0 ? ms : std::min(timeout, ms);
+    };
+    if (timeLimited) wakeBy(startTime_ + options_.timeLimit);
+    if (silenceLimited) wakeBy(lastProgress_ + options_.silenceLimit);
+    return timeout;
+}
+
+void TProcessRunner::DrainPipes(const std::function<void(std::string_view)>& onProgressLine,
+                                const std::function<void()>& onOutput) {
+    while (outputFd_ >= 0 || standardOutputFd_ >= 0 || progressFd_ >= 0) {
+        pollfd fds[3] = {{outputFd_, POLLIN, 0},
+                         {standardOutputFd_, POLLIN, 0},
+                         {progressFd_, POLLIN, 0}};
+        const int ready = ::poll(fds, 3, kDrainMilliseconds);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        ReadReady(fds, onProgressLine, onOutput);
+    }
+    CloseFd(outputFd_);
+    CloseFd(standardOutputFd_);
+    CloseFd(progressFd_);
+}
+
 TProcessExit TProcessRunner::Wait(const std::function<void(std::string_view)>& onProgressLine,
                                   const std::function<void()>& onOutput) {
     TProcessExit exit;
@@ -276,47 +331,16 @@ TProcessExit TProcessRunner::Wait(const std::function<void(std::string_view)>& o
         return exit;
     }
     exit.started = true;
-    const bool timeLimited = options_.timeLimit.count() > 0;
-    const bool silenceLimited = options_.progressPipe && options_.silenceLimit.count() > 0;
-    auto readPipes = [&](const pollfd* fds) {
-        bool added = false;
-        if (fds[0].revents != 0) added |= ReadInto(outputFd_, false);
-        if (fds[1].revents != 0) added |= ReadInto(standardOutputFd_, true);
-        if (fds[2].revents != 0) ReadProgress(onProgressLine);
-        if (added && onOutput) onOutput();
-    };
-
     bool ended = false;
     while (!ended) {
-        if (stopRequested_.load()) {
-            exit.stopped = true;
-            break;
-        }
-        if (outputCapPassed_) break;
-        const auto now = Clock::now();
-        if (timeLimited && now >= startTime_ + options_.timeLimit) {
-            exit.limit = plTime;
-            break;
-        }
-        if (silenceLimited && now >= lastProgress_ + options_.silenceLimit) {
-            exit.limit = plSilence;
-            break;
-        }
-        int timeout = pidFd_ >= 0 ? -1 : kExitPollMilliseconds;
-        auto wakeBy = [&](Clock::time_point deadline) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            const int ms = static_cast<int>(std::min<long long>(left.count(), 1 << 30));
-            timeout = timeout < 0 ? ms : std::min(timeout, ms);
-        };
-        if (timeLimited) wakeBy(startTime_ + options_.timeLimit);
-        if (silenceLimited) wakeBy(lastProgress_ + options_.silenceLimit);
-
+        const std::optional<int> timeout = NextWait(exit);
+        if (!timeout) break;
         pollfd fds[5] = {{outputFd_, POLLIN, 0},
                          {standardOutputFd_, POLLIN, 0},
                          {progressFd_, POLLIN, 0},
                          {pidFd_, POLLIN, 0},
                          {wakeFd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 5, timeout);
+        const int ready = ::poll(fds, 5, *timeout);
         if (ready < 0 && errno != EINTR) break;
         if (ready <= 0) {
             if (pidFd_ < 0) {
@@ -328,24 +352,13 @@ TProcessExit TProcessRunner::Wait(const std::function<void(std::string_view)>& o
             }
             continue;
         }
-        readPipes(fds);
+        ReadReady(fds, onProgressLine, onOutput);
         if (fds[3].revents != 0) ended = true;
     }
 
     Reap(exit);
     // The process group is gone; what its pipes still hold is read to the end.
-    while (outputFd_ >= 0 || standardOutputFd_ >= 0 || progressFd_ >= 0) {
-        pollfd fds[3] = {{outputFd_, POLLIN, 0},
-                         {standardOutputFd_, POLLIN, 0},
-                         {progressFd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 3, kDrainMilliseconds);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
-        readPipes(fds);
-    }
-    CloseFd(outputFd_);
-    CloseFd(standardOutputFd_);
-    CloseFd(progressFd_);
+    DrainPipes(onProgressLine, onOutput);
     if (output_.size() > kOutputLimit) output_.erase(0, output_.size() - kOutputLimit);
     // Output cut at the cap is never whole, whoever ended the process.
     if (outputCapPassed_ && !exit.stopped) exit.limit = plOutput;

@@ -21,12 +21,14 @@
 //
 // Nothing here raises; every failure is reported in TProcessExit.
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -125,6 +127,16 @@ private:
     bool ReadInto(int& fd, bool standardOutput);
     void ReadProgress(const std::function<void(std::string_view)>& onProgressLine);
     void Reap(TProcessExit& exit);
+    // Reads the pipes that poll found ready (fds: output, standard output, progress).
+    void ReadReady(const pollfd* fds,
+                   const std::function<void(std::string_view)>& onProgressLine,
+                   const std::function<void()>& onOutput);
+    // How long the next wait may take (ms, -1: no limit), or nothing when a stop or a limit has
+    // ended the process's time (written into exit).
+    std::optional<int> NextWait(TProcessExit& exit) const;
+    // Reads what the pipes still hold after the process has gone, then closes them.
+    void DrainPipes(const std::function<void(std::string_view)>& onProgressLine,
+                    const std::function<void()>& onOutput);
     std::string LimitReason(TProcessLimit limit) const;
 
     pid_t pid_ = -1;
