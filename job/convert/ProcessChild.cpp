@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,6 +78,29 @@ constexpr int kFirstScratchDescriptor = 16;
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::execve(plan.program, plan.argv, plan.envp);
     ReportAndExit(firstFree, kStageExec, errno);
+}
+
+pid_t ForkChild(const TChildPlan& plan) {
+    sigset_t all, previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::fork();
+    if (pid == 0) RunChild(plan);
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = forkError;
+    return pid;
+}
+
+std::optional<TChildFailure> ChildFailure(int fd, pid_t pid) {
+    TChildFailure failure{};
+    ssize_t got;
+    while ((got = ::read(fd, &failure, sizeof failure)) < 0 && errno == EINTR) {
+    }
+    if (got <= 0) return std::nullopt;
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return failure;
 }
 
 }  // namespace tarnwick

@@ -8,6 +8,8 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 
+#include <optional>
+
 namespace tarnwick {
 
 // What the child reports through the exec pipe when it cannot run the program.
@@ -33,6 +35,14 @@ struct TChildPlan {
     int execReport;
     rlim_t memoryLimit;  // 0: none
 };
+
+// Forks a child that runs plan (RunChild), with every signal blocked around the fork so that no
+// handler of ours runs in the child before it has reset them all. The child's pid, or -1 with
+// errno when the fork failed.
+pid_t ForkChild(const TChildPlan& plan);
+// What the child reported through the exec report pipe (read end fd) before its exec, having
+// reaped it then; nothing when the exec succeeded (the pipe closed without a word).
+std::optional<TChildFailure> ChildFailure(int fd, pid_t pid);
 
 // Sets up the child's descriptors, process group, death signal, limits and folder, and executes
 // plan.program; reports a failure through plan.execReport and exits with 127. Never returns.

@@ -177,25 +177,18 @@ bool TProcessRunner::Start(const std::string& program, const std::vector<std::st
     for (const auto& word : argv) args.push_back(const_cast<char*>(word.c_str()));
     args.push_back(nullptr);
     const TChildPlan plan{program.c_str(),
-                        args.data(),
-                        environ,
-                        workDirectory.c_str(),
-                        ::getpid(),
-                        devNull,
-                        options.separateOutput ? standardOutput.write : output.write,
-                        output.write,
-                        options.progressPipe ? progress.write : -1,
-                        execReport.write,
-                        static_cast<rlim_t>(options.memoryLimit)};
-
-    // No handler of ours may run in the child before it has reset them all.
-    sigset_t all, previous;
-    ::sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const pid_t pid = ::fork();
-    if (pid == 0) RunChild(plan);
+                          args.data(),
+                          environ,
+                          workDirectory.c_str(),
+                          ::getpid(),
+                          devNull,
+                          options.separateOutput ? standardOutput.write : output.write,
+                          output.write,
+                          options.progressPipe ? progress.write : -1,
+                          execReport.write,
+                          static_cast<rlim_t>(options.memoryLimit)};
+    const pid_t pid = ForkChild(plan);
     const int forkError = errno;
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     ::close(devNull);
     if (pid < 0) return fail(Format(kCannotStartReason, program.c_str(), std::strerror(forkError)));
 
@@ -203,17 +196,11 @@ bool TProcessRunner::Start(const std::string& program, const std::vector<std::st
     CloseFd(standardOutput.write);
     CloseFd(progress.write);
     CloseFd(execReport.write);
-    TChildFailure failure{};
-    ssize_t got;
-    while ((got = ::read(execReport.read, &failure, sizeof failure)) < 0 && errno == EINTR) {
-    }
-    if (got > 0) {
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        if (failure.stage == kStageDirectory)
+    if (const std::optional<TChildFailure> failure = ChildFailure(execReport.read, pid)) {
+        if (failure->stage == kStageDirectory)
             return fail(Format(kCannotEnterReason, workDirectory.c_str(),
-                               std::strerror(failure.error)));
-        return fail(Format(kCannotStartReason, program.c_str(), std::strerror(failure.error)));
+                               std::strerror(failure->error)));
+        return fail(Format(kCannotStartReason, program.c_str(), std::strerror(failure->error)));
     }
 
     pid_ = pid;
