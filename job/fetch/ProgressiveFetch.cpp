@@ -15,22 +15,6 @@ namespace tarnwick {
 
 namespace {
 
-// The client of one fetch, fully set up before it joins the owner's list.
-std::unique_ptr<TIdHTTP> MakeClient(const TMediaStream& stream, const TFetchTarget& target,
-                                    const TIdAbortSignal& abort) {
-    auto client = std::make_unique<TIdHTTP>(target.owner);
-    client->SetName(target.clientName);
-    client->HandleRedirects = true;
-    // The abort closes the connection of a request under way, and every connect (a redirect, a
-    // try again) looks for it first.
-    client->AbortSignal = &abort;
-    // A server that goes silent ends the fetch instead of holding the job forever.
-    client->StallTimeout = target.stallTimeout;
-    client->ConnectTimeout = target.connectTimeout;
-    ApplyRequestHeaders(*client, stream.headers);
-    return client;
-}
-
 // The transfer as the job sees it: the bytes the work file holds, running on across the chunks
 // of a chunked body and the tries of a broken transfer.
 class TTransferCount {
@@ -118,20 +102,32 @@ void RefuseWebPage(const TIdFileStream& file) {
 
 }  // namespace
 
-void ApplyRequestHeaders(TIdHTTP& client, const TRequestHeaders& headers) {
+std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool followRedirects,
+                                         const TRequestHeaders& headers,
+                                         const TIdAbortSignal& abort) {
+    auto client = std::make_unique<TIdHTTP>(target.owner);
+    client->SetName(target.clientName);
+    client->HandleRedirects = followRedirects;
+    // The abort closes the connection of a request under way, and every connect (a redirect, a
+    // try again, a request that starts after it) looks for it first.
+    client->AbortSignal = &abort;
+    // A server that goes silent ends the fetch instead of holding the job forever.
+    client->StallTimeout = target.stallTimeout;
+    client->ConnectTimeout = target.connectTimeout;
     for (const auto& [name, value] : headers) {
         if (SameText(name, "Referer"))
-            client.Request().Referer = value;
+            client->Request().Referer = value;
         else if (SameText(name, "User-Agent"))
-            client.Request().UserAgent = value;
+            client->Request().UserAgent = value;
         else
-            client.Request().CustomHeaders.Add(name + ": " + value);
+            client->Request().CustomHeaders.Add(name + ": " + value);
     }
+    return client;
 }
 
 void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& target,
                               TFetchEvents& events, const TIdAbortSignal& abort) {
-    std::unique_ptr<TIdHTTP> made = MakeClient(stream, target, abort);
+    std::unique_ptr<TIdHTTP> made = MakeFetchClient(target, true, stream.headers, abort);
     TTransferCount count(*made, events);
     TIdResumableGet get(*made, target.resume, &abort);
     get.OnTry = [&](std::int64_t offset, std::int64_t total) { count.TryStarts(offset, total); };

@@ -24,8 +24,12 @@ public:
                const TIdAbortSignal& abort) override;
 };
 
-// Puts headers into client's request: Referer and User-Agent in their places, any other as a
-// custom header line.
-void ApplyRequestHeaders(TIdHTTP& client, const TRequestHeaders& headers);
+// A client of the job's fetches (the media's, the preview's), fully set up before it joins
+// target.owner's list as target.clientName: the abort and target's limits on a silent server,
+// and headers in its request (Referer and User-Agent in their places, any other as a custom
+// header line).
+std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool followRedirects,
+                                         const TRequestHeaders& headers,
+                                         const TIdAbortSignal& abort);
 
 }  // namespace tarnwick

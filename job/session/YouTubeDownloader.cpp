@@ -33,7 +33,8 @@ struct TYouTubeDownloader::Impl {
     // The job's media: each stream through the fetcher of its protocol.
     void FetchMedia(const std::vector<TMediaStream>& streams);
     struct MediaEvents;
-    std::unique_ptr<TIdHTTP> MakeClient(std::string_view name, bool followRedirects);
+    // Where a fetch of the job goes, its client named clientName (the path apart).
+    TFetchTarget Target(std::string_view clientName) const;
     std::string WorkPath(std::string_view name) const;
     // The failure's text for ErrorText.
     std::string FailureText(const std::exception& failure, std::string_view address) const;
@@ -83,19 +84,14 @@ std::string TYouTubeDownloader::Impl::WorkPath(std::string_view name) const {
     return path;
 }
 
-std::unique_ptr<TIdHTTP> TYouTubeDownloader::Impl::MakeClient(std::string_view name,
-                                                              bool followRedirects) {
-    auto client = std::make_unique<TIdHTTP>(&owner);
-    client->SetName(std::string(name));
-    client->HandleRedirects = followRedirects;
-    // The abort closes the connection of a request under way, and every connect (a redirect, a
-    // try again, a request that starts after it) looks for it first.
-    client->AbortSignal = &abort;
-    // A server that goes silent ends the fetch instead of holding the job forever.
-    client->StallTimeout = settings.stallTimeout;
-    client->ConnectTimeout = settings.connectTimeout;
-    ApplyRequestHeaders(*client, requestHeaders);
-    return client;
+TFetchTarget TYouTubeDownloader::Impl::Target(std::string_view clientName) const {
+    TFetchTarget target;
+    target.owner = &owner;
+    target.clientName = std::string(clientName);
+    target.stallTimeout = settings.stallTimeout;
+    target.connectTimeout = settings.connectTimeout;
+    target.resume = settings.resume;
+    return target;
 }
 
 void TYouTubeDownloader::Impl::Run() {
@@ -171,7 +167,8 @@ void TYouTubeDownloader::Impl::Work() {
 }
 
 bool TYouTubeDownloader::Impl::FetchPreview(const std::string& address) {
-    std::unique_ptr<TIdHTTP> made = MakeClient(kPreviewClientName, false);
+    std::unique_ptr<TIdHTTP> made =
+        MakeFetchClient(Target(kPreviewClientName), false, requestHeaders, abort);
     TIdFileStream file(WorkPath(kPreviewFileName), fmCreate);
     // A preview is a small picture: a larger body is cut off rather than written whole.
     const auto refuseLarge = [](std::int64_t bytes) {
@@ -257,12 +254,7 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::vector<TMediaStream>& strea
         state.SetErrorText(kNoMediaAddressText);
         return;
     }
-    TFetchTarget target;
-    target.owner = &owner;
-    target.clientName = kMediaClientName;
-    target.stallTimeout = settings.stallTimeout;
-    target.connectTimeout = settings.connectTimeout;
-    target.resume = settings.resume;
+    TFetchTarget target = Target(kMediaClientName);
     for (std::size_t index = 0; index < streams.size(); ++index) {
         const TMediaStream& stream = streams[index];
         // The first stream is the work file the conversion reads; a second one gets its own.
