@@ -27,5 +27,8 @@ inline constexpr std::chrono::milliseconds kDefaultConverterSilence{60000};
 // Bound on the memory yt-dlp may take for its data (an endless page would otherwise cost it
 // gigabytes).
 inline constexpr std::size_t kDefaultHelperMemoryLimit = std::size_t{2} << 30;
+// Connections one transfer may hold at once: the fragments of a stream, the pieces of a file.
+inline constexpr std::int32_t kDefaultConnections = 4;
+inline constexpr std::int32_t kMaxConnections = 16;
 
 }  // namespace tarnwick

@@ -42,6 +42,10 @@ struct TDeliveryRequest {
     std::int32_t formatIndex = kDefaultFormat;    // 0 to 7; 0 delivers the download unconverted
     std::int32_t qualityIndex = kDefaultQuality;  // 0 to 3
     std::string programDirectory;  // searched for the converter before the PATH
+    // The inputs were put together from a stream's fragments (a playlist's, a manifest's):
+    // format 0 remuxes them into one file of a container that fits their codecs instead of
+    // delivering the first as it is.
+    bool streamed = false;
     // Format 0: the extension the saved file takes (empty: fileExtension), so that a download
     // whose record named no media extension is not saved as ".txt" or ".desktop".
     std::string deliveredExtension;

@@ -57,6 +57,12 @@ struct TFetchTarget {
     std::int32_t connectTimeout = kDefaultConnectTimeout;
     // How a transfer that breaks is tried again.
     TIdResumeSettings resume;
+    // Connections the fetch may hold at once (1 to kMaxConnections), and the bytes per second
+    // all of them together may take (0: no limit).
+    std::int32_t connections = kDefaultConnections;
+    std::int64_t rateLimit = 0;
+    // The user's HD setting, for a playlist or manifest that offers several renderings.
+    bool hd = false;
 };
 
 class TMediaFetcher {

@@ -185,6 +185,8 @@ TDeliveryRequest TDownloadSession::Impl::MakeDeliveryRequest() {
     request.qualityIndex = qualityIndex.load();
     request.programDirectory = settings.programDirectory;
     request.converterSilenceLimit = static_cast<std::int32_t>(settings.converterSilence.count());
+    request.inputs = state.Inputs();
+    request.streamed = state.Streamed();
     if (request.formatIndex == 0) {
         const std::string source =
             request.workDirectory + "/" + SourceFileName(request.fileExtension);

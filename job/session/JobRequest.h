@@ -39,6 +39,8 @@ struct TJobRequest : TJobLimits {
     std::int32_t formatIndex = kDefaultFormat;      // 0 to 7; 0 keeps the download as it is
     std::int32_t qualityIndex = kDefaultQuality;    // 0 to 3
     std::string saveDirectory;                      // where the result goes (made when missing)
+    std::int32_t connections = kDefaultConnections;  // 1 to kMaxConnections at once
+    std::int64_t rateLimit = 0;                     // bytes per second in all; 0: no limit
     // The program's.
     std::string workDirectory;     // the session's jobs work in folders of their own inside it;
                                    // the worker's work files go straight into it (no trailing "/")

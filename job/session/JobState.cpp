@@ -46,6 +46,22 @@ void TJobState::SetErrorText(std::string_view text) {
     errorText_ = std::string(text);
 }
 
+std::vector<std::string> TJobState::Inputs() const {
+    std::lock_guard lock(textMutex_);
+    return inputs_;
+}
+
+bool TJobState::Streamed() const {
+    std::lock_guard lock(textMutex_);
+    return streamed_;
+}
+
+void TJobState::SetInputs(std::vector<std::string> inputs, bool streamed) {
+    std::lock_guard lock(textMutex_);
+    inputs_ = std::move(inputs);
+    streamed_ = streamed;
+}
+
 void TJobState::Reset() {
     status_.store(jsCompleted);
     previewPresent_.store(false);
@@ -56,6 +72,8 @@ void TJobState::Reset() {
     fileExtension_.clear();
     mediaType_.clear();
     errorText_.clear();
+    inputs_.clear();
+    streamed_ = false;
 }
 
 }  // namespace tarnwick

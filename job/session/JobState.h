@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick {
 
@@ -41,6 +42,13 @@ public:
     std::string MediaType() const;
     void SetMediaType(std::string_view type);
 
+    // The work files the media came in, in the order the conversion reads them (the picture
+    // first), relative to the job's folder; streamed when any of them was put together from
+    // fragments (a playlist's or a manifest's), which format 0 remuxes rather than delivers.
+    std::vector<std::string> Inputs() const;
+    bool Streamed() const;
+    void SetInputs(std::vector<std::string> inputs, bool streamed);
+
     // Why the job did not complete, for the front end to show as a hint (empty when nothing
     // went wrong): the failing client's exception text, a work file that could not be made, ...
     std::string ErrorText() const;
@@ -59,6 +67,8 @@ private:
     std::string fileExtension_;
     std::string mediaType_;
     std::string errorText_;
+    std::vector<std::string> inputs_;
+    bool streamed_ = false;
 };
 
 }  // namespace tarnwick

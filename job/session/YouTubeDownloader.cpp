@@ -91,6 +91,9 @@ TFetchTarget TYouTubeDownloader::Impl::Target(std::string_view clientName) const
     target.stallTimeout = settings.stallTimeout;
     target.connectTimeout = settings.connectTimeout;
     target.resume = settings.resume;
+    target.connections = settings.connections;
+    target.rateLimit = settings.rateLimit;
+    target.hd = settings.hdFlag == 1;
     return target;
 }
 
@@ -255,12 +258,17 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::vector<TMediaStream>& strea
         return;
     }
     TFetchTarget target = Target(kMediaClientName);
+    std::vector<std::string> inputs;
+    bool streamed = false;
     for (std::size_t index = 0; index < streams.size(); ++index) {
         const TMediaStream& stream = streams[index];
         // The first stream is the work file the conversion reads; a second one gets its own.
         const std::string extension = state.FileExtension();
-        target.path = WorkPath(SourceFileName(
+        inputs.push_back(SourceFileName(
             index == 0 ? extension : std::to_string(index) + "." + extension));
+        streamed = streamed || stream.protocol == kFragmentsProtocol;
+        state.SetInputs(inputs, streamed);
+        target.path = WorkPath(inputs.back());
         MediaEvents events(*this);
         try {
             FetcherFor(stream)->Fetch(stream, target, events, abort);

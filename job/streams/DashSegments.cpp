@@ -43,7 +43,7 @@ void Add(std::vector<TStreamFragment>& fragments, const std::string& base,
     std::string address = reference.empty() ? base : ResolveAddress(base, reference);
     if (address.empty())
         throw EDashRefused("The manifest names a fragment that is not a web address.");
-    fragments.push_back({std::move(address), range});
+    fragments.push_back({std::move(address), range, {}});
 }
 
 void Reserve(const std::vector<TStreamFragment>& fragments, std::uint64_t count) {

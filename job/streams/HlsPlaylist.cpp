@@ -166,7 +166,7 @@ bool THlsReader::Key(std::string_view value, bool session) {
 bool THlsReader::Map(std::string_view value) {
     const std::optional<THlsAttributes> attributes = THlsAttributes::Read(value);
     if (!attributes) return Refuse("a map's attributes are malformed");
-    TMapState map{{Resolved(attributes->Value("URI")), std::nullopt}, key_};
+    TMapState map{{Resolved(attributes->Value("URI")), std::nullopt, {}}, key_};
     if (map.part.address.empty()) return Refuse("a map names no web address");
     if (attributes->Has("BYTERANGE")) {
         const std::optional<THlsByteRange> range = ReadHlsByteRange(attributes->Value("BYTERANGE"));
@@ -241,7 +241,7 @@ bool THlsReader::Segment(std::string address) {
         if (!Add(std::move(init))) return false;
         mapSent_ = true;
     }
-    THlsFragment fragment{{std::move(address), std::nullopt},
+    THlsFragment fragment{{std::move(address), std::nullopt, {}},
                           *seconds_,
                           false,
                           false,

@@ -20,11 +20,8 @@
 
 namespace tarnwick {
 
-// The AES-128 key of a fragment; no address: the fragment is not encrypted.
-struct THlsKey {
-    std::string address;
-    std::array<std::uint8_t, 16> iv{};  // as written, or the media sequence number big-endian
-};
+// The AES-128 key of a fragment, its IV as written or the media sequence number big-endian.
+using THlsKey = TFragmentKey;
 
 // One fragment of a media playlist. An initialisation section (EXT-X-MAP) comes before the first
 // fragment that needs it, and again wherever the playlist names another one.

@@ -4,6 +4,7 @@
 // streams of one kind each, every stream an ordered list of fragments whose bytes, written one
 // after the other, make the stream's file.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,10 +23,18 @@ struct TByteRange {
     std::uint64_t length = 0;
 };
 
-// One piece of a stream: an absolute web address, and the part of it when it is not all of it.
+// The AES-128 key a fragment is encrypted with; no address: the fragment is in the clear.
+struct TFragmentKey {
+    std::string address;
+    std::array<std::uint8_t, 16> iv{};
+};
+
+// One piece of a stream: an absolute web address, the part of it when it is not all of it, and
+// its key when it is encrypted.
 struct TStreamFragment {
     std::string address;
     std::optional<TByteRange> range;
+    TFragmentKey key;
 };
 
 // The plain-English reasons for refusing a stream that the readers share.
