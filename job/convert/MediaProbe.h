@@ -38,7 +38,7 @@ struct TProbedInput {
     std::vector<TProbedStream> streams;
 };
 
-// Reads ffprobe's JSON answer (-show_streams -show_format); nothing when the text is not one. A
+// Reads ffprobe's JSON answer (its streams and format); nothing when the text is not one. A
 // stream's length is its own, else the one its tags tell (Matroska keeps it there), else the
 // container's when the file holds that one stream alone.
 std::optional<TProbedInput> ParseProbeAnswer(std::string_view json);

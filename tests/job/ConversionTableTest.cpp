@@ -101,7 +101,7 @@ TEST(BuildConverterCommand, ReadsTheDownloadAndWritesBesideIt) {
     }
 }
 
-// Every input is one argument, blanks and all, each after its own "-i".
+// Every input is one argument, blanks and all, each after its own "-i"; the sound is the second's.
 TEST(BuildConverterCommand, EachInputIsOneArgument) {
     EXPECT_EQ(ConverterCommand(7, 0, {"video one.mp4", "-audio.m4a"}, "mp4"),
               (std::vector<std::string>{"ffmpeg", "-i", "video one.mp4", "-i", "-audio.m4a",
