@@ -50,6 +50,7 @@ constexpr std::array<std::string_view, 28> kConverterOptions = {
 
 constexpr std::string_view kHighDefinitionOptions = "-vcodec libxvid -qscale 1";
 constexpr std::int32_t kHighDefinitionFormat = 6;
+constexpr std::int32_t kAudioOnlyFormat = 7;  // MP3: sound only
 
 bool ValidFormat(std::int32_t format) { return format >= 1 && format <= 7; }
 
@@ -87,6 +88,12 @@ std::vector<std::string> ConverterCommand(std::int32_t format, std::int32_t qual
     for (const std::string& input : inputs) {
         command.emplace_back("-i");
         command.push_back(input);
+    }
+    // Left to itself the converter takes the "best" picture and sound of all inputs together,
+    // which may be a video input's own sound or a cover picture of the sound's input.
+    if (inputs.size() > 1) {
+        if (format != kAudioOnlyFormat) command.insert(command.end(), {"-map", "0:v:0?"});
+        command.insert(command.end(), {"-map", "1:a:0?"});
     }
     // The table's own options are words without blanks of their own; no name ever goes through
     // this split.

@@ -33,10 +33,12 @@ bool IsHighDefinitionCase(std::string_view fileExtension, std::int32_t format);
 
 // The converter's arguments (the program's name "ffmpeg" first) for the format (1 to 7) and
 // quality (0 to 3): "-i" and an input for each of inputs (work files, relative to the work
-// directory, each one argument whatever it holds), the options (the high-definition ones in the
-// high-definition case, otherwise the table's entry), and ConvertedFileName(format,
-// fileExtension) to write, relative to the work directory; fileExtension must be safe
-// (SafeFileExtension). Empty for a format or quality out of range, or no input.
+// directory, each one argument whatever it holds); with several inputs, maps that take the picture
+// from the first and the sound from the second (the sound alone for format 7); the options (the
+// high-definition ones in the high-definition case, otherwise the table's entry); and
+// ConvertedFileName(format, fileExtension) to write, relative to the work directory;
+// fileExtension must be safe (SafeFileExtension). Empty for a format or quality out of range, or
+// no input.
 std::vector<std::string> ConverterCommand(std::int32_t format, std::int32_t quality,
                                           const std::vector<std::string>& inputs,
                                           std::string_view fileExtension);

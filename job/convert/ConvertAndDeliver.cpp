@@ -16,7 +16,9 @@
 #include "core/StrUtils.h"
 #include "job/JobTexts.h"
 #include "job/convert/ConversionTable.h"
+#include "job/convert/MediaProbe.h"
 #include "job/convert/ProcessRunner.h"
+#include "job/convert/StreamMerge.h"
 #include "job/files/Delivery.h"
 #include "job/files/FileNames.h"
 
@@ -29,9 +31,6 @@ namespace {
 constexpr std::string_view kDurationPrefix = "\n  Duration: ";
 constexpr std::string_view kOutTimePrefix = "out_time_us=";
 constexpr std::string_view kProgressEndLine = "progress=end";
-
-// A conversion counts only when its output covers this share of the input's duration.
-constexpr double kLeastCoverage = 0.95;
 
 // Words in the converter's output that say the output file was not written whole. ffmpeg says
 // so and still exits 0 when the disk fills up ("Error writing trailer of video.avi: No space
@@ -58,6 +57,9 @@ constexpr std::string_view kNoEndReason = "ffmpeg did not report the end of the 
 constexpr const char* kShortOutputReason =
     "ffmpeg converted only %.1f of the video's %.1f seconds";
 constexpr std::string_view kNoOutputReason = "ffmpeg wrote no output";
+constexpr std::string_view kProbeMissingReason =
+    "ffprobe was not found in the program's folder or on the PATH";
+constexpr std::string_view kNoStreamsReason = "the work files hold neither picture nor sound";
 
 // Options put after the program name: never read the terminal, no periodic statistics on the
 // error output, machine-readable progress on the progress descriptor.
@@ -108,6 +110,10 @@ bool NonEmptyFile(const std::string& path) {
 
 }  // namespace
 
+bool MergesInputs(const TDeliveryRequest& request) {
+    return request.formatIndex == 0 && (request.streamed || request.inputs.size() > 1);
+}
+
 struct TConvertAndDeliver::Impl {
     Impl(TDeliveryRequest r, TDeliveryObserver& o, TIdAbortSignal* a)
         : request(std::move(r)), observer(o), stop(a ? *a : ownStop) {}
@@ -117,6 +123,19 @@ struct TConvertAndDeliver::Impl {
     TDeliveryResult RunToResult();
     TDeliveryResult Convert(const std::string& fileName, const std::string& extension,
                             const std::vector<std::string>& inputs);
+    TDeliveryResult Merge(const std::string& fileName, const std::vector<std::string>& inputs);
+    // Probes the inputs, and keeps the streams the converter is to read (all of them for a merge)
+    // with the longest one's length as the duration to cover. False, with the reason, when one
+    // cannot be read or they make no whole video.
+    bool MeasureStreams(const std::vector<std::string>& inputs, bool merge,
+                        std::vector<TMergeStream>& streams, std::string& reason);
+    // Runs the converter with command until it has written output whole; false, with the
+    // reason and nothing left under output's name, otherwise.
+    bool RunConverter(std::vector<std::string> command, const std::string& output,
+                      std::string& reason);
+    // Why the converter's run gave no whole output (empty: it did).
+    std::string FailureReason(const TProcessExit& exit, const TProcessRunner& process,
+                              const std::string& output) const;
     TDeliveryResult Deliver(const std::string& source, const std::string& destinationName,
                             std::string_view savedText);
     void ReportProgress(std::string_view line, const TProcessRunner& process);
@@ -154,6 +173,7 @@ TDeliveryResult TConvertAndDeliver::Impl::Run() {
     const std::vector<std::string> inputs =
         request.inputs.empty() ? std::vector<std::string>{SourceFileName(extension)}
                                : request.inputs;
+    if (MergesInputs(request)) return Merge(fileName, inputs);
     if (request.formatIndex == 0) {
         const std::string source = request.workDirectory + "/" + inputs.front();
         if (!NonEmptyFile(source)) {
@@ -183,22 +203,67 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
         return result;
     }
     observer.DeliveryStatus(std::string(kDecodingInProgressText));
-
-    // A file left by an earlier job under the output name must never pass for this job's.
+    std::vector<TMergeStream> streams;
+    if (inputs.size() > 1 && !MeasureStreams(inputs, false, streams, result.reason)) return result;
     const std::string output = request.workDirectory + "/" + ConvertedFileName(format, extension);
+    if (!RunConverter(std::move(command), output, result.reason)) return result;
+    return Deliver(output, fileName + "." + std::string(TargetExtension(format)), kSavedText);
+}
+
+TDeliveryResult TConvertAndDeliver::Impl::Merge(const std::string& fileName,
+                                                const std::vector<std::string>& inputs) {
+    TDeliveryResult result;
+    result.statusText = kNotSavedText;
+    observer.DeliveryStatus(std::string(kMergingInProgressText));
+    std::vector<TMergeStream> streams;
+    if (!MeasureStreams(inputs, true, streams, result.reason)) return result;
+    const std::string_view container = MergeContainer(streams);
+    const std::string name = MergedFileName(container);
+    if (!RunConverter(MergeCommand(inputs, streams, container, name),
+                      request.workDirectory + "/" + name, result.reason))
+        return result;
+    return Deliver(request.workDirectory + "/" + name, fileName + "." + std::string(container),
+                   kSavedText);
+}
+
+bool TConvertAndDeliver::Impl::MeasureStreams(const std::vector<std::string>& inputs, bool merge,
+                                              std::vector<TMergeStream>& streams,
+                                              std::string& reason) {
+    const std::string program = FindProgram(request.programDirectory, kProbeProgramName);
+    if (program.empty()) {
+        reason = kProbeMissingReason;
+        return false;
+    }
+    std::vector<TProbedInput> probed;
+    for (const std::string& input : inputs) {
+        TProbeOutcome outcome = ProbeMedia(program, request.workDirectory, input, stop);
+        if (!outcome.input) {
+            reason = std::move(outcome.reason);
+            return false;
+        }
+        probed.push_back(std::move(*outcome.input));
+    }
+    streams = merge ? MergeStreams(probed) : ConversionStreams(probed);
+    if (streams.empty()) reason = kNoStreamsReason;
+    else reason = ShortStreamReason(streams);
+    durationMicros = static_cast<std::int64_t>(LongestSeconds(streams) * 1e6);
+    return reason.empty();
+}
+
+bool TConvertAndDeliver::Impl::RunConverter(std::vector<std::string> command,
+                                            const std::string& output, std::string& reason) {
+    // A file left by an earlier job under the output name must never pass for this job's.
     if (::unlink(output.c_str()) < 0 && errno != ENOENT) {
         const int error = errno;
-        result.reason = "cannot remove the old " + output + ": " + std::strerror(error);
-        return result;
+        reason = "cannot remove the old " + output + ": " + std::strerror(error);
+        return false;
     }
     const std::string program = FindProgram(request.programDirectory, kConverterProgramName);
     if (program.empty()) {
-        result.reason = kConverterMissingReason;
-        return result;
+        reason = kConverterMissingReason;
+        return false;
     }
-
     TProcessRunner process;
-    TProcessExit exit;
     TProcessOptions options;
     options.progressPipe = true;
     options.silenceLimit = std::chrono::milliseconds(request.converterSilenceLimit);
@@ -206,35 +271,34 @@ TDeliveryResult TConvertAndDeliver::Impl::Convert(const std::string& fileName,
     if (stepHook) stepHook(dsConversion);
     process.Start(program, WithProgressOptions(std::move(command)), request.workDirectory,
                   options);
-    exit = process.Wait([&](std::string_view line) { ReportProgress(line, process); });
-
+    const TProcessExit exit =
+        process.Wait([&](std::string_view line) { ReportProgress(line, process); });
     if (durationMicros == 0) durationMicros = ParseDuration(process.Output());
-
-    if (exit.stopped || stop.Aborted()) {
-        result.reason = kAbortedByUserText;
-    } else if (!exit.started || exit.limit != plNone) {
-        result.reason = exit.reason;
-    } else if (exit.signal != 0) {
-        result.reason = Format(kSignalReason, exit.signal, strsignal(exit.signal));
-    } else if (exit.exitCode != 0) {
-        result.reason = process.LastOutputLine();
-        if (result.reason.empty()) result.reason = Format(kExitStatusReason, exit.exitCode);
-    } else if (std::string line = WriteErrorLine(process.Output()); !line.empty()) {
-        result.reason = std::move(line);
-    } else if (!endReported) {
-        result.reason = kNoEndReason;
-    } else if (durationMicros > 0 &&
-               static_cast<double>(outTimeMicros) < kLeastCoverage * durationMicros) {
-        result.reason = Format(kShortOutputReason, static_cast<double>(outTimeMicros) / 1e6,
-                               static_cast<double>(durationMicros) / 1e6);
-    } else if (!NonEmptyFile(output)) {
-        result.reason = kNoOutputReason;
-    } else {
-        return Deliver(output, fileName + "." + std::string(TargetExtension(format)), kSavedText);
-    }
+    reason = FailureReason(exit, process, output);
+    if (reason.empty()) return true;
     // What a failed conversion wrote is no file of the user's.
     ::unlink(output.c_str());
-    return result;
+    return false;
+}
+
+std::string TConvertAndDeliver::Impl::FailureReason(const TProcessExit& exit,
+                                                    const TProcessRunner& process,
+                                                    const std::string& output) const {
+    if (exit.stopped || stop.Aborted()) return std::string(kAbortedByUserText);
+    if (!exit.started || exit.limit != plNone) return exit.reason;
+    if (exit.signal != 0) return Format(kSignalReason, exit.signal, strsignal(exit.signal));
+    if (exit.exitCode != 0) {
+        std::string line = process.LastOutputLine();
+        return line.empty() ? Format(kExitStatusReason, exit.exitCode) : line;
+    }
+    if (std::string line = WriteErrorLine(process.Output()); !line.empty()) return line;
+    if (!endReported) return std::string(kNoEndReason);
+    if (durationMicros > 0 &&
+        static_cast<double>(outTimeMicros) < kLeastCoverage * static_cast<double>(durationMicros))
+        return Format(kShortOutputReason, static_cast<double>(outTimeMicros) / 1e6,
+                      static_cast<double>(durationMicros) / 1e6);
+    if (!NonEmptyFile(output)) return std::string(kNoOutputReason);
+    return {};
 }
 
 TDeliveryResult TConvertAndDeliver::Impl::Deliver(const std::string& source,

@@ -3,6 +3,8 @@
 // Conversion and delivery of a completed download: runs the converter on the work file when a
 // format is chosen, then puts the result into the save directory under the video's file name
 // (or the first free numbered name beside it: a file there is never replaced; see Delivery.h).
+// With format 0, inputs that came apart (picture and sound) or in fragments are first merged into
+// one file without re-encoding them (see StreamMerge.h), and that file is delivered.
 // Runs on a thread of its own, so a front end's event loop keeps going; it can be stopped at any
 // moment, which kills the converter and delivers nothing.
 //
@@ -11,7 +13,9 @@
 // work, and what it wrote covers at least 95 % of the input's duration as it read it (when it
 // tells one). Otherwise the result is "Decoding aborted." with the reason, nothing is delivered
 // and what the converter wrote is removed. The converter dies with this program, and is ended
-// when its progress reports stop for converterSilenceLimit.
+// when its progress reports stop for converterSilenceLimit. A merge counts under the same rules,
+// with the duration of its longest stream to cover, and only when no stream it takes is shorter
+// than kLeastCoverage of that one.
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +31,7 @@
 namespace tarnwick {
 
 inline constexpr std::string_view kDecodingInProgressText = "Decoding in progress.";
+inline constexpr std::string_view kMergingInProgressText = "Merging in progress.";
 inline constexpr std::string_view kSavedText = "Video file is successfully saved.";
 inline constexpr std::string_view kDecodingAbortedText = "Decoding aborted.";
 inline constexpr std::string_view kNotSavedText = "Video file could not be saved.";
@@ -47,7 +52,8 @@ struct TDeliveryRequest {
     // delivering the first as it is.
     bool streamed = false;
     // Format 0: the extension the saved file takes (empty: fileExtension), so that a download
-    // whose record named no media extension is not saved as ".txt" or ".desktop".
+    // whose record named no media extension is not saved as ".txt" or ".desktop". A merge's file
+    // takes its container's instead ("mp4", "webm", "mkv").
     std::string deliveredExtension;
     // The converter is ended when its progress reports stop for this long (milliseconds; 0: no
     // limit).
@@ -55,9 +61,13 @@ struct TDeliveryRequest {
         static_cast<std::int32_t>(kDefaultConverterSilence.count());
 };
 
+// Format 0 with inputs to merge: streamed ones, or more than one.
+bool MergesInputs(const TDeliveryRequest& request);
+
 struct TDeliveryResult {
     // The final status text: kSavedText, kDecodingAbortedText or kNotSavedText; for format 0
-    // empty when the file was delivered (the status line keeps "Download is completed.").
+    // empty when the file was delivered unmerged (the status line keeps "Download is
+    // completed."), and kNotSavedText when a merge failed.
     std::string statusText;
     bool delivered = false;
     // The delivered file's full path, when delivered: the file name with the extension, or the
@@ -68,7 +78,7 @@ struct TDeliveryResult {
 
 // The moments of the task where a test can stop it or make it fail (SetStepHook).
 enum TDeliveryStep {
-    dsConversion,  // the converter is about to start ("Decoding in progress." was told)
+    dsConversion,  // the converter is about to start (its status text was told)
     dsDelivery,    // the file is about to go into the save directory
 };
 
@@ -76,7 +86,7 @@ enum TDeliveryStep {
 class TDeliveryObserver {
 public:
     virtual ~TDeliveryObserver() = default;
-    // A status text to show now ("Decoding in progress.").
+    // A status text to show now ("Decoding in progress.", "Merging in progress.").
     virtual void DeliveryStatus(const std::string& text) = 0;
     // The conversion's fraction done, 0 to 1 (only when the input's duration is known).
     virtual void ConversionProgress(double fraction) = 0;

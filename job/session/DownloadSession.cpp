@@ -208,7 +208,7 @@ bool TDownloadSession::Impl::StartDelivery(TJobStatus& status, std::string& hint
         }
         if (status != jsCompleted) return false;
         TDeliveryRequest request = MakeDeliveryRequest();
-        converts = request.formatIndex != 0;
+        converts = request.formatIndex != 0 || MergesInputs(request);
         delivery =
             std::make_unique<TConvertAndDeliver>(std::move(request), *this, abort.get());
         // The task's steps tell when its delivery begins.
@@ -270,7 +270,7 @@ void TDownloadSession::Impl::EndWithoutDelivery(TJobStatus status, std::string s
 
 void TDownloadSession::Impl::DeliveryStatus(const std::string& text) {
     EmitStatus(text, {});
-    if (text == kDecodingInProgressText)
+    if (text == kDecodingInProgressText || text == kMergingInProgressText)
         Emit([](TSessionEvents& events, std::uint64_t job) { events.ConversionProgress(job, 0); });
 }
 

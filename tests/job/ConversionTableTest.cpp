@@ -101,10 +101,11 @@ TEST(BuildConverterCommand, ReadsTheDownloadAndWritesBesideIt) {
     }
 }
 
-// Every input is one argument, blanks and all, each after its own "-i".
+// Every input is one argument, blanks and all, each after its own "-i"; the sound is the second's.
 TEST(BuildConverterCommand, EachInputIsOneArgument) {
     EXPECT_EQ(ConverterCommand(7, 0, {"video one.mp4", "-audio.m4a"}, "mp4"),
-              (std::vector<std::string>{"ffmpeg", "-i", "video one.mp4", "-i", "-audio.m4a", "-ar",
-                                        "22050", "-b:a", "96k", "-ac", "2", "video.mp3"}));
+              (std::vector<std::string>{"ffmpeg", "-i", "video one.mp4", "-i", "-audio.m4a",
+                                        "-map", "1:a:0?", "-ar", "22050", "-b:a", "96k", "-ac",
+                                        "2", "video.mp3"}));
     EXPECT_TRUE(ConverterCommand(7, 0, {}, "mp4").empty());
 }

@@ -6,9 +6,10 @@
 // would show: the four description lines, "Download started.", the progress line (on a terminal
 // rewritten in place; otherwise one line per whole percent, or per MiB when the total is
 // unknown), then the job's status text; after a completed download, the conversion's
-// "Decoding in progress." (with the percent done on a terminal), its final text and the file
-// saved. Every text that comes from outside (the record, a server's status line) is printed
-// with its control characters replaced, so it can neither drive the terminal nor forge a line.
+// "Decoding in progress." or a merge's "Merging in progress." (with the percent done on a
+// terminal), its final text and the file saved. Every text that comes from outside (the record,
+// a server's status line) is printed with its control characters replaced, so it can neither
+// drive the terminal nor forge a line.
 // Ctrl-C, SIGTERM and SIGHUP (the terminal closed) abort the job, or stop the conversion, like
 // the window's Abort button; SIGPIPE is ignored (a closed output must not kill a delivery half
 // way). Exit status 0 when a file was delivered, 1 for any other outcome, 2 for a wrong command
@@ -37,6 +38,7 @@
 
 #include "core/ScopedFd.h"
 #include "core/StrUtils.h"
+#include "job/convert/ConvertAndDeliver.h"
 #include "job/files/Folders.h"
 #include "job/lookup/RecordTexts.h"
 #include "job/session/DownloadSession.h"
@@ -232,7 +234,8 @@ public:
     void ShowStatus(std::uint64_t, const std::string& text, const std::string&) override {
         status_ = text;
         // The conversion's percent follows its status on the same line.
-        if (terminal_ && text == "Decoding in progress.") return DrawInPlace(text);
+        if (terminal_ && (text == kDecodingInProgressText || text == kMergingInProgressText))
+            return DrawInPlace(text);
         CloseLine();
         // Format 0 delivered: the status line keeps "Download is completed." (said once).
         if (text != lastStatus_) PrintLine(stdout, text);

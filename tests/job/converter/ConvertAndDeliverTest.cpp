@@ -16,12 +16,14 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -364,4 +366,112 @@ TEST_F(ConvertAndDeliverTest, Format0DeliversTheDownloadWithoutCopyingBesideAnEa
     EXPECT_EQ(work.st_ino, delivered.st_ino);
     EXPECT_EQ(ReadWholeFile(Destination("flv")), kEarlierVideo);
     EXPECT_EQ(Names(request_.saveDirectory), (std::set<std::string>{"clip.flv", "clip (2).flv"}));
+}
+
+namespace {
+
+// The decoded frames of every picture stream, then every sound stream, of the files in turn:
+// equal only when the streams were copied, not encoded again.
+std::string FrameHashes(const std::vector<std::string>& paths) {
+    std::string hashes;
+    for (const std::string& path : paths) {
+        const auto run = RunProgram("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map",
+                                               "0:v?", "-map", "0:a?", "-f", "streamhash",
+                                               "-hash", "md5", "-"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        // "0,v,MD5=...", one line a stream, without the stream's number.
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);)
+            hashes += line.substr(line.find(',') + 1) + " ";
+    }
+    return hashes;
+}
+
+double Seconds(const std::string& path) {
+    return std::atof(RunProgram("ffprobe", {"-v", "error", "-show_entries", "format=duration",
+                                            "-of", "csv=p=0", path})
+                         .out.c_str());
+}
+
+}  // namespace
+
+TEST_F(ConvertAndDeliverTest, MergesStreamsUnencodedIntoTheContainerOfTheirCodecs) {
+    TempFolder pieces;
+    const std::vector<std::string> picture = {"-f", "lavfi", "-i",
+                                              "testsrc=size=160x120:rate=25:duration=2"};
+    const std::vector<std::string> sound = {"-f", "lavfi", "-i", "sine=duration=2"};
+    const std::vector<std::string> h264 = {"-c:v", "libx264", "-preset", "ultrafast"};
+    const std::vector<std::vector<std::vector<std::string>>> makes = {
+        {picture, h264, {"-f", "mpegts", pieces / "h264.ts"}},
+        {sound, {"-c:a", "aac", "-f", "mpegts", pieces / "aac.ts"}},
+        {picture, sound, h264, {"-c:a", "aac", "-f", "mpegts", pieces / "both.ts"}},
+        {picture, {"-c:v", "libvpx-vp9", "-deadline", "realtime", pieces / "vp9.webm"}},
+        {sound, {"-c:a", "libopus", pieces / "opus.webm"}},
+    };
+    for (const auto& parts : makes) {
+        std::vector<std::string> args = {"-nostdin", "-v", "error"};
+        for (const auto& part : parts) args.insert(args.end(), part.begin(), part.end());
+        const auto run = RunProgram("ffmpeg", args);
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    // A sound fetched only to 40 %.
+    const std::string aac = ReadWholeFile(pieces / "aac.ts");
+    std::ofstream(pieces / "cut.ts") << aac.substr(0, aac.size() * 2 / 5);
+
+    const struct {
+        std::vector<std::string> pieces;
+        bool streamed;
+        std::int32_t format;
+        std::string extension;  // of the saved file; empty: none saved
+        std::string probe;      // of the saved file, or a part of the reason why none was
+    } cases[] = {
+        {{"h264.ts", "aac.ts"}, true, 0, "mp4", "h264|160|120 aac|1" + kMp4Family},
+        {{"vp9.webm", "opus.webm"}, true, 0, "webm", "vp9|160|120 opus|1 matroska,webm"},
+        // Picture and sound as two progressive files (a helper's best of each).
+        {{"h264.ts", "opus.webm"}, false, 0, "mkv", "h264|160|120 opus|1 matroska,webm"},
+        {{"both.ts"}, true, 0, "mp4", "h264|160|120 aac|1" + kMp4Family},
+        {{"h264.ts", "cut.ts"}, true, 0, "", "the audio stream lasts only 0."},
+        // A conversion reads the picture of the first and the sound of the second.
+        {{"h264.ts", "aac.ts"}, true, 6, "avi", "mpeg4|160|120 mp3|1 avi"},
+    };
+    request_.fileExtension = "mp4";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pieces.back() + " " + c.extension);
+        for (const auto& entry : fs::directory_iterator(work_.Path())) fs::remove_all(entry.path());
+        fs::remove_all(request_.saveDirectory);
+        request_.inputs.clear();
+        std::vector<std::string> sources;
+        for (const std::string& piece : c.pieces) {
+            const std::size_t index = request_.inputs.size();
+            request_.inputs.push_back(SourceFileName(index == 0 ? "mp4" : "1.mp4"));
+            fs::copy_file(pieces / piece, work_ / request_.inputs.back());
+            sources.push_back(pieces / piece);
+        }
+        request_.streamed = c.streamed;
+        request_.formatIndex = c.format;
+        Recorder recorder;
+        const TDeliveryResult result = Run(recorder);
+        const std::string_view told = c.format == 0 ? kMergingInProgressText
+                                                    : kDecodingInProgressText;
+        EXPECT_EQ(recorder.statuses, std::vector<std::string>{std::string(told)});
+        if (c.extension.empty()) {
+            EXPECT_EQ(result.statusText, kNotSavedText);
+            EXPECT_FALSE(result.delivered);
+            EXPECT_NE(result.reason.find(c.probe), std::string::npos) << result.reason;
+            EXPECT_TRUE(Names(request_.saveDirectory).empty());
+            EXPECT_EQ(Names(work_.Path()).size(), c.pieces.size());
+            continue;
+        }
+        EXPECT_EQ(result.statusText, kSavedText) << result.reason;
+        EXPECT_EQ(result.destination, Destination(c.extension));
+        EXPECT_EQ(Probe(result.destination), c.probe);
+        double longest = 0;
+        for (const std::string& source : sources) longest = std::max(longest, Seconds(source));
+        EXPECT_NEAR(Seconds(result.destination), longest, 0.25);
+        if (c.format == 0) {
+            EXPECT_EQ(FrameHashes({result.destination}), FrameHashes(sources));
+        }
+        ASSERT_FALSE(recorder.fractions.empty());
+        EXPECT_EQ(recorder.fractions.back(), 1.0);
+    }
 }
