@@ -118,11 +118,11 @@ void SortByContent(TAnswerSort& sort, std::string_view start) {
 
 bool CarriesVideo(const TAnswerSort& sort) { return sort.kind == akMedia || sort.kind == akStream; }
 
-// A record's media as the stream it is: its protocol entry. A playlist's or manifest's own length
-// is not the video's size, and the file it becomes is named as most streams are delivered (the
-// merge of the streams picks by their codecs).
+// The extension of a playlist's or manifest's video: the container most streams are merged into
+// (the merge itself picks by the streams' codecs).
 constexpr std::string_view kStreamExtension = "mp4";
 
+// record with the protocol its playlist or manifest is fetched by.
 TLookupRecord WithProtocol(TLookupRecord record, TStreamFormat stream) {
     const std::string_view protocol = stream == TStreamFormat::Hls    ? kHlsProtocol
                                       : stream == TStreamFormat::Dash ? kDashProtocol
@@ -142,7 +142,7 @@ std::string FailureText(const std::exception& failure) {
     return text.empty() ? std::string(kUnfetchableAddressHint) : text;
 }
 
-// The answer's size, when it is the video's.
+// The answer's size, when it is the video's (a playlist's own length is not).
 std::string AnswerSizeText(TIdHTTP& client, const TAnswerSort& sort) {
     if (sort.kind != akMedia || !client.Response().LengthGiven()) return {};
     return SizeText(client.Response().ContentLength);
