@@ -71,6 +71,20 @@ std::string MediaExtensionForType(std::string_view contentType) {
     return {};
 }
 
+TStreamFormat StreamFormatForType(std::string_view contentType) {
+    const std::string type = MediaTypeOf(contentType);
+    if (type.find("mpegurl") != std::string::npos) return TStreamFormat::Hls;
+    if (type == "application/dash+xml" || type == "video/vnd.mpeg.dash.mpd")
+        return TStreamFormat::Dash;
+    return TStreamFormat::None;
+}
+
+TStreamFormat StreamFormatForExtension(std::string_view extension) {
+    if (SameText(extension, "m3u8")) return TStreamFormat::Hls;
+    if (SameText(extension, "mpd")) return TStreamFormat::Dash;
+    return TStreamFormat::None;
+}
+
 std::string MediaExtensionForBytes(std::string_view head) {
     const auto at = [&](std::size_t offset, std::string_view magic) {
         return head.size() >= offset + magic.size() && head.substr(offset, magic.size()) == magic;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "job/streams/StreamFormat.h"
+
 namespace tarnwick {
 
 // The failure text of a media answer that is a web page.
@@ -34,6 +36,19 @@ bool IsMediaExtension(std::string_view extension);
 // The extension for a Content-Type of video or audio ("video/mp4" gives "mp4"); empty for any
 // other or unknown type.
 std::string MediaExtensionForType(std::string_view contentType);
+
+// The streaming playlist or manifest a Content-Type names: Hls for the playlist types (any that
+// holds "mpegurl": application/vnd.apple.mpegurl, application/x-mpegurl, audio/mpegurl,
+// audio/x-mpegurl), Dash for application/dash+xml and video/vnd.mpeg.dash.mpd; None otherwise.
+TStreamFormat StreamFormatForType(std::string_view contentType);
+
+// The streaming playlist or manifest a file's extension stands for: Hls for "m3u8", Dash for
+// "mpd" (in any letter case); None otherwise.
+TStreamFormat StreamFormatForExtension(std::string_view extension);
+
+// The bytes of an answer's start that tell a playlist or manifest its type does not name
+// (StreamFormatOf): room for an XML declaration and a comment before the manifest's root.
+inline constexpr std::size_t kStreamHeadBytes = 16 * 1024;
 
 // The extension that the first bytes of a media file show (an MP4/MOV "ftyp" box, FLV, Matroska
 // or WebM, Ogg, AVI, WAV, MPEG, MP3, ...); empty when they show none of them.

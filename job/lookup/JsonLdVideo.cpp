@@ -194,18 +194,24 @@ private:
             else
                 video.contentSize = Text(*size, 0);
         }
-        if (const Json* urls = Member(object, "contentUrl")) {
-            const auto add = [&video](const Json& url) {
-                if (!url.is_string()) return;
-                const std::string_view address = TrimmedView(url.get_ref<const std::string&>());
-                if (!address.empty()) video.contentUrls.push_back(DecodeCharacterReferences(address));
-            };
-            if (urls->is_array())
-                for (const Json& url : *urls) add(url);
-            else
-                add(*urls);
-        }
+        video.contentUrls = UrlTexts(Member(object, "contentUrl"));
+        video.embedUrls = UrlTexts(Member(object, "embedUrl"));
         return video;
+    }
+
+    // The addresses of a text or a list of texts, as written.
+    static std::vector<std::string> UrlTexts(const Json* urls) {
+        std::vector<std::string> addresses;
+        const auto add = [&addresses](const Json& url) {
+            if (!url.is_string()) return;
+            const std::string_view address = TrimmedView(url.get_ref<const std::string&>());
+            if (!address.empty()) addresses.push_back(DecodeCharacterReferences(address));
+        };
+        if (urls && urls->is_array())
+            for (const Json& url : *urls) add(url);
+        else if (urls)
+            add(*urls);
+        return addresses;
     }
 
     std::vector<const Json*> videoObjects_;

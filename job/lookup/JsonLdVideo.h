@@ -27,6 +27,8 @@ struct TJsonLdVideo {
     std::vector<std::string> thumbnails;
     std::string contentSize;  // as written; a number of bytes as its decimal digits
     std::vector<std::string> contentUrls;  // "contentUrl" (a text or a list), as written
+    // "embedUrl" likewise: a player's page as a rule, at times the playlist itself.
+    std::vector<std::string> embedUrls;
     // The picture lines of the copy: "height", else "width" (FrameLines; a number, a text such as
     // "720px" or an object's "value"), else "videoQuality" (QualityLines: "HD", "720p"); 0: none.
     int lines = 0;

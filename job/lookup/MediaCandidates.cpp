@@ -27,6 +27,11 @@ std::string ExtensionOf(std::string_view fileName) {
     return LowerCase(SplitExtension(fileName).second);
 }
 
+bool IsGenericType(const std::string& type) {
+    return type.empty() || std::find(std::begin(kGenericTypes), std::end(kGenericTypes), type) !=
+                               std::end(kGenericTypes);
+}
+
 bool IsLetterOrDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'z'); }
 
 // The lines a player's word for a copy stands for; 0 for a hint without one.
@@ -111,10 +116,22 @@ bool IsMediaAnswer(std::string_view contentType, std::string_view fileName) {
     const std::string type = MediaTypeOf(contentType);
     if (type.find("mpegurl") != std::string::npos) return false;
     if (type.starts_with("video/") || type.starts_with("audio/")) return true;
-    const bool generic = type.empty() || std::find(std::begin(kGenericTypes),
-                                                   std::end(kGenericTypes),
-                                                   type) != std::end(kGenericTypes);
-    return generic && IsMediaExtension(ExtensionOf(fileName));
+    return IsGenericType(type) && IsMediaExtension(ExtensionOf(fileName));
+}
+
+TStreamFormat StreamAnswerFormat(std::string_view contentType, std::string_view fileName) {
+    if (const TStreamFormat named = StreamFormatForType(contentType); named != TStreamFormat::None)
+        return named;
+    const std::string type = MediaTypeOf(contentType);
+    if (!IsGenericType(type) && type != "text/plain") return TStreamFormat::None;
+    return StreamFormatForExtension(ExtensionOf(fileName));
+}
+
+bool MayBeStreamByContent(std::string_view contentType) {
+    const std::string type = MediaTypeOf(contentType);
+    if (IsWebPageType(type)) return false;
+    return IsGenericType(type) || type.starts_with("text/") || type == "application/xml" ||
+           type.ends_with("+xml");
 }
 
 std::string MediaExtension(std::string_view fileName, std::string_view contentType) {

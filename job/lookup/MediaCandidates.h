@@ -1,8 +1,8 @@
 #pragma once
 
 // The rules by which the built-in lookup chooses a media file: the quality a page's hint names,
-// the order in which the candidates are tried, whether an answer carries media at all, and the
-// file extension it gets.
+// the order in which the candidates are tried, whether an answer carries media at all (a file,
+// or a streaming playlist or manifest), and the file extension it gets.
 //
 // Plain functions: any thread; nothing throws but std::bad_alloc.
 
@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "job/streams/StreamFormat.h"
 
 namespace tarnwick {
 
@@ -43,6 +45,16 @@ std::vector<std::size_t> CandidateOrder(const std::vector<TMediaCandidate>& cand
 // application/x-download, application/force-download, application/mp4, application/ogg) or none
 // with a media file's extension (IsMediaExtension) on fileName.
 bool IsMediaAnswer(std::string_view contentType, std::string_view fileName);
+
+// The playlist or manifest an answer of contentType for a file called fileName is, as its head
+// tells: its type's (StreamFormatForType), else, for a generic binary type (as IsMediaAnswer's),
+// text/plain or none, fileName's extension's (".m3u8", ".mpd"). None when the head does not tell.
+TStreamFormat StreamAnswerFormat(std::string_view contentType, std::string_view fileName);
+
+// True when an answer of contentType may be a playlist or manifest that its head does not name,
+// so that the start of its body is to tell (StreamFormatOf): none, a generic binary type, text
+// other than a web page, or XML.
+bool MayBeStreamByContent(std::string_view contentType);
 
 // The extension a media file gets, lower-case: fileName's when it is a media file's extension;
 // else the one its type stands for (MediaExtensionForType: video/mp4 "mp4", audio/mpeg "mp3");

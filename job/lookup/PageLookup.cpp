@@ -12,10 +12,12 @@
 #include "job/files/FileNames.h"
 #include "job/lookup/LookupTexts.h"
 #include "job/lookup/MediaCandidates.h"
+#include "job/lookup/MediaStreams.h"
 #include "job/lookup/PageAddresses.h"
 #include "job/lookup/PageCharset.h"
 #include "job/lookup/PageReader.h"
 #include "job/lookup/RecordTexts.h"
+#include "job/streams/StreamFormat.h"
 #include "net/IdExceptions.h"
 
 namespace tarnwick {
@@ -32,6 +34,9 @@ class TCappedBody : public TIdMemoryStream {
 public:
     explicit TCappedBody(std::size_t limit) : limit_(static_cast<std::int64_t>(limit)) {}
 
+    // Lowers the limit before the body's first byte.
+    void Cap(std::size_t limit) { limit_ = std::min(limit_, static_cast<std::int64_t>(limit)); }
+
     void Write(const void* buffer, std::int64_t count) override {
         if (count <= 0) return;
         const std::int64_t taken = std::clamp<std::int64_t>(limit_ - Position(), 0, count);
@@ -46,7 +51,7 @@ public:
     bool Full() const noexcept { return full_; }
 
 private:
-    const std::int64_t limit_;
+    std::int64_t limit_;
     bool full_ = false;
 };
 
@@ -73,15 +78,57 @@ std::string AnswerFileName(TIdCustomHTTP& client) {
     return disposition.empty() ? LastPathSegment(CurrentAddress(client)) : disposition;
 }
 
-// What the head of an answer says it carries.
-enum TAnswerKind { akNone, akPage, akMedia, akOther };
+// What an answer carries: a page, a media file, a streaming playlist or manifest, or else.
+enum TAnswerKind { akNone, akPage, akMedia, akStream, akOther };
 
-TAnswerKind KindOfAnswer(TIdCustomHTTP& client) {
+struct TAnswerSort {
+    TAnswerKind kind = akNone;
+    TStreamFormat stream = TStreamFormat::None;  // of akStream
+    // The head leaves open a playlist or manifest that the start of the body would show.
+    bool byContent = false;
+};
+
+// What the head of an answer says it carries.
+TAnswerSort SortAtHead(TIdCustomHTTP& client) {
     const std::string& type = client.Response().ContentType;
-    if (IsMediaAnswer(type, AnswerFileName(client))) return akMedia;
+    const std::string name = AnswerFileName(client);
+    TAnswerSort sort;
+    sort.stream = StreamAnswerFormat(type, name);
+    if (sort.stream != TStreamFormat::None)
+        sort.kind = akStream;
+    else if (IsMediaAnswer(type, name))
+        sort.kind = akMedia;
     // A page served without a type is read as one, as a browser would.
-    if (IsWebPageType(type) || MediaTypeOf(type).empty()) return akPage;
-    return akOther;
+    else if (IsWebPageType(type) || MediaTypeOf(type).empty())
+        sort.kind = akPage;
+    else
+        sort.kind = akOther;
+    sort.byContent = (sort.kind == akPage || sort.kind == akOther) && MayBeStreamByContent(type);
+    return sort;
+}
+
+// sort once the start of the body came: a playlist or manifest by its content.
+void SortByContent(TAnswerSort& sort, std::string_view start) {
+    if (!sort.byContent) return;
+    if (const TStreamFormat stream = StreamFormatOf(start); stream != TStreamFormat::None) {
+        sort.kind = akStream;
+        sort.stream = stream;
+    }
+}
+
+bool CarriesVideo(const TAnswerSort& sort) { return sort.kind == akMedia || sort.kind == akStream; }
+
+// The extension of a playlist's or manifest's video: the container most streams are merged into
+// (the merge itself picks by the streams' codecs).
+constexpr std::string_view kStreamExtension = "mp4";
+
+// record with the protocol its playlist or manifest is fetched by.
+TLookupRecord WithProtocol(TLookupRecord record, TStreamFormat stream) {
+    const std::string_view protocol = stream == TStreamFormat::Hls    ? kHlsProtocol
+                                      : stream == TStreamFormat::Dash ? kDashProtocol
+                                                                      : std::string_view();
+    if (!protocol.empty()) record.Add(std::string(kProtocolEntry), std::string(protocol));
+    return record;
 }
 
 std::string ContentSizeText(const std::string& contentSize) {
@@ -95,37 +142,47 @@ std::string FailureText(const std::exception& failure) {
     return text.empty() ? std::string(kUnfetchableAddressHint) : text;
 }
 
+// The answer's size, when it is the video's (a playlist's own length is not).
+std::string AnswerSizeText(TIdHTTP& client, const TAnswerSort& sort) {
+    if (sort.kind != akMedia || !client.Response().LengthGiven()) return {};
+    return SizeText(client.Response().ContentLength);
+}
+
+std::string AnswerExtension(TIdHTTP& client, const TAnswerSort& sort, const std::string& name) {
+    if (sort.kind == akStream) return std::string(kStreamExtension);
+    return MediaExtension(name, client.Response().ContentType);
+}
+
 // The record of an address that answered with media itself.
-TLookupRecord AddressRecord(TIdHTTP& client, const std::string& address) {
+TLookupRecord AddressRecord(TIdHTTP& client, const std::string& address, const TAnswerSort& sort) {
     const std::string name = AnswerFileName(client);
     TVideoEntries entries;
     entries.title = SplitExtension(name).first;
     entries.filename = SafeFileName(entries.title);
-    entries.fileext = MediaExtension(name, client.Response().ContentType);
-    entries.size = client.Response().LengthGiven() ? SizeText(client.Response().ContentLength)
-                                                   : std::string();
+    entries.fileext = AnswerExtension(client, sort, name);
+    entries.size = AnswerSizeText(client, sort);
     entries.url = address;
     entries.useragent = std::string(kLookupUserAgent);
-    return VideoRecord(entries);
+    return WithProtocol(VideoRecord(entries), sort.stream);
 }
 
 // The record of a page's candidate at address that answered with media.
 TLookupRecord CandidateRecord(TIdHTTP& client, const TPageFacts& facts, const std::string& address,
-                              const std::string& pageAddress) {
+                              const std::string& pageAddress, const TAnswerSort& sort) {
     const std::string name = AnswerFileName(client);
     TVideoEntries entries;
     entries.author = facts.author;
     entries.title = facts.title;
     if (facts.durationSeconds >= 0) entries.length = LengthText(facts.durationSeconds);
-    entries.size = client.Response().LengthGiven() ? SizeText(client.Response().ContentLength)
-                                                   : ContentSizeText(facts.contentSize);
+    entries.size = AnswerSizeText(client, sort);
+    if (entries.size.empty()) entries.size = ContentSizeText(facts.contentSize);
     entries.filename = SafeFileName(facts.title.empty() ? SplitExtension(name).first : facts.title);
-    entries.fileext = MediaExtension(name, client.Response().ContentType);
+    entries.fileext = AnswerExtension(client, sort, name);
     entries.preview = facts.preview;
     entries.url = address;
     entries.referer = pageAddress;
     entries.useragent = std::string(kLookupUserAgent);
-    return VideoRecord(entries);
+    return WithProtocol(VideoRecord(entries), sort.stream);
 }
 
 }  // namespace
@@ -218,27 +275,32 @@ TLookupRecord TPageLookup::FromPage(const std::string& page, bool hd, std::strin
 
     // The page's answer: media ends the read at its head, a page is read within its bounds.
     TCappedBody body(settings_.pageLimit);
-    TAnswerKind kind = akNone;
+    TAnswerSort sort;
     client->OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
-        if (mode != wmRead || kind != akNone || client->Response().BodyStream != &body) return;
-        kind = KindOfAnswer(*client);
-        if (kind != akPage) throw ReadingDone();
+        if (mode != wmRead || sort.kind != akNone || client->Response().BodyStream != &body)
+            return;
+        sort = SortAtHead(*client);
+        if (sort.kind == akPage) return;
+        // Of any other answer only the start that may show a playlist or manifest is read.
+        if (!sort.byContent) throw ReadingDone();
+        body.Cap(kStreamHeadBytes);
     };
     const Fetch fetch = Get(*client, page, body);
     if (Stopped()) return {};
     // A page that was too large or never ended is not read again by yt-dlp.
-    helperMayTry = !body.Full() && !fetch.late;
-    if (fetch.failed && !(fetch.late && kind == akPage)) {
+    helperMayTry = !(body.Full() && sort.kind == akPage) && !fetch.late;
+    if (fetch.failed && !(fetch.late && sort.kind == akPage)) {
         hint = fetch.late ? std::string(kPageTooSlowHint)
                           : std::string(kPageFailedHint) + fetch.error;
         return {};
     }
     // An empty body raises no work events.
-    if (kind == akNone) kind = KindOfAnswer(*client);
+    if (sort.kind == akNone) sort = SortAtHead(*client);
+    SortByContent(sort, body.Bytes());
     const std::string pageAddress = CurrentAddress(*client);
     const std::string type = client->Response().ContentType;
-    if (kind == akMedia) return AddressRecord(*client, page);
-    if (kind != akPage) {
+    if (CarriesVideo(sort)) return AddressRecord(*client, page, sort);
+    if (sort.kind != akPage) {
         hint = std::string(kNeitherPageNorVideoHint) + MediaTypeOf(type);
         return {};
     }
@@ -270,18 +332,24 @@ TLookupRecord TPageLookup::FromCandidates(TIdHTTP& client, const TPageFacts& fac
     const std::vector<std::size_t> order = CandidateOrder(facts.candidates, hd);
     for (std::size_t n = 0; n < order.size() && n < settings_.probeLimit; ++n) {
         const TMediaCandidate& candidate = facts.candidates[order[n]];
-        TCappedBody none(0);
+        // Only the start of an answer whose head does not tell is read.
+        TCappedBody start(kStreamHeadBytes);
+        TAnswerSort sort;
         client.OnWorkBegin = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
-            if (mode == wmRead && client.Response().BodyStream == &none) throw ReadingDone();
+            if (mode != wmRead || client.Response().BodyStream != &start) return;
+            sort = SortAtHead(client);
+            if (!sort.byContent) throw ReadingDone();
         };
-        if (Get(client, candidate.address, none).failed) {
+        if (Get(client, candidate.address, start).failed) {
             if (Stopped()) return {};
             // The lookup's time is up: the rest are not asked.
             if (TimeLeft().count() <= 0) break;
             continue;
         }
-        if (KindOfAnswer(client) == akMedia)
-            return CandidateRecord(client, facts, candidate.address, pageAddress);
+        if (sort.kind == akNone) sort = SortAtHead(client);
+        SortByContent(sort, start.Bytes());
+        if (CarriesVideo(sort))
+            return CandidateRecord(client, facts, candidate.address, pageAddress, sort);
     }
     hint = std::string(kNoCandidateAnsweredHint);
     return {};

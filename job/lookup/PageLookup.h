@@ -5,12 +5,16 @@
 //  1. the address itself: when it answers (after redirects) with media (see IsMediaAnswer), the
 //     record describes that file: title and file name from the Content-Disposition file name
 //     or the last path segment, the extension from the name or the type, the size from
-//     Content-Length;
+//     Content-Length. An HLS playlist or a DASH manifest counts as media: by its type or name
+//     (StreamAnswerFormat), or, where its head leaves that open (MayBeStreamByContent), by its
+//     first kStreamHeadBytes (StreamFormatOf); its record names the `protocol` ("m3u8",
+//     "dash"), no size, and the extension most streams are delivered in;
 //  2. the page: an answer of a page type is read (at most pageLimit bytes and pageTime in all,
 //     besides the stall limit; what came by then is read), decoded to UTF-8 (PageCharset.h) and
 //     read for its video (PageReader.h). The candidates are tried in CandidateOrder, at most
-//     probeLimit of them; the first that answers with media is the record's `url`. A candidate
-//     that answers otherwise (an embedded player's page, an error) is passed over;
+//     probeLimit of them; the first that answers with media (a file, a playlist or manifest as
+//     in 1) is the record's `url`. A candidate that answers otherwise (an embedded player's
+//     page, an error) is passed over;
 //  3. when neither gave a video, yt-dlp (YtDlpLookup.h), when it is on the PATH, unless the page
 //     was cut off at its size or time bound (yt-dlp would read it again to no better end).
 // The whole lookup has lookupTime: each fetch is bounded by what is left of it (the client's

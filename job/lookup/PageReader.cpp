@@ -80,9 +80,12 @@ std::string MediaSource(const GumboNode& node) {
     return listed.empty() ? source : listed;
 }
 
-// True when a link's path ends in a media file's extension ("/v/clip.mp4?dl=1").
+// True when a link's path ends in a media file's extension ("/v/clip.mp4?dl=1"), or a
+// playlist's or manifest's ("/v/master.m3u8").
 bool LinksMediaFile(std::string_view address) {
-    return IsMediaExtension(SplitExtension(LastPathSegment(address)).second);
+    const std::string extension = SplitExtension(LastPathSegment(address)).second;
+    return IsMediaExtension(extension) ||
+           StreamFormatForExtension(extension) != TStreamFormat::None;
 }
 
 bool IsJpegPicture(const TMediaCandidate& picture) {
@@ -232,7 +235,8 @@ private:
         return first;
     }
 
-    // JSON-LD content addresses, Open Graph, Twitter, <video>/<source>, then links to media files.
+    // JSON-LD content addresses, Open Graph, Twitter, <video>/<source>, JSON-LD embed addresses,
+    // then links to media files.
     std::vector<TMediaCandidate> Candidates(const std::string& base) const {
         std::vector<TMediaCandidate> candidates;
         std::unordered_map<std::string, std::size_t> known;
@@ -254,6 +258,9 @@ private:
             add(video.secureUrl.empty() ? video.url : video.secureUrl, video.type, video.lines);
         for (const TMediaCandidate& stream : twitter_) add(stream.address, stream.type, 0);
         for (const TMediaCandidate& tag : tags_) add(tag.address, tag.type, tag.lines);
+        // A player's page as a rule: after the addresses of the video itself.
+        for (const TJsonLdVideo& video : jsonLd_)
+            for (const std::string& url : video.embedUrls) add(url, {}, video.lines);
         for (const std::string& link : links_) add(link, {}, 0);
         return candidates;
     }

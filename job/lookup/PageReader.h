@@ -3,7 +3,8 @@
 // What a web page says about its video, read with an HTML5 parser (gumbo) from the page's text
 // as UTF-8 (see PageCharset.h):
 //  - JSON-LD scripts (type "application/ld+json", see JsonLdVideo.h): name, author, duration,
-//    thumbnails, content size, content addresses and frame size or quality of each VideoObject;
+//    thumbnails, content size, content and embed addresses and frame size or quality of each
+//    VideoObject;
 //  - Open Graph and Twitter <meta> tags: og:video:secure_url, og:video:url and og:video (each
 //    og:video or og:video:url starts a new video, to which the og:video:type, og:video:height
 //    and og:video:secure_url that follow belong; the secure address is preferred), og:title,
@@ -13,7 +14,8 @@
 //    first of the attributes res, size, data-res, label and data-quality that names one, else,
 //    on a <source>, its height and width (a <video>'s are the size of its box). A lazy-loading
 //    page's data-src, data-lazy-src, data-video-src or data-...srcset stands for a missing src;
-//  - links (<a href>) whose path ends in a media file's extension, the last candidates;
+//  - links (<a href>) whose path ends in a media file's extension (or .m3u8, .mpd), the last
+//    candidates;
 //  - the first <title>, and the first <base href>, against which (itself made absolute against
 //    the page's address) every address resolves.
 // The parser decodes character references in text and attributes; JSON-LD does its own.
@@ -65,8 +67,9 @@ struct TPageFacts {
     std::string preview;
     std::string contentSize;  // JSON-LD contentSize as written
     // JSON-LD content addresses, then Open Graph, Twitter and <video>/<source> in page order,
-    // then links to media files; absolute web addresses only, each once (with the first quality
-    // hint any of its mentions gave).
+    // then JSON-LD embed addresses, then links to media files; absolute web addresses only, each
+    // once (with the first quality hint any of its mentions gave). Any of them may be an HLS
+    // playlist or a DASH manifest, which the lookup tells when it asks for it.
     std::vector<TMediaCandidate> candidates;
 };
 

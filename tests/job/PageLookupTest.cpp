@@ -1,5 +1,6 @@
-// The built-in lookup's bounds in time, and the worker's abort reaching it at every moment: while
-// the page comes, while a candidate is asked, while yt-dlp runs.
+// The built-in lookup's bounds in time, the worker's abort reaching it at every moment (while
+// the page comes, while a candidate is asked, while yt-dlp runs), and playlists and manifests as
+// the video.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -150,5 +151,71 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
             EXPECT_EQ(record, c.record);
         }
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+    }
+}
+
+// An HLS playlist or a DASH manifest is the video, as the address itself (told by its type or by
+// its start) or as what the page names; the record says how it is fetched, and a playlist's own
+// length is not the video's size.
+TEST(PageLookup, APlaylistOrManifestIsTheVideo) {
+    const std::string playlist = "#EXTM3U\n#EXTINF:2,\na.ts\n#EXT-X-ENDLIST\n";
+    const std::string manifest = "<?xml version=\"1.0\"?>\n<!-- made here -->\n"
+                                 "<MPD xmlns=\"urn:mpeg:dash:schema:mpd:2011\"></MPD>";
+    const auto typed = [](const std::string& body, const std::string& type) {
+        return MediaAnswer(body, "Content-Type: " + type + "\r\n");
+    };
+    const LoopbackSite site({
+        {"/apple", typed(playlist, "application/vnd.apple.mpegurl")},
+        {"/x", typed(playlist, "application/x-mpegURL")},
+        {"/audio", typed(playlist, "audio/mpegurl")},
+        {"/audio-x", typed(playlist, "audio/x-mpegurl; charset=utf-8")},
+        {"/octet", typed("\xEF\xBB\xBF" + playlist, "application/octet-stream")},
+        {"/v/clip.mpd", typed(manifest, "application/dash+xml")},
+        {"/xml", typed(manifest, "application/xml")},
+        {"/binary", typed(std::string(100000, 'B'), "application/octet-stream")},
+        {"/og", PageAnswer("<meta property=og:video content=/v/og.m3u8>"
+                           "<meta property=og:video:type content=application/x-mpegURL>")},
+        {"/v/og.m3u8", typed(playlist, "application/x-mpegurl")},
+        {"/ld", PageAnswer("<script type=application/ld+json>{\"@type\": \"VideoObject\", "
+                           "\"contentUrl\": \"v/ld.m3u8\", \"contentSize\": 2048}</script>")},
+        {"/v/ld.m3u8", typed(playlist, "application/vnd.apple.mpegurl")},
+        {"/source", PageAnswer("<video><source src=v/s type=application/x-mpegURL></video>")},
+        {"/v/s", typed(playlist, "text/plain")},
+    });
+    struct Row {
+        const char* path;
+        const char* url;  // the path the record's url names; empty: the lookup fails
+        std::string protocolOrHint;
+        const char* size = "";
+    };
+    const Row rows[] = {
+        {"/apple", "/apple", "m3u8"},
+        {"/x", "/x", "m3u8"},
+        {"/audio", "/audio", "m3u8"},
+        {"/audio-x", "/audio-x", "m3u8"},
+        {"/octet", "/octet", "m3u8"},
+        {"/v/clip.mpd", "/v/clip.mpd", "dash"},
+        {"/xml", "/xml", "dash"},
+        {"/og", "/v/og.m3u8", "m3u8"},
+        {"/ld", "/v/ld.m3u8", "m3u8", "2.0 KB"},
+        {"/source", "/v/s", "m3u8"},
+        // Only the start of it is read, which leaves it yt-dlp's to try.
+        {"/binary", "",
+         std::string(kNeitherPageNorVideoHint) + "application/octet-stream. " +
+             std::string(kHelperMissingHint)},
+    };
+    TPageLookupSettings settings;
+    settings.ytDlp.program = "no-such-yt-dlp";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        const TLookupRecord record = TPageLookup(settings, nullptr).Run(site.Url(row.path), false);
+        if (*row.url == '\0') {
+            EXPECT_EQ(record.Values("hint"), row.protocolOrHint);
+            continue;
+        }
+        EXPECT_EQ(record.Values("url"), site.Url(row.url)) << RecordText(record);
+        EXPECT_EQ(record.Values("protocol"), row.protocolOrHint);
+        EXPECT_EQ(record.Values("size"), row.size);
+        EXPECT_EQ(record.Values("fileext"), "mp4");
     }
 }

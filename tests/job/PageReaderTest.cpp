@@ -80,8 +80,9 @@ TEST(PageReader, FallbacksWhenTheRicherFormIsMissing) {
         {"JSON-LD at the top level of an array, in a comment, creator, number duration",
          R"(<script type="application/ld+json"><!--[{"@type":"WebPage","video":
          {"@type":"http://schema.org/VideoObject","creator":"Di","duration":30,
-          "contentUrl":["a.mp4","b.mp4"]}}]--></script>)",
-         "", "Di", 30, "", {"http://h/watch/a.mp4", "http://h/watch/b.mp4"}},
+          "contentUrl":["a.mp4","b.mp4"],"embedUrl":"e.m3u8"}}]--></script>)",
+         "", "Di", 30, "",
+         {"http://h/watch/a.mp4", "http://h/watch/b.mp4", "http://h/watch/e.m3u8"}},
         {"JSON-LD that is not JSON, and no video", "<title>T</title>"
          "<script type=application/ld+json>{\"@type\":\"VideoObject\",}</script>",
          "T", "", -1, "", {}},
@@ -89,14 +90,16 @@ TEST(PageReader, FallbacksWhenTheRicherFormIsMissing) {
          "", -1, "", {}},
         {"only the first <base> counts", "<base href=/one/><base href=/two/><video src=v.mp4>",
          "", "", -1, "", {"http://h/one/v.mp4"}},
-        {"lazy loading, then links to media files last",
+        {"lazy loading, then links to media files and playlists last",
          "<a href='/get?f=x.mp4'>no</a><a href=dl/clip.MP4?t=1 download>get</a><a href=p.html>"
+         "<a href=hls/master.m3u8>"
          "<video data-src=lazy.mp4></video><video src='data:,' data-lazy-src=l.webm></video>"
          "<video data-poster-src=p.jpg data-video-src=v.mp4><source data-srcset='s.mp4 720w, t.mp4'>"
          "</video>",
          "", "", -1, "",
          {"http://h/watch/lazy.mp4", "http://h/watch/l.webm", "http://h/watch/v.mp4",
-          "http://h/watch/s.mp4", "http://h/watch/dl/clip.MP4?t=1"}},
+          "http://h/watch/s.mp4", "http://h/watch/dl/clip.MP4?t=1",
+          "http://h/watch/hls/master.m3u8"}},
         {"og:title that is the site's name, a title with tags and references twice encoded",
          "<title>&lt;b&gt;Cat &amp;amp; dog&lt;/b&gt; - Tube</title><meta property=og:site_name "
          "content=Tube><meta property=og:title content=Tube><meta property=og:video:duration "

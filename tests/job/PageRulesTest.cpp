@@ -177,6 +177,7 @@ TEST(MediaCandidates, AnAnswerIsMediaByItsTypeOrAGenericTypeAndAMediaName) {
         const char* name;
         bool media;
         const char* extension;
+        TStreamFormat stream = TStreamFormat::None;
     };
     const Case cases[] = {
         {"video/mp4", "watch", true, "mp4"},
@@ -187,13 +188,18 @@ TEST(MediaCandidates, AnAnswerIsMediaByItsTypeOrAGenericTypeAndAMediaName) {
         {"application/octet-stream", "clip.FLV", true, "flv"},
         {"", "clip.webm", true, "webm"},
         {"application/octet-stream", "setup.exe", false, "exe"},
-        {"application/vnd.apple.mpegurl", "list.m3u8", false, "m3u8"},
-        {"audio/x-mpegurl", "list.m3u8", false, "m3u8"},
+        {"application/vnd.apple.mpegurl", "list.m3u8", false, "m3u8", TStreamFormat::Hls},
+        {"audio/x-mpegurl", "list.m3u8", false, "m3u8", TStreamFormat::Hls},
+        {"application/dash+xml", "manifest", false, "", TStreamFormat::Dash},
+        {"text/plain", "list.M3U8", false, "m3u8", TStreamFormat::Hls},
+        {"", "clip.mpd", false, "mpd", TStreamFormat::Dash},
+        {"image/png", "list.m3u8", false, "m3u8"},
         {"text/html", "clip.mp4", false, "mp4"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.type) + " " + c.name);
         EXPECT_EQ(IsMediaAnswer(c.type, c.name), c.media);
         EXPECT_EQ(MediaExtension(c.name, c.type), c.extension);
+        EXPECT_EQ(StreamAnswerFormat(c.type, c.name), c.stream);
     }
 }
