@@ -100,7 +100,8 @@ TMediaStream MediaPlaylistStream(TTextFetch& fetch, const std::string& address,
                                  const TMediaStream& from, TStreamKind kind, std::string codecs,
                                  std::int64_t bandwidth) {
     const THlsPlaylist media = ReadHls(fetch.Get(address));
-    if (media.kind != THlsPlaylist::TKind::Media) throw EIdException(std::string(kNestedMasterText));
+    if (media.kind != THlsPlaylist::TKind::Media)
+        throw EIdException(std::string(kNestedMasterText));
     TMediaStream out = FragmentsStream(from, kind, std::move(codecs), media.seconds, bandwidth);
     TakeFragments(out, media);
     return out;

@@ -171,6 +171,7 @@ TEST_F(DownloaderTest, FetchOutcomes) {
         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
         c.SendInPieces(std::string(1000, 'j'), 1, std::chrono::milliseconds(100));
     });
+    std::ofstream(nginx_.WriteFile("live.m3u8", 0)) << "#EXTM3U\n#EXTINF:2,\na.ts\n";
     const Case cases[] = {
         {"plain", Url("/preview.jpg"), Url("/media.flv"), jsCompleted, true, 300000, ""},
         {"preview past the limit ignored", Url("/big.jpg"), Url("/media.flv"), jsCompleted, false,
@@ -186,6 +187,8 @@ TEST_F(DownloaderTest, FetchOutcomes) {
         {"media redirect followed", Url("/preview.jpg"), Url("/media-moved"), jsCompleted, true,
          300000, ""},
         {"media 404", Url("/preview.jpg"), Url("/missing.flv"), jsAborted, true, 0, "404"},
+        {"a live playlist", Url("/preview.jpg"), Url("/live.m3u8") + "|protocol=m3u8", jsAborted,
+         true, 0, "This is a live stream"},
         {"redirects past the limit", Url("/preview.jpg"), Url("/loop"), jsAborted, true, 0, "302"},
         {"addresses not absolute", "preview.jpg", "ftp://127.0.0.1/media.flv", jsAborted, false, 0,
          ""},
