@@ -92,7 +92,8 @@ TEST(StreamPlan, EachSiteGivesItsStreamsOrItsReason) {
          "video fragments  [avc1.4d401f] 4.0 s 1400000 b/s Referer=/page\n  /m/v1.ts\n"
          "audio fragments  [mp4a.40.2] 3.5 s 0 b/s Referer=/page\n  /m/audio/de1.aac\n"},
         {"master, HD on: the 1080 variant, its sound inside it",
-         {{"/m/master.m3u8", Served(kMaster)}, {"/hd/1080.m3u8", Served(one)}},
+         {{"/m/master.m3u8", Served(kMaster)}, {"/hd/1080.m3u8", Served(one)},
+          {"/m/480.m3u8", Served(one)}, {"/m/audio/de.m3u8", Served(one)}},
          {{"/m/master.m3u8", "m3u8"}}, true,
          "both fragments  [avc1.640028,mp4a.40.2] 2.0 s 5000000 b/s Referer=/page\n  /hd/one.ts\n"},
         {"a redirect: relative addresses against where it led; keys, ranges and a progressive file",
