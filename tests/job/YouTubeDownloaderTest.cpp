@@ -338,8 +338,9 @@ TEST_F(DownloaderTest, AbortAtEveryStepBoundary) {
 }
 
 // The abort while the worker is blocked: in a lookup the service never answers, in a preview
-// the server never answers, in a media transfer that trickles. The time from Abort to the end of
-// the job is printed, and must stay far below any limit of the connection.
+// the server never answers, in a media transfer that trickles, in a playlist never answered. The
+// time from Abort to the end of the job is printed, and must stay far below any limit of the
+// connection.
 TEST_F(DownloaderTest, AbortWhileBlocked) {
     // Accepts, reads, never answers; the client's close ends it.
     LoopbackPeer silent([](PeerConnection& c) { c.ReceiveAll(); });
@@ -351,6 +352,8 @@ TEST_F(DownloaderTest, AbortWhileBlocked) {
     entry.extra = {{"rate", "100000"}};
     LookupService service({entry});
     LoopbackPeer previewStall(AnswerLookup(Record(silentBase + "/p.jpg", Url("/media.flv"))));
+    LoopbackPeer playlistStall(
+        AnswerLookup(Record(Url("/preview.jpg"), silentBase + "/p.m3u8|protocol=m3u8")));
 
     struct Case {
         const char* name;
@@ -359,7 +362,8 @@ TEST_F(DownloaderTest, AbortWhileBlocked) {
     };
     const Case cases[] = {{"lookup", silent.Port(), ReceiveCalls()},
                           {"preview", previewStall.Port(), WaitCalls()},
-                          {"media", service.Port(), WaitCalls()}};
+                          {"media", service.Port(), WaitCalls()},
+                          {"playlist", playlistStall.Port(), WaitCalls()}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Job job(Settings(c.lookupPort));
