@@ -10,6 +10,7 @@
 #include "job/convert/ConversionTable.h"
 #include "job/fetch/MediaFetcher.h"
 #include "job/fetch/ProgressiveFetch.h"
+#include "job/fetch/StreamPlan.h"
 #include "job/lookup/LookupRecord.h"
 #include "job/lookup/LookupTexts.h"
 #include "job/lookup/MediaStreams.h"
@@ -251,13 +252,22 @@ struct TYouTubeDownloader::Impl::MediaEvents final : TFetchEvents {
     bool begun = false;
 };
 
-void TYouTubeDownloader::Impl::FetchMedia(const std::vector<TMediaStream>& streams) {
-    if (streams.empty()) {
+void TYouTubeDownloader::Impl::FetchMedia(const std::vector<TMediaStream>& named) {
+    if (named.empty()) {
         state.SetStatus(jsAborted);
         state.SetErrorText(kNoMediaAddressText);
         return;
     }
     TFetchTarget target = Target(kMediaClientName);
+    // Playlists and manifests become the fragments they name before any work file is made.
+    std::vector<TMediaStream> streams;
+    try {
+        streams = PlanStreams(named, target, abort);
+    } catch (const std::exception& e) {
+        state.SetStatus(jsAborted);
+        state.SetErrorText(FailureText(e, named.front().address));
+        return;
+    }
     std::vector<std::string> inputs;
     bool streamed = false;
     for (std::size_t index = 0; index < streams.size(); ++index) {

@@ -171,6 +171,7 @@ TEST_F(DownloaderTest, FetchOutcomes) {
         c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
         c.SendInPieces(std::string(1000, 'j'), 1, std::chrono::milliseconds(100));
     });
+    std::ofstream(nginx_.WriteFile("live.m3u8", 0)) << "#EXTM3U\n#EXTINF:2,\na.ts\n";
     const Case cases[] = {
         {"plain", Url("/preview.jpg"), Url("/media.flv"), jsCompleted, true, 300000, ""},
         {"preview past the limit ignored", Url("/big.jpg"), Url("/media.flv"), jsCompleted, false,
@@ -186,6 +187,8 @@ TEST_F(DownloaderTest, FetchOutcomes) {
         {"media redirect followed", Url("/preview.jpg"), Url("/media-moved"), jsCompleted, true,
          300000, ""},
         {"media 404", Url("/preview.jpg"), Url("/missing.flv"), jsAborted, true, 0, "404"},
+        {"a live playlist", Url("/preview.jpg"), Url("/live.m3u8") + "|protocol=m3u8", jsAborted,
+         true, 0, "This is a live stream"},
         {"redirects past the limit", Url("/preview.jpg"), Url("/loop"), jsAborted, true, 0, "302"},
         {"addresses not absolute", "preview.jpg", "ftp://127.0.0.1/media.flv", jsAborted, false, 0,
          ""},
@@ -335,8 +338,9 @@ TEST_F(DownloaderTest, AbortAtEveryStepBoundary) {
 }
 
 // The abort while the worker is blocked: in a lookup the service never answers, in a preview
-// the server never answers, in a media transfer that trickles. The time from Abort to the end of
-// the job is printed, and must stay far below any limit of the connection.
+// the server never answers, in a media transfer that trickles, in a playlist never answered. The
+// time from Abort to the end of the job is printed, and must stay far below any limit of the
+// connection.
 TEST_F(DownloaderTest, AbortWhileBlocked) {
     // Accepts, reads, never answers; the client's close ends it.
     LoopbackPeer silent([](PeerConnection& c) { c.ReceiveAll(); });
@@ -348,6 +352,8 @@ TEST_F(DownloaderTest, AbortWhileBlocked) {
     entry.extra = {{"rate", "100000"}};
     LookupService service({entry});
     LoopbackPeer previewStall(AnswerLookup(Record(silentBase + "/p.jpg", Url("/media.flv"))));
+    LoopbackPeer playlistStall(
+        AnswerLookup(Record(Url("/preview.jpg"), silentBase + "/p.m3u8|protocol=m3u8")));
 
     struct Case {
         const char* name;
@@ -356,7 +362,8 @@ TEST_F(DownloaderTest, AbortWhileBlocked) {
     };
     const Case cases[] = {{"lookup", silent.Port(), ReceiveCalls()},
                           {"preview", previewStall.Port(), WaitCalls()},
-                          {"media", service.Port(), WaitCalls()}};
+                          {"media", service.Port(), WaitCalls()},
+                          {"playlist", playlistStall.Port(), WaitCalls()}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Job job(Settings(c.lookupPort));
