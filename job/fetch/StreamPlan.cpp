@@ -132,6 +132,9 @@ std::vector<TMediaStream> PlanMaster(TTextFetch& fetch, THlsPlaylist master,
     for (std::size_t tries = 0; tries < kMaxVariantTries; ++tries) {
         const std::optional<THlsChoice> choice = ChooseHlsStreams(master, hd);
         if (!choice) break;
+        // When every variant with a picture failed, sound alone is not the video asked for.
+        const TCodecKinds kinds = CodecKindsOf(choice->video.codecs);
+        if (last && kinds.audio && !kinds.video) break;
         try {
             return ChoiceStreams(fetch, *choice, from);
         } catch (const EIdHTTPProtocolException&) {

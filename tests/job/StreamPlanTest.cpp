@@ -57,6 +57,8 @@ const std::string kMaster = R"(#EXTM3U
 480.m3u8
 #EXT-X-STREAM-INF:BANDWIDTH=5000000,RESOLUTION=1920x1080,CODECS="avc1.640028,mp4a.40.2",AUDIO="in"
 /hd/1080.m3u8
+#EXT-X-STREAM-INF:BANDWIDTH=64000,CODECS="mp4a.40.2"
+sound.m3u8
 )";
 
 std::string Mpd(const std::string& attributes) {
@@ -114,8 +116,9 @@ TEST(StreamPlan, EachSiteGivesItsStreamsOrItsReason) {
          {{"/m/master.m3u8", "m3u8"}}, true,
          "video fragments  [avc1.4d401f] 2.0 s 1400000 b/s Referer=/page\n  /m/one.ts\n"
          "audio fragments  [mp4a.40.2] 2.0 s 0 b/s Referer=/page\n  /m/audio/one.ts\n"},
-        {"no variant served: the last error",
-         {{"/m/master.m3u8", Served(kMaster)}, {"/m/audio/de.m3u8", Served(one)}},
+        {"no variant with a picture served: the last error, never the sound alone",
+         {{"/m/master.m3u8", Served(kMaster)}, {"/m/audio/de.m3u8", Served(one)},
+          {"/m/sound.m3u8", Served(one)}},
          {{"/m/master.m3u8", "m3u8"}}, true, "failed: HTTP/1.1 404 Not Found"},
         {"a variant's playlist that is a master again",
          {{"/m/master.m3u8", Served(kMaster)}, {"/m/480.m3u8", Served(kMaster)},
