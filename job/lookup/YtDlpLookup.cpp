@@ -79,7 +79,8 @@ std::string FailureReason(const TYtDlpSettings& settings, const TYtDlpRun& run) 
 // not old, does not say, or no time is left.
 std::string AskAge(const TYtDlpSettings& settings, TComponent* owner, const std::string& program,
                    Clock::time_point deadline, const TIdAbortSignal& abort) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
     if (left.count() <= 0 || abort.Aborted()) return {};
     const TYtDlpRun run =
         RunProgram(settings, owner, program, {std::string(kYtDlpProgramName), "--version"},

@@ -7,10 +7,10 @@
 // It runs as `yt-dlp -J --no-playlist --no-warnings -f SELECTION ADDRESS` through TProcessRunner:
 // an argument vector (no shell), standard input from /dev/null, a process group of its own that
 // Stop or a limit kills, at most timeLimit, standard output kept apart and capped at outputLimit,
-// its data bounded by memoryLimit (a yt-dlp that runs out of it fails, and the hint says so). The first
-// `yt-dlp` on the PATH is the one run, so a newer copy the user installs takes over. The runner is
-// a kYtDlpProcessName component of the caller's owner while it runs; the caller's abort token
-// stops it (the runner registers its Stop on the token for the span of the process).
+// its data bounded by memoryLimit (a yt-dlp that runs out of it fails, and the hint says so). The
+// first `yt-dlp` on the PATH is the one run, so a newer copy the user installs takes over. The
+// runner is a kYtDlpProcessName component of the caller's owner while it runs; the caller's abort
+// token stops it (the runner registers its Stop on the token for the span of the process).
 //
 // Its answer is read by ReadYtDlpAnswer. When it fails, `yt-dlp --version` is asked too, within
 // what is left of the same time limit: a yt-dlp older than kYtDlpCurrentDays may no longer know

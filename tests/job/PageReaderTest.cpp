@@ -209,8 +209,8 @@ TEST(YtDlpAnswer, TheStreamsOfTheFormatsItChoseAndTheEntriesTheyGive) {
     const std::string badFragments =
         "error=1|hint=yt-dlp's list of the video's fragments cannot be used.";
     const std::pair<std::string, std::string> cases[] = {
-        {R"({"entries": [{"title": "E", "url": "http://h/e.mp4", "ext": "mp4", "protocol":
-             "HTTP", "http_headers": {"user-agent": "UA", "Referer": "http://h/", "Cookie": "c=2"}}]})",
+        {R"({"entries": [{"title": "E", "url": "http://h/e.mp4", "ext": "mp4", "protocol": "HTTP",
+             "http_headers": {"user-agent": "UA", "Referer": "http://h/", "Cookie": "c=2"}}]})",
          "author=|title=E|length=|size=|filename=E|fileext=mp4|preview=|url=http://h/e.mp4|"
          "referer=http://h/|useragent=UA|cookie=c=2"},
         {R"({"url": "https://h/v.m3u8", "protocol": "m3u8", "vcodec": "avc1.4d401f",
@@ -244,14 +244,16 @@ TEST(YtDlpAnswer, TheStreamsOfTheFormatsItChoseAndTheEntriesTheyGive) {
 TEST(YtDlpAnswer, AReleaseOlderThan180DaysIsCalledOld) {
     using namespace std::chrono;
     const sys_days today{year(2026) / December / 8};
+    const std::string current = "): a current one (pipx install yt-dlp) may read the page.";
     const std::string old = "This yt-dlp is older than 180 days (";
     const std::pair<const char*, std::string> cases[] = {
         {"2026.06.11\n", ""},
-        {"2026.06.10\n", old + "2026.06.10): a current one (pipx install yt-dlp) may read the page."},
-        {"2023.03.04.1", old + "2023.03.04): a current one (pipx install yt-dlp) may read the page."},
+        {"2026.06.10\n", old + "2026.06.10" + current},
+        {"2023.03.04.1", old + "2023.03.04" + current},
         {"2023.02.30", ""},
         {"2023.03.04x", ""},
         {"nightly", ""},
     };
-    for (const auto& [version, hint] : cases) EXPECT_EQ(YtDlpAgeHint(version, today), hint) << version;
+    for (const auto& [version, hint] : cases)
+        EXPECT_EQ(YtDlpAgeHint(version, today), hint) << version;
 }
