@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/StrUtils.h"
@@ -78,9 +79,12 @@ std::string ReadFragments(const Json& format, TFormatStream& stream) {
         return std::string(kHelperTooManyFragmentsHint) + std::to_string(kMaxStreamFragments) + ".";
     const std::string base = StringField(format, "fragment_base_url");
     stream.fragments.reserve(list->size());
+    // The same bytes twice are never two pieces of a stream: a yt-dlp that drops the byte ranges
+    // of a manifest's segment list names one file again and again.
+    std::unordered_set<std::string> named;
     for (const Json& fragment : *list) {
         std::string entry = FragmentEntry(fragment, base);
-        if (entry.empty()) return std::string(kHelperFragmentsHint);
+        if (entry.empty() || !named.insert(entry).second) return std::string(kHelperFragmentsHint);
         stream.fragments.push_back(std::move(entry));
     }
     // The fragments are what is fetched; the record still names the stream by one address.

@@ -227,6 +227,8 @@ TEST(YtDlpAnswer, TheStreamsOfTheFormatsItChoseAndTheEntriesTheyGive) {
              {"url": "http://h/f", "range": "9-1"}]})", badFragments},
         {R"({"url": "http://h/m", "protocol": "http_dash_segments", "fragments": [
              {"path": "f"}]})", badFragments},
+        {R"({"url": "http://h/m", "protocol": "http_dash_segments", "fragments": [
+             {"url": "http://h/all.mp4"}, {"url": "http://h/all.mp4"}]})", badFragments},
         {R"({"formats": [{"url": "http://h/a"}, {"url": "http://h/b"}]})", noFormat},
         {R"({"url": "/relative.mp4", "protocol": "https"})", noFormat},
         {"[1, 2]", "error=1|hint=yt-dlp's answer could not be read."},
