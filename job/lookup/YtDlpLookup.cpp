@@ -121,7 +121,7 @@ std::string YtDlpAgeHint(std::string_view version, std::chrono::sys_days today) 
     for (int i = 0; i < 3; ++i) {
         const char* first = text.data() + starts[i];
         const auto [end, error] = std::from_chars(first, first + lengths[i], parts[i]);
-        if (error != std::errc() || end != first + lengths[i]) return {};
+        if (*first == '-' || error != std::errc() || end != first + lengths[i]) return {};
     }
     if (text[4] != '.' || text[7] != '.') return {};
     const std::chrono::year_month_day released{std::chrono::year(parts[0]),
