@@ -48,6 +48,18 @@ inline constexpr std::string_view kHelperOutOfMemoryHint =
     "yt-dlp ran out of the memory it may take: ";
 inline constexpr std::string_view kHelperGarbledHint = "yt-dlp's answer could not be read.";
 inline constexpr std::string_view kHelperNoFormatHint =
-    "yt-dlp found no file that holds both picture and sound over http or https.";
+    "yt-dlp found no video that Tarnwick can fetch.";
+// Followed by the protocol and ".".
+inline constexpr std::string_view kHelperProtocolHint =
+    "yt-dlp offers the video only over a protocol Tarnwick cannot fetch: ";
+inline constexpr std::string_view kHelperFragmentsHint =
+    "yt-dlp's list of the video's fragments cannot be used.";
+// Followed by the bound and ".".
+inline constexpr std::string_view kHelperTooManyFragmentsHint =
+    "yt-dlp names more fragments for the video than Tarnwick fetches: more than ";
+// Around the date of the yt-dlp that failed, when it is older than kYtDlpCurrentDays.
+inline constexpr std::string_view kHelperOldHint = "This yt-dlp is older than 180 days (";
+inline constexpr std::string_view kHelperOldHintEnd =
+    "): a current one (pipx install yt-dlp) may read the page.";
 
 }  // namespace tarnwick

@@ -33,9 +33,6 @@ TRequestHeaders RecordRequestHeaders(const TLookupRecord& record) {
     return headers;
 }
 
-namespace {
-
-// "first-last" as a Range header names it.
 std::optional<TByteRange> ReadFragmentRange(std::string_view text) {
     const std::size_t dash = text.find('-');
     if (dash == std::string_view::npos) return std::nullopt;
@@ -49,6 +46,8 @@ std::optional<TByteRange> ReadFragmentRange(std::string_view text) {
         return std::nullopt;
     return TByteRange{first, last - first + 1};
 }
+
+namespace {
 
 std::vector<TStreamFragment> RecordFragments(const TLookupRecord& record, std::string_view entry) {
     std::vector<TStreamFragment> fragments;

@@ -20,6 +20,7 @@
 // request head.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -70,6 +71,10 @@ struct TMediaStream {
 
 // The protocol of address: the letters before its "://", in lower case; empty when it has none.
 std::string AddressProtocol(std::string_view address);
+
+// A fragment entry's byte range, "first-last" as a Range header names it; none when text is not
+// one (first after last, or past kMaxStreamByteOffset).
+std::optional<TByteRange> ReadFragmentRange(std::string_view text);
 
 // "Referer", "User-Agent" and "Cookie" from the record's referer, useragent and cookie entries,
 // each made one line without control bytes (OneLineText); those that are then empty are left out.

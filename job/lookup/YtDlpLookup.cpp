@@ -1,51 +1,110 @@
 #include "job/lookup/YtDlpLookup.h"
 
-#include <cmath>
+#include <algorithm>
+#include <charconv>
 #include <memory>
 
 #include "core/StrUtils.h"
-#include "http/IdURI.h"
-#include "job/files/FileNames.h"
-#include "job/lookup/BoundedJson.h"
 #include "job/lookup/LookupTexts.h"
-#include "job/lookup/MediaCandidates.h"
-#include "job/lookup/PageAddresses.h"
 #include "job/lookup/RecordTexts.h"
 
 namespace tarnwick {
 
 namespace {
 
-using Json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
 
-std::string StringField(const Json& object, const char* name) {
-    const auto found = object.find(name);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+// What a run of the program left: how it ended, and what it wrote.
+struct TYtDlpRun {
+    TProcessExit exit;
+    std::string output;  // standard error's last part
+    std::string lastLine;
+    std::string answer;  // standard output
+};
+
+// The time `yt-dlp --version` may take at most, and the output it may give.
+constexpr std::chrono::seconds kVersionTimeLimit{10};
+constexpr std::size_t kVersionOutputLimit = 4096;
+
+// Runs program with argv as a kYtDlpProcessName component of owner, within the limits of
+// settings but timeLimit and outputLimit.
+TYtDlpRun RunProgram(const TYtDlpSettings& settings, TComponent* owner, const std::string& program,
+                     const std::vector<std::string>& argv, std::chrono::milliseconds timeLimit,
+                     std::size_t outputLimit, const TIdAbortSignal& abort) {
+    // In the owner's list, named, from before the start to after the reaping.
+    auto made = std::make_unique<TYtDlpProcess>(owner);
+    made->SetName(std::string(kYtDlpProcessName));
+    TScopedComponent<TYtDlpProcess> process(owner, std::move(made));
+
+    TProcessOptions options;
+    options.separateOutput = true;
+    options.outputLimit = outputLimit;
+    options.timeLimit = timeLimit;
+    options.memoryLimit = settings.memoryLimit;
+    options.abort = &abort;
+    TProcessRunner& runner = process->Runner();
+    runner.Start(program, argv, "/", options);
+    TYtDlpRun run;
+    run.exit = runner.Wait();
+    run.output = runner.Output();
+    run.lastLine = runner.LastOutputLine();
+    run.answer = runner.StandardOutput();
+    return run;
 }
 
-// A number field as a whole number; -1 when missing, not a number, negative or absurd.
-std::int64_t NumberField(const Json& object, const char* name) {
-    const auto found = object.find(name);
-    if (found == object.end() || !found->is_number()) return -1;
-    const double value = found->get<double>();
-    return value >= 0 && value < 9e18 ? static_cast<std::int64_t>(std::llround(value)) : -1;
+// Past its memory bound Python reports a MemoryError; code that cannot report one dies of a
+// signal instead.
+std::string MemoryText(const TYtDlpSettings& settings) {
+    return SizeText(static_cast<std::int64_t>(settings.memoryLimit));
 }
 
-bool HoldsPictureAndSound(const Json& format) {
-    return StringField(format, "vcodec") != "none" && StringField(format, "acodec") != "none";
+bool RanOutOfMemory(const TYtDlpSettings& settings, const TYtDlpRun& run) {
+    return settings.memoryLimit > 0 && run.output.find("MemoryError") != std::string::npos;
 }
 
-bool OverHttp(const Json& format) {
-    std::string protocol = LowerCase(StringField(format, "protocol"));
-    if (protocol.empty()) protocol = LowerCase(TIdURI(StringField(format, "url")).Protocol);
-    return (protocol == "http" || protocol == "https") && IsWebAddress(StringField(format, "url"));
+// The reason of a run that failed by itself: its own last line, or how it ended.
+std::string FailureReason(const TYtDlpSettings& settings, const TYtDlpRun& run) {
+    const TProcessExit& exit = run.exit;
+    // Its request to report the failure to its makers is not for our user.
+    std::string why = run.lastLine.substr(0, run.lastLine.find("; please report this issue"));
+    if (why.empty())
+        why = exit.signal != 0 ? Format("ended by signal %d", exit.signal)
+                               : Format("exit status %d", exit.exitCode);
+    if (exit.signal != 0 && settings.memoryLimit > 0)
+        why += ", perhaps for want of memory (it may take " + MemoryText(settings) + ")";
+    return std::string(kHelperFailedHint) + why;
+}
+
+// The age sentence for the program, asked within what is left until deadline; empty when it is
+// not old, does not say, or no time is left.
+std::string AskAge(const TYtDlpSettings& settings, TComponent* owner, const std::string& program,
+                   Clock::time_point deadline, const TIdAbortSignal& abort) {
+    using std::chrono::milliseconds;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0 || abort.Aborted()) return {};
+    const TYtDlpRun run =
+        RunProgram(settings, owner, program, {std::string(kYtDlpProgramName), "--version"},
+                   std::min<std::chrono::milliseconds>(left, kVersionTimeLimit),
+                   kVersionOutputLimit, abort);
+    if (!run.exit.started || run.exit.limit != plNone || run.exit.exitCode != 0) return {};
+    return YtDlpAgeHint(run.answer,
+                        std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));
 }
 
 }  // namespace
 
-std::vector<std::string> YtDlpArguments(std::string_view address) {
-    return {std::string(kYtDlpProgramName), "-J", "--no-playlist", "--no-warnings",
-            std::string(address)};
+std::string YtDlpFormatSelection(bool hd) {
+    const std::string fetchable = "[protocol~='^(https?|m3u8(_native)?|http_dash_segments)$']";
+    const std::string video = "bv*" + fetchable, audio = "+ba" + fetchable, both = "b" + fetchable;
+    if (hd) return video + audio + "/" + both;
+    const std::string fits = "[height<=?480]";
+    return video + fits + audio + "/" + both + fits + "/w" + video.substr(1) + audio + "/w" +
+           fetchable;
+}
+
+std::vector<std::string> YtDlpArguments(std::string_view address, bool hd) {
+    return {std::string(kYtDlpProgramName), "-J", "--no-playlist", "--no-warnings", "-f",
+            YtDlpFormatSelection(hd), std::string(address)};
 }
 
 std::string FindYtDlp(const TYtDlpSettings& settings) {
@@ -53,60 +112,24 @@ std::string FindYtDlp(const TYtDlpSettings& settings) {
     return FindProgram({}, settings.program);
 }
 
-TLookupRecord ReadYtDlpAnswer(std::string_view json, bool hd) {
-    const Json answer = ParseBoundedJson(json);
-    if (!answer.is_object()) return FailedRecord(kHelperGarbledHint);
-    const Json* video = &answer;
-    if (const auto entries = answer.find("entries");
-        entries != answer.end() && entries->is_array()) {
-        if (entries->empty() || !entries->front().is_object())
-            return FailedRecord(kHelperNoFormatHint);
-        video = &entries->front();
+std::string YtDlpAgeHint(std::string_view version, std::chrono::sys_days today) {
+    const std::string text = Trim(version);
+    // "YYYY.MM.DD", then the end or more after a dot or a blank.
+    if (text.size() < 10 || (text.size() > 10 && text[10] != '.' && text[10] != ' ')) return {};
+    int parts[3] = {};
+    const std::size_t starts[3] = {0, 5, 8}, lengths[3] = {4, 2, 2};
+    for (int i = 0; i < 3; ++i) {
+        const char* first = text.data() + starts[i];
+        const auto [end, error] = std::from_chars(first, first + lengths[i], parts[i]);
+        if (*first == '-' || error != std::errc() || end != first + lengths[i]) return {};
     }
-
-    // yt-dlp lists the best last; the candidates run from the best down.
-    std::vector<const Json*> fitting;
-    std::vector<TMediaCandidate> candidates;
-    const auto consider = [&](const Json& format) {
-        if (!format.is_object() || !HoldsPictureAndSound(format) || !OverHttp(format)) return;
-        const std::int64_t height = NumberField(format, "height");
-        fitting.push_back(&format);
-        candidates.push_back({StringField(format, "url"), {},
-                              height > 0 && height <= 100000 ? static_cast<int>(height) : 0});
-    };
-    if (const auto formats = video->find("formats");
-        formats != video->end() && formats->is_array()) {
-        for (auto format = formats->crbegin(); format != formats->crend(); ++format)
-            consider(*format);
-    } else {
-        consider(*video);
-    }
-    if (fitting.empty()) return FailedRecord(kHelperNoFormatHint);
-    const Json& format = *fitting[CandidateOrder(candidates, hd).front()];
-
-    TVideoEntries entries;
-    entries.author = StringField(*video, "uploader");
-    entries.title = StringField(*video, "title");
-    if (const std::int64_t duration = NumberField(*video, "duration"); duration >= 0)
-        entries.length = LengthText(duration);
-    std::int64_t size = NumberField(format, "filesize");
-    if (size < 0) size = NumberField(format, "filesize_approx");
-    entries.size = SizeText(size);
-    entries.filename = SafeFileName(OneLineText(entries.title));
-    entries.fileext = SafeFileExtension(StringField(format, "ext"));
-    if (const std::string thumbnail = StringField(*video, "thumbnail"); IsWebAddress(thumbnail))
-        entries.preview = thumbnail;
-    entries.url = StringField(format, "url");
-    if (const auto headers = format.find("http_headers");
-        headers != format.end() && headers->is_object()) {
-        for (const auto& [name, value] : headers->items()) {
-            if (!value.is_string()) continue;
-            if (SameText(name, "Referer")) entries.referer = value.get<std::string>();
-            if (SameText(name, "User-Agent")) entries.useragent = value.get<std::string>();
-            if (SameText(name, "Cookie")) entries.cookie = value.get<std::string>();
-        }
-    }
-    return VideoRecord(entries);
+    if (text[4] != '.' || text[7] != '.') return {};
+    const std::chrono::year_month_day released{std::chrono::year(parts[0]),
+                                               std::chrono::month(static_cast<unsigned>(parts[1])),
+                                               std::chrono::day(static_cast<unsigned>(parts[2]))};
+    if (!released.ok() || (today - std::chrono::sys_days(released)).count() <= kYtDlpCurrentDays)
+        return {};
+    return std::string(kHelperOldHint) + text.substr(0, 10) + std::string(kHelperOldHintEnd);
 }
 
 TLookupRecord RunYtDlp(const TYtDlpSettings& settings, TComponent* owner,
@@ -116,39 +139,23 @@ TLookupRecord RunYtDlp(const TYtDlpSettings& settings, TComponent* owner,
     if (program.empty()) return FailedRecord(kHelperMissingHint);
     if (stopped()) return FailedRecord(kLookupStoppedHint);
 
-    // In the owner's list, named, from before the start to after the reaping.
-    auto made = std::make_unique<TYtDlpProcess>(owner);
-    made->SetName(std::string(kYtDlpProcessName));
-    TScopedComponent<TYtDlpProcess> process(owner, std::move(made));
-
-    TProcessOptions options;
-    options.separateOutput = true;
-    options.outputLimit = settings.outputLimit;
-    options.timeLimit = settings.timeLimit;
-    options.memoryLimit = settings.memoryLimit;
-    options.abort = &abort;
-    TProcessRunner& runner = process->Runner();
-    runner.Start(program, YtDlpArguments(address), "/", options);
-    const TProcessExit exit = runner.Wait();
+    const Clock::time_point deadline = Clock::now() + settings.timeLimit;
+    const TYtDlpRun run = RunProgram(settings, owner, program, YtDlpArguments(address, hd),
+                                     settings.timeLimit, settings.outputLimit, abort);
+    const TProcessExit& exit = run.exit;
     if (exit.stopped || stopped()) return FailedRecord(kLookupStoppedHint);
     if (!exit.started || exit.limit != plNone) return FailedRecord(exit.reason);
-    if (exit.signal != 0 || exit.exitCode != 0) {
-        // Past its memory bound Python reports a MemoryError; code that cannot report one dies
-        // of a signal instead.
-        const std::string memory = SizeText(static_cast<std::int64_t>(settings.memoryLimit));
-        if (settings.memoryLimit > 0 && runner.Output().find("MemoryError") != std::string::npos)
-            return FailedRecord(std::string(kHelperOutOfMemoryHint) + memory + ".");
-        std::string why = runner.LastOutputLine();
-        // Its request to report the failure to its makers is not for our user.
-        why = why.substr(0, why.find("; please report this issue"));
-        if (why.empty())
-            why = exit.signal != 0 ? Format("ended by signal %d", exit.signal)
-                                   : Format("exit status %d", exit.exitCode);
-        if (exit.signal != 0 && settings.memoryLimit > 0)
-            why += ", perhaps for want of memory (it may take " + memory + ")";
-        return FailedRecord(std::string(kHelperFailedHint) + why);
+    if (exit.signal == 0 && exit.exitCode == 0) return ReadYtDlpAnswer(run.answer);
+
+    if (RanOutOfMemory(settings, run))
+        return FailedRecord(std::string(kHelperOutOfMemoryHint) + MemoryText(settings) + ".");
+    std::string reason = FailureReason(settings, run);
+    if (const std::string age = AskAge(settings, owner, program, deadline, abort); !age.empty()) {
+        if (reason.back() != '.') reason += '.';
+        reason += " " + age;
     }
-    return ReadYtDlpAnswer(runner.StandardOutput(), hd);
+    if (stopped()) return FailedRecord(kLookupStoppedHint);
+    return FailedRecord(reason);
 }
 
 }  // namespace tarnwick

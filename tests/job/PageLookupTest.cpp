@@ -14,6 +14,7 @@
 
 #include "JobHarness.h"
 #include "job/lookup/LookupTexts.h"
+#include "job/lookup/MediaStreams.h"
 #include "job/lookup/PageLookup.h"
 #include "job/lookup/RecordTexts.h"
 #include "job/session/YouTubeDownloader.h"
@@ -28,6 +29,46 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const std::string kVideoMeta = "<meta property=og:video content=/m.mp4>";
+
+// A page whose player a script sets up, which only yt-dlp reads.
+SiteAnswer ScriptedPlayer(const std::string& sources) {
+    return PageAnswer("<title>JW</title><div id=player></div><script>jwplayer(\"player\")"
+                      ".setup({sources: [" + sources + "], title: \"Streamed\"});</script>");
+}
+
+const std::string kMasterPlaylist = R"(#EXTM3U
+#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID="a",NAME="en",DEFAULT=YES,URI="audio.m3u8"
+#EXT-X-STREAM-INF:BANDWIDTH=800000,RESOLUTION=640x360,CODECS="avc1.4d401e,mp4a.40.2",AUDIO="a"
+v360.m3u8
+#EXT-X-STREAM-INF:BANDWIDTH=1400000,RESOLUTION=854x480,CODECS="avc1.4d401f,mp4a.40.2",AUDIO="a"
+v480.m3u8
+#EXT-X-STREAM-INF:BANDWIDTH=5000000,RESOLUTION=1920x1080,CODECS="avc1.640028,mp4a.40.2",AUDIO="a"
+v1080.m3u8
+)";
+
+const std::string kManifest = R"(<?xml version="1.0"?>
+<MPD xmlns="urn:mpeg:dash:schema:mpd:2011" type="static" mediaPresentationDuration="PT4S"
+ minBufferTime="PT2S" profiles="urn:mpeg:dash:profile:isoff-live:2011"><BaseURL>media/</BaseURL>
+<Period><AdaptationSet mimeType="video/mp4"><SegmentTemplate timescale="1000" duration="2000"
+ initialization="$RepresentationID$/init.mp4" media="$RepresentationID$/$Number$.m4s"/>
+<Representation id="v360" bandwidth="800000" width="640" height="360" codecs="avc1.4d401e"/>
+<Representation id="v720" bandwidth="3000000" width="1280" height="720" codecs="avc1.64001f"/>
+</AdaptationSet><AdaptationSet mimeType="audio/mp4"><SegmentTemplate timescale="1000"
+ duration="2000" initialization="a/init.mp4" media="a/$Number$.m4s"/>
+<Representation id="a" bandwidth="128000" codecs="mp4a.40.2" audioSamplingRate="48000"/>
+</AdaptationSet></Period></MPD>)";
+
+// The record's entries that name its media, as record text.
+std::string MediaEntries(const TLookupRecord& record) {
+    const std::string_view names[] = {kUrlEntry,         kProtocolEntry,      kCodecsEntry,
+                                      kFragmentEntry,    kAudioUrlEntry,      kAudioProtocolEntry,
+                                      kAudioCodecsEntry, kAudioFragmentEntry};
+    TLookupRecord media;
+    for (std::size_t i = 0; i < record.Count(); ++i)
+        for (const std::string_view name : names)
+            if (record.Name(i) == name) media.Add(record.Name(i), record.Value(i));
+    return RecordText(media);
+}
 
 SiteAnswer Trickling(const std::string& html) {
     SiteAnswer answer{"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n" + html};
@@ -89,7 +130,13 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
     std::map<std::string, SiteAnswer> answers = {
         {"/trickle", Trickling(kVideoMeta)}, {"/silent", silent},
         {"/once", once},                     {"/endless", endless},
-        {"/plain", PageAnswer("<title>no video here</title>")}, {"/m.mp4", MediaAnswer("media")}};
+        {"/plain", PageAnswer("<title>no video here</title>")}, {"/m.mp4", MediaAnswer("media")},
+        {"/hls", ScriptedPlayer("{file: \"/s/master.m3u8\"}")},
+        {"/s/master.m3u8", MediaAnswer(kMasterPlaylist, "Content-Type: audio/mpegurl\r\n")},
+        // A better copy over a protocol that cannot be fetched is passed over.
+        {"/dash", ScriptedPlayer("{file: \"/s/m.mpd\"}, {file: \"rtmp://127.0.0.1:1/v/mp4:c\", "
+                                 "height: 2160}")},
+        {"/s/m.mpd", MediaAnswer(kManifest, "Content-Type: application/dash+xml\r\n")}};
     // Eight candidates that never answer.
     std::string sources;
     for (char n = '1'; n <= '8'; ++n) {
@@ -114,6 +161,13 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
     TPageLookupSettings hungry = settings;
     hungry.ytDlp.program = hungryYtDlp;
     hungry.ytDlp.memoryLimit = 256 << 20;
+    // A yt-dlp that fails and is old.
+    const std::string oldYtDlp = folder.Path() + "/old-yt-dlp";
+    std::ofstream(oldYtDlp) << "#!/bin/sh\n[ \"$1\" = --version ] && echo 2020.01.01 && exit 0\n"
+                               "echo 'ERROR: gone' >&2\nexit 1\n";
+    ::chmod(oldYtDlp.c_str(), 0755);
+    TPageLookupSettings old = settings;
+    old.ytDlp.program = oldYtDlp;
 
     struct Case {
         const char* name;
@@ -121,7 +175,10 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
         std::string path;
         std::string record;   // the record text
         bool prefix = false;  // record is only its start
+        bool media = false;   // record is only the entries that name the media
+        bool hd = false;
     };
+    const std::string dash = site.Url("/s/media/");
     const std::string failed = "error=1|hint=";
     const Case cases[] = {
         // What came of the page by the deadline is read, though a byte keeps coming.
@@ -140,11 +197,28 @@ TEST(PageLookup, TimeBoundsAndAHelperThatFailsOrHangs) {
         {"yt-dlp out of memory", hungry, "/plain",
          failed + std::string(kNoVideoOnPageHint) + " " + std::string(kHelperOutOfMemoryHint) +
              "256.0 MB."},
+        {"an old yt-dlp fails", old, "/plain",
+         failed + std::string(kNoVideoOnPageHint) + " " + std::string(kHelperFailedHint) +
+             "ERROR: gone. " + std::string(kHelperOldHint) + "2020.01.01" +
+             std::string(kHelperOldHintEnd)},
+        // yt-dlp chooses the picture and the sound apart, within the HD setting.
+        {"yt-dlp: HLS", settings, "/hls",
+         "url=" + site.Url("/s/v480.m3u8") + "|protocol=m3u8|codecs=avc1.4d401f|audio_url=" +
+             site.Url("/s/audio.m3u8") + "|audio_protocol=m3u8",
+         false, true},
+        {"yt-dlp: DASH with HD", settings, "/dash",
+         "url=" + site.Url("/s/m.mpd") + "|protocol=fragments|codecs=avc1.64001f|fragment=" +
+             dash + "v720/init.mp4|fragment=" + dash + "v720/1.m4s|fragment=" + dash +
+             "v720/2.m4s|audio_url=" + site.Url("/s/m.mpd") +
+             "|audio_protocol=fragments|audio_codecs=mp4a.40.2|audio_fragment=" + dash +
+             "a/init.mp4|audio_fragment=" + dash + "a/1.m4s|audio_fragment=" + dash + "a/2.m4s",
+         false, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto start = Clock::now();
-        const std::string record = RecordText(TPageLookup(c.settings, nullptr).Run(site.Url(c.path), false));
+        const TLookupRecord found = TPageLookup(c.settings, nullptr).Run(site.Url(c.path), c.hd);
+        const std::string record = c.media ? MediaEntries(found) : RecordText(found);
         if (c.prefix) {
             EXPECT_TRUE(record.starts_with(c.record)) << record;
         } else {

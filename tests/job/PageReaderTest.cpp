@@ -10,6 +10,7 @@
 #include "job/lookup/PageReader.h"
 #include "job/lookup/RecordTexts.h"
 #include "job/lookup/YtDlpLookup.h"
+#include "job/streams/StreamParts.h"
 
 using namespace tarnwick;
 
@@ -181,38 +182,83 @@ TEST(PageReader, HostilePagesAreReadWithinTheirBounds) {
     EXPECT_LT(timed(limits), std::chrono::seconds(3));
 }
 
-TEST(YtDlpAnswer, TheFormatThatFitsAndTheEntriesItGives) {
+TEST(YtDlpAnswer, TheStreamsOfTheFormatsItChoseAndTheEntriesTheyGive) {
+    // Picture as DASH fragments, sound as an HLS playlist: each stream's own entries.
     const std::string answer = R"({"title": "Clip | one", "uploader": "Ann", "duration": 65.4,
-      "thumbnail": "https://h/t.jpg", "formats": [
-        {"url": "http://h/240.mp4", "protocol": "http", "height": 240, "ext": "mp4",
-         "filesize": 1000, "http_headers": {"User-Agent": "UA", "Referer": "http://h/p",
-         "Cookie": "a=1", "Accept": "*/*"}},
-        {"url": "https://h/600.webm", "height": 600, "ext": "webm", "filesize_approx": 2048},
-        {"url": "https://h/1080-video-only.mp4", "height": 1080, "acodec": "none"},
-        {"url": "https://h/audio.m4a", "vcodec": "none"},
-        {"url": "https://h/1080.m3u8", "protocol": "m3u8_native", "height": 1080},
-        {"url": "https://h/720.mp4", "protocol": "https", "height": 720, "ext": "mp4"}]})";
-    EXPECT_EQ(RecordText(ReadYtDlpAnswer(answer, false)),
+      "thumbnail": "https://h/t.jpg", "ext": "mp4", "url": "https://h/ignored",
+      "requested_formats": [
+        {"url": "https://h/d.mpd", "protocol": "http_dash_segments", "vcodec": "avc1.64001f",
+         "acodec": "none", "filesize": 1000, "fragment_base_url": "https://h/dash/",
+         "fragments": [{"path": "init.mp4"}, {"path": "../s 1.m4s", "duration": 2.0},
+                       {"url": "https://cdn/all.mp4", "range": "100-199"}],
+         "http_headers": {"User-Agent": "UA", "Accept": "*/*"}},
+        {"url": "https://h/a.m3u8", "protocol": "m3u8_native", "vcodec": "none",
+         "filesize_approx": 1048, "http_headers": {"User-Agent": "other", "Cookie": "a=1"}}]})";
+    EXPECT_EQ(RecordText(ReadYtDlpAnswer(answer)),
               "author=Ann|title=Clip | one|length=1:05|size=2.0 KB|filename=Clip | one|"
-              "fileext=webm|preview=https://h/t.jpg|url=https://h/600.webm");
-    EXPECT_EQ(ReadYtDlpAnswer(answer, true).Values("url"), "https://h/720.mp4");
+              "fileext=mp4|preview=https://h/t.jpg|url=https://h/d.mpd|useragent=UA|cookie=a=1|"
+              "protocol=fragments|codecs=avc1.64001f|fragment=https://h/dash/init.mp4|"
+              "fragment=https://h/s%201.m4s|fragment=https://cdn/all.mp4 100-199|"
+              "audio_url=https://h/a.m3u8|audio_protocol=m3u8");
 
+    const std::string manyFragments = R"({"url": "http://h/m", "protocol": "http_dash_segments",
+        "fragment_base_url": "http://h/", "fragments": [)" +
+        [] {
+            std::string list;
+            for (std::size_t i = 0; i < 2 * kMaxStreamFragments; ++i) list += "{\"path\": \"f\"},";
+            return list;
+        }() + R"({"path": "f"}]})";
+    const std::string noFormat = "error=1|hint=yt-dlp found no video that Tarnwick can fetch.";
+    const std::string badFragments =
+        "error=1|hint=yt-dlp's list of the video's fragments cannot be used.";
     const std::pair<std::string, std::string> cases[] = {
-        {R"({"entries": [{"title": "E", "url": "http://h/e.mp4", "ext": "mp4",
+        {R"({"entries": [{"title": "E", "url": "http://h/e.mp4", "ext": "mp4", "protocol": "HTTP",
              "http_headers": {"user-agent": "UA", "Referer": "http://h/", "Cookie": "c=2"}}]})",
          "author=|title=E|length=|size=|filename=E|fileext=mp4|preview=|url=http://h/e.mp4|"
          "referer=http://h/|useragent=UA|cookie=c=2"},
-        {R"({"formats": [{"url": "http://h/a"}, {"url": "http://h/b"}]})",
-         "author=|title=|length=|size=|filename=video|fileext=|preview=|url=http://h/b"},
-        {R"({"title": "x", "formats": [{"url": "rtmp://h/a"}, {"url": "http://h/a",
-             "vcodec": "none"}]})",
-         "error=1|hint=yt-dlp found no file that holds both picture and sound over http or https."},
-        {R"({"formats": "none"})",
-         "error=1|hint=yt-dlp found no file that holds both picture and sound over http or https."},
+        {R"({"url": "https://h/v.m3u8", "protocol": "m3u8", "vcodec": "avc1.4d401f",
+             "acodec": "mp4a.40.2", "requested_formats": [{"url": "https://h/only"}]})",
+         "author=|title=|length=|size=|filename=video|fileext=|preview=|url=https://h/v.m3u8|"
+         "protocol=m3u8|codecs=avc1.4d401f,mp4a.40.2"},
+        {R"({"title": "x", "url": "rtmp://h/a", "protocol": "rtmp"})",
+         "error=1|hint=yt-dlp offers the video only over a protocol Tarnwick cannot fetch: rtmp."},
+        {R"({"requested_formats": [{"url": "http://h/v"}, {"url": "f4m://h/a"}]})",
+         "error=1|hint=yt-dlp offers the video only over a protocol Tarnwick cannot fetch: f4m."},
+        {manyFragments, "error=1|hint=yt-dlp names more fragments for the video than Tarnwick "
+                        "fetches: more than 100000."},
+        {R"({"url": "http://h/m", "protocol": "http_dash_segments", "fragments": [
+             {"url": "http://h/f", "range": "9-1"}]})", badFragments},
+        {R"({"url": "http://h/m", "protocol": "http_dash_segments", "fragments": [
+             {"path": "f"}]})", badFragments},
+        {R"({"url": "http://h/m", "protocol": "http_dash_segments", "fragments": [
+             {"url": "http://h/all.mp4"}, {"url": "http://h/all.mp4"}]})", badFragments},
+        {R"({"formats": [{"url": "http://h/a"}, {"url": "http://h/b"}]})", noFormat},
+        {R"({"url": "/relative.mp4", "protocol": "https"})", noFormat},
         {"[1, 2]", "error=1|hint=yt-dlp's answer could not be read."},
         {"{\"title\": \"cut", "error=1|hint=yt-dlp's answer could not be read."},
         {std::string(100000, '['), "error=1|hint=yt-dlp's answer could not be read."},
     };
-    for (const auto& [json, record] : cases)
-        EXPECT_EQ(RecordText(ReadYtDlpAnswer(json, false)), record) << json.substr(0, 60);
+    for (const auto& [json, record] : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(RecordText(ReadYtDlpAnswer(json)), record) << json.substr(0, 60);
+        // Read in time in proportion to its size: an answer of its 16 MiB bound in seconds.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+}
+
+TEST(YtDlpAnswer, AReleaseOlderThan180DaysIsCalledOld) {
+    using namespace std::chrono;
+    const sys_days today{year(2026) / December / 8};
+    const std::string current = "): a current one (pipx install yt-dlp) may read the page.";
+    const std::string old = "This yt-dlp is older than 180 days (";
+    const std::pair<const char*, std::string> cases[] = {
+        {"2026.06.11\n", ""},
+        {"2026.06.10\n", old + "2026.06.10" + current},
+        {"2023.03.04.1", old + "2023.03.04" + current},
+        {"2023.02.30", ""},
+        {"2023.03.04x", ""},
+        {"nightly", ""},
+    };
+    for (const auto& [version, hint] : cases)
+        EXPECT_EQ(YtDlpAgeHint(version, today), hint) << version;
 }
