@@ -49,6 +49,8 @@ std::optional<TByteRange> ReadFragmentRange(std::string_view text) {
 
 namespace {
 
+// The fragments of entry, in order; none at all when one of them is not usable or there are too
+// many, since a stream with a fragment left out would be saved with a hole.
 std::vector<TStreamFragment> RecordFragments(const TLookupRecord& record, std::string_view entry) {
     std::vector<TStreamFragment> fragments;
     for (std::size_t index = 0; index < record.Count(); ++index) {
@@ -57,13 +59,13 @@ std::vector<TStreamFragment> RecordFragments(const TLookupRecord& record, std::s
         const std::size_t space = value.find(' ');
         TStreamFragment fragment;
         fragment.address = OneLineText(value.substr(0, space));
-        if (AddressProtocol(fragment.address).empty()) continue;
-        if (space != std::string_view::npos) {
+        if (space != std::string_view::npos)
             fragment.range = ReadFragmentRange(value.substr(space + 1));
-            if (!fragment.range) continue;
-        }
+        if (AddressProtocol(fragment.address).empty() ||
+            (space != std::string_view::npos && !fragment.range) ||
+            fragments.size() == kMaxStreamFragments)
+            return {};
         fragments.push_back(std::move(fragment));
-        if (fragments.size() == kMaxStreamFragments) break;
     }
     return fragments;
 }

@@ -82,8 +82,10 @@ TRequestHeaders RecordRequestHeaders(const TLookupRecord& record);
 
 // The record's media (see above), each stream with RecordRequestHeaders: `url` holding picture
 // and sound, or `url` the picture and `audio_url` the sound; none when the record names no url.
-// A stream's protocol is its entry's, else its address's scheme. A fragment entry that is not an
-// absolute address with an optional valid range is left out.
+// A stream's protocol is its entry's, else its address's scheme. A "fragments" stream of which one
+// entry is not an absolute address with an optional valid range, or that names more than
+// kMaxStreamFragments, names no fragments at all (and is refused by its fetcher), never a list
+// with a hole.
 std::vector<TMediaStream> MediaStreams(const TLookupRecord& record);
 
 }  // namespace tarnwick

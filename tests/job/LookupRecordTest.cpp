@@ -96,4 +96,24 @@ TEST(LookupRecord, MediaStreamsOfARecord) {
     EXPECT_EQ(AddressProtocol("m3u8://h/x"), "m3u8");
     EXPECT_EQ(AddressProtocol("/watch?next=http://h/"), "");
     EXPECT_TRUE(MediaStreams(TLookupRecord()).empty());
+
+    // Picture and sound apart, each by fragments; one unusable fragment leaves its stream none
+    // at all rather than a list with a hole.
+    TLookupRecord apart;
+    ParseLookupRecord("url=http://h/m.mpd|protocol=Fragments|codecs=avc1|fragment=http://h/i.mp4"
+                      "|fragment=http://h/1.m4s 10-19|audio_url=http://h/a|audio_protocol="
+                      "fragments|audio_fragment=http://h/a1|audio_fragment=http://h/a2 9-1",
+                      apart);
+    const std::vector<TMediaStream> both = MediaStreams(apart);
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(both[0].kind, TStreamKind::Video);
+    EXPECT_EQ(both[0].protocol, "fragments");
+    EXPECT_EQ(both[0].codecs, "avc1");
+    ASSERT_EQ(both[0].fragments.size(), 2u);
+    EXPECT_FALSE(both[0].fragments[0].range);
+    ASSERT_TRUE(both[0].fragments[1].range);
+    EXPECT_EQ(both[0].fragments[1].range->offset, 10u);
+    EXPECT_EQ(both[0].fragments[1].range->length, 10u);
+    EXPECT_EQ(both[1].kind, TStreamKind::Audio);
+    EXPECT_TRUE(both[1].fragments.empty());
 }
