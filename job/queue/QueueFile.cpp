@@ -27,8 +27,9 @@ using nlohmann::json;
 constexpr const char* kVersionKey = "tarnwick-queue";
 // The temporary files of a write: this prefix and six random letters, beside the queue file.
 constexpr const char* kTemporaryPrefix = ".queue.json.";
-// The root, the entries, an entry: nothing of ours is deeper.
-constexpr int kDocumentDepth = 3;
+// The root, the entries, an entry, a field: a field that holds an array or object is kept (with
+// nothing inside), so that its type tells the entry is damaged.
+constexpr int kDocumentDepth = 4;
 
 std::string SystemReason() { return std::strerror(errno); }
 
