@@ -82,7 +82,17 @@ TStartPlaces CurrentStartPlaces() {
     places.configDirectory = AbsoluteFolderFromEnvironment("XDG_CONFIG_HOME");
     if (places.configDirectory.empty())
         places.configDirectory = Join(places.homeDirectory, ".config");
+    places.dataDirectory = AbsoluteFolderFromEnvironment("XDG_DATA_HOME");
+    if (places.dataDirectory.empty())
+        places.dataDirectory = Join(places.homeDirectory, ".local/share");
     return places;
+}
+
+std::string QueueFilePath(const TStartPlaces& places) {
+    const std::string data = places.dataDirectory.empty()
+                                 ? Join(places.homeDirectory, ".local/share")
+                                 : places.dataDirectory;
+    return Join(Join(data, "tarnwick"), "queue.json");
 }
 
 std::string DirectoryOf(std::string_view path) {

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -114,7 +116,9 @@ TEST_F(TarnwickDownloadTool, OutcomesAndExitStatus) {
         {"--lookup", "127.0.0.1", kAddress},
         {"--work-dir"},
         {"--bogus", kAddress},
-        {kAddress, "extra"},
+        {kAddress, ""},
+        {"-a"},
+        {"-a", "", kAddress},
     };
     for (const auto& args : wrong) {
         const ProgramRun run = RunProgram(TARNWICK_DOWNLOAD_TOOL, args);
@@ -131,25 +135,81 @@ TEST_F(TarnwickDownloadTool, OutcomesAndExitStatus) {
         EXPECT_NE(bare.err.find(line), std::string::npos) << line << bare.err;
 }
 
-TEST_F(TarnwickDownloadTool, SignalsAbortTheJob) {
+TEST_F(TarnwickDownloadTool, SignalsAbortTheJobAndTheRest) {
     CatalogueEntry entry = Entry(4 * 1024 * 1024);
     entry.extra = {{"rate", "500000"}};
-    LookupService service({entry});
+    CatalogueEntry next = Entry(1000);
+    next.address = kAddress + "2";
+    LookupService service({entry, next});
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         std::vector<std::string> argv = Args(service);
         argv.insert(argv.begin(), TARNWICK_DOWNLOAD_TOOL);
+        argv.push_back(next.address);
         ChildProcess tool(argv);
         // Mid-transfer: once a progress line is out.
         for (;;) {
             const auto line = tool.ReadLine();
             ASSERT_TRUE(line) << tool.Output();
-            if (line->starts_with("clip.flv")) break;
+            if (line->starts_with("[1/2] clip.flv")) break;
         }
         ::kill(tool.Pid(), signal);
-        EXPECT_EQ(tool.Wait(), 1);
-        EXPECT_TRUE(tool.Output().ends_with("Download aborted.\n")) << tool.Output();
-        EXPECT_EQ(tool.ErrorOutput(), "reason: Stopped by the user.\n");
+        EXPECT_EQ(tool.Wait(std::chrono::seconds(5)), 1);
+        EXPECT_TRUE(tool.Output().ends_with(
+            "[1/2] Download aborted.\n0 of 2 saved, 1 failed, 1 not run.\n"))
+            << tool.Output();
+        EXPECT_EQ(tool.Output().find("[2/2]"), std::string::npos) << tool.Output();
+        EXPECT_EQ(tool.ErrorOutput(), "[1/2] reason: Stopped by the user.\n");
         EXPECT_EQ(Leftovers(), "");
+        EXPECT_FALSE(fs::exists(work_ / "save")) << "nothing half-saved";
     }
+}
+
+TEST_F(TarnwickDownloadTool, WorksThroughAddressesAndBatchFiles) {
+    const std::string other = "http://www.youtube.com/watch?v=two";
+    const std::string broken = "http://www.youtube.com/watch?v=nomedia";
+    const std::string unknown = "https://www.youtube.com/watch?v=unknown";
+    CatalogueEntry second = Entry(2000);
+    second.address = other;
+    second.filename = "two";
+    CatalogueEntry noMedia = Entry(0);
+    noMedia.address = broken;
+    noMedia.filename = "nomedia";
+    LookupService service({Entry(1000), second, noMedia});
+    // Bad lines are told with their numbers; blank and comment lines, and CR LF ends, are fine.
+    const std::string batch = "# the list\n" + other + "\r\n\n  \nftp://host/file\n" +
+                              "http://" + std::string(70000, 'a') + "\nhttp://a\x01z\n" +
+                              "http://bad\xff\n" + kAddress + "\n" + unknown + "\n" + broken;
+    {
+        std::ofstream(work_ / "batch.txt", std::ios::binary) << batch;
+    }
+    std::vector<std::string> args = Args(service);
+    args.insert(args.end() - 1, {"-a", "-"});
+    const std::string shell = "exec \"$0\" \"$@\" < '" + (work_ / "batch.txt").string() + "'";
+    args.insert(args.begin(), {"-c", shell, TARNWICK_DOWNLOAD_TOOL});
+    const ProgramRun run = RunProgram("sh", args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "tarnwick-download: - line 5: not an http or https address; skipped\n"
+              "tarnwick-download: - line 6: longer than 65536 bytes; skipped\n"
+              "tarnwick-download: - line 7: binary bytes; skipped\n"
+              "tarnwick-download: - line 8: binary bytes; skipped\n"
+              "tarnwick-download: - line 9: the same address as job 1; skipped\n"
+              "[4/4] reason: The video's record names no media address.\n")
+        << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 10u) << run.out;
+    EXPECT_EQ(lines[0], "[1/4] author: Ann");
+    for (const std::string& line : lines)
+        EXPECT_TRUE(line.starts_with("[") || line.ends_with("saved, 2 failed.")) << line;
+    const auto has = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has("[1/4] Saved as " + (work_ / "save" / "clip.flv").string())) << run.out;
+    EXPECT_TRUE(has("[2/4] Saved as " + (work_ / "save" / "two.flv").string())) << run.out;
+    EXPECT_TRUE(has("[3/4] Video file is unavailable.")) << run.out;
+    EXPECT_TRUE(has("[4/4] Download aborted.")) << run.out;
+    EXPECT_EQ(lines.back(), "2 of 4 saved, 2 failed.");
+    EXPECT_TRUE(ReadWholeFile(work_ / "save" / "two.flv") == second.media);
+    EXPECT_EQ(Leftovers(), "batch.txt ");
 }

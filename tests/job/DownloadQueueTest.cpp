@@ -1,0 +1,295 @@
+// The download queue through real jobs against the substitute lookup service, and the file it is
+// kept in: what a restart reads back, and what a hostile or half-written file leaves.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "job/JobTexts.h"
+#include "job/queue/DownloadQueue.h"
+#include "job/queue/QueueFile.h"
+#include "job/queue/QueueKeeper.h"
+#include "support/LookupService.h"
+#include "support/TempFolder.h"
+#include "support/TestData.h"
+#include "JobHarness.h"
+
+using namespace tarnwick;
+using namespace tarnwick::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every entry's last state as the observers were told, and the most that ran at once.
+class QueueWatch : public TQueueObserver {
+public:
+    void EntryChanged(const TQueueEntry& entry, bool) override {
+        std::lock_guard lock(mutex_);
+        entries_[entry.id] = entry;
+        const auto running = std::count_if(entries_.begin(), entries_.end(), [](const auto& e) {
+            return e.second.state == TEntryState::Running;
+        });
+        mostRunning_ = std::max<int>(mostRunning_, static_cast<int>(running));
+        cv_.notify_all();
+    }
+    void EntryRemoved(std::uint64_t id) override {
+        std::lock_guard lock(mutex_);
+        entries_.erase(id);
+        removed_.push_back(id);
+        cv_.notify_all();
+    }
+    // The entry once it stands in state (nothing when it did not within the limit).
+    std::optional<TQueueEntry> WaitFor(std::uint64_t id, TEntryState state) {
+        std::unique_lock lock(mutex_);
+        const bool seen = cv_.wait_for(lock, std::chrono::seconds(30), [&] {
+            return entries_.count(id) && entries_[id].state == state;
+        });
+        return seen ? std::optional(entries_[id]) : std::nullopt;
+    }
+    bool WaitRemoved(std::uint64_t id) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(30), [&] {
+            return std::find(removed_.begin(), removed_.end(), id) != removed_.end();
+        });
+    }
+    int MostRunning() {
+        std::lock_guard lock(mutex_);
+        return mostRunning_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::map<std::uint64_t, TQueueEntry> entries_;
+    std::vector<std::uint64_t> removed_;
+    int mostRunning_ = 0;
+};
+
+CatalogueEntry Video(const std::string& name, std::size_t size, bool slow = false) {
+    CatalogueEntry e;
+    e.address = "http://www.youtube.com/watch?v=" + name;
+    e.author = "Ann";
+    e.title = "Title " + name;
+    e.length = "1:00";
+    e.size = "1 MB";
+    e.filename = name;
+    e.media = PatternText(size);
+    if (slow) e.extra = {{"rate", "200000"}};
+    return e;
+}
+
+TQueueEntry Asked(const CatalogueEntry& video) {
+    TQueueEntry entry;
+    entry.address = video.address;
+    entry.formatIndex = 0;
+    return entry;
+}
+
+// An entry a test counts on: a failure, and an empty entry, when there is none.
+TQueueEntry Present(const std::optional<TQueueEntry>& entry) {
+    if (!entry) ADD_FAILURE() << "no such entry, or not in that state in time";
+    return entry.value_or(TQueueEntry{});
+}
+
+// A front end's queue, watched and kept in file, made and taken down on the loop's thread.
+struct QueueFront {
+    QueueFront(TestQueue& l, const TJobRequest& base, TQueueFile& file) : loop(l), queue(l, base) {
+        loop.Call([&] {
+            keeper = std::make_unique<TQueueKeeper>(queue, file, loop);
+            queue.AddObserver(watch);
+            note = keeper->Restore();
+            kept = queue.Entries();
+        });
+    }
+    ~QueueFront() {
+        loop.Call([&] {
+            keeper.reset();
+            queue.RemoveObserver(watch);
+        });
+    }
+    TestQueue& loop;
+    QueueWatch watch;
+    TDownloadQueue queue;
+    std::unique_ptr<TQueueKeeper> keeper;
+    std::string note;               // Restore's
+    std::vector<TQueueEntry> kept;  // the entries restored, before any started
+};
+
+}  // namespace
+
+TEST(DownloadQueue, WorksThroughEntriesAndKeepsThemAcrossARestart) {
+    TempFolder folder;
+    const CatalogueEntry slow = Video("slow", 4 * 1024 * 1024, true);
+    const CatalogueEntry one = Video("one", 3000), two = Video("two", 5000);
+    CatalogueEntry unknown = Video("unknown", 0);
+    LookupService service({slow, one, two});
+    TJobRequest base;
+    base.lookup = {"127.0.0.1", service.PortText()};
+    base.workDirectory = folder.Path();
+    base.saveDirectory = folder / "save";
+    const std::string queueFile = folder / "data/tarnwick/queue.json";
+    TestQueue loop;
+    {
+        TQueueFile file(queueFile);
+        ASSERT_TRUE(file.Lock());
+        TQueueFile second(queueFile);
+        EXPECT_FALSE(second.Lock()) << "one running copy holds the queue";
+        QueueFront front(loop, base, file);
+        TDownloadQueue& queue = front.queue;
+        EXPECT_EQ(front.note, "");
+        std::uint64_t idSlow = 0, idOne = 0, idUnknown = 0, idTwo = 0;
+        loop.Call([&] {
+            idSlow = queue.Add(Asked(slow));
+            idOne = queue.Add(Asked(one));
+            EXPECT_EQ(queue.Add(Asked(slow)), 0u) << "an address waiting or running is not added twice";
+        });
+        ASSERT_TRUE(front.watch.WaitFor(idSlow, TEntryState::Running));
+        EXPECT_EQ(Present(queue.Entry(idOne)).state, TEntryState::Waiting) << "one job at a time";
+        EXPECT_TRUE(queue.Remove(idOne));
+        EXPECT_TRUE(front.watch.WaitRemoved(idOne));
+        EXPECT_TRUE(queue.Stop(idSlow));
+        const TQueueEntry stopped = Present(front.watch.WaitFor(idSlow, TEntryState::Stopped));
+        EXPECT_EQ(stopped.reason, std::string(kAbortedByUserText));
+        EXPECT_EQ(stopped.title, "Title slow");
+        // Three at once: the retried one with two new ones; the fourth waits for a place.
+        loop.Call([&] {
+            queue.SetParallel(5);
+            EXPECT_TRUE(queue.Retry(idSlow));
+            EXPECT_FALSE(queue.Retry(idSlow)) << "only a failed or stopped entry";
+            idOne = queue.Add(Asked(one));
+            idUnknown = queue.Add(Asked(unknown));
+            idTwo = queue.Add(Asked(two));
+        });
+        const TQueueEntry saved = Present(front.watch.WaitFor(idTwo, TEntryState::Saved));
+        EXPECT_EQ(ReadWholeFile(saved.savedFile), two.media);
+        EXPECT_EQ(Present(front.watch.WaitFor(idOne, TEntryState::Saved)).savedFile,
+                  folder / "save/one.flv");
+        EXPECT_EQ(Present(front.watch.WaitFor(idUnknown, TEntryState::Failed)).reason,
+                  "Video file is unavailable.");
+        EXPECT_EQ(front.watch.MostRunning(), kMaxParallelJobs);
+        // The program ends while the slow one runs: it stays running in the file.
+        ASSERT_EQ(Present(queue.Entry(idSlow)).state, TEntryState::Running);
+    }
+    // The next run: the finished entries as history, the broken one goes on by itself.
+    TQueueFile file(queueFile);
+    ASSERT_TRUE(file.Lock());
+    QueueFront front(loop, base, file);
+    EXPECT_EQ(front.note, "");
+    std::vector<std::string> seen;
+    for (const TQueueEntry& e : front.kept)
+        seen.push_back(e.address.substr(e.address.find('=') + 1) + " " +
+                       std::string(EntryStateName(e.state)) + " " + e.title);
+    EXPECT_EQ(seen, (std::vector<std::string>{"slow waiting Title slow", "one saved Title one",
+                                              "unknown failed ", "two saved Title two"}));
+    ASSERT_EQ(front.kept.size(), 4u);
+    EXPECT_EQ(front.kept[1].savedFile, folder / "save/one.flv");
+    EXPECT_TRUE(front.watch.WaitFor(front.kept[0].id, TEntryState::Running));
+}
+
+TEST(QueueFile, SetsAsideWhatItCannotTrust) {
+    TQueueEntry odd;
+    odd.address = "https://example.org/v?\"q\"\\\n\xe2\x80\x94";
+    odd.state = TEntryState::Failed;
+    odd.reason = "a reason";
+    const std::string good = QueueDocument({odd});
+    const std::string many = [] {
+        std::string text = "{\"tarnwick-queue\": 1, \"entries\": [";
+        for (int i = 0; i < 900000; ++i) text += "{\"address\":\"h\"},";
+        return text + "{\"address\":\"h\"}]}";
+    }();
+    const struct {
+        std::string text, note;
+    } rows[] = {
+        {good, ""},
+        {good.substr(0, good.size() / 2), "damaged (not a queue)"},
+        {"\x7f" "ELF\x01\x02", "damaged (not a queue)"},
+        {std::string(200000, '[') + std::string(200000, ']'), "damaged (not a queue)"},
+        {R"({"tarnwick-queue": 1, "entries": [{"address": ")" + std::string(100000, 'a') + "\"}]}",
+         "damaged (a damaged entry)"},
+        {R"({"tarnwick-queue": 1, "entries": [{"address": "a", "title": {"x": [[1]]}}]})",
+         "damaged (a damaged entry)"},
+        {R"({"tarnwick-queue": 1, "entries": [{"address": "a", "format": 9}]})",
+         "damaged (a damaged entry)"},
+        {R"({"tarnwick-queue": 1, "entries": [{"address": "a", "state": "paused"}]})",
+         "damaged (a damaged entry)"},
+        {many, "damaged (too many entries)"},
+        {R"({"tarnwick-queue": 2, "entries": []})", "newer version"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 60));
+        TempFolder folder;
+        const std::string path = folder / "queue.json";
+        std::ofstream(path, std::ios::binary) << row.text;
+        TQueueFile file(path);
+        ASSERT_TRUE(file.Lock());
+        const TQueueFile::TLoaded loaded = file.Load();
+        if (row.note.empty()) {
+            EXPECT_EQ(loaded.note, "");
+            ASSERT_EQ(loaded.entries.size(), 1u);
+            EXPECT_EQ(QueueDocument(loaded.entries), good) << "the round trip keeps every field";
+            continue;
+        }
+        EXPECT_TRUE(loaded.entries.empty());
+        EXPECT_NE(loaded.note.find(row.note), std::string::npos) << loaded.note;
+        // Set aside whole, under the name the note gives, never deleted.
+        EXPECT_FALSE(fs::exists(path));
+        const std::string aside = loaded.note.substr(loaded.note.rfind(' ') + 1);
+        EXPECT_EQ(ReadWholeFile(aside.substr(0, aside.size() - 1)), row.text) << loaded.note;
+    }
+}
+
+TEST(QueueFile, AKilledWriterLeavesTheOldQueueOrTheNewWhole) {
+    TempFolder folder;
+    const std::string path = folder / "queue.json";
+    // Two queues large enough that a write takes a while.
+    std::vector<TQueueEntry> queues[2];
+    for (int q = 0; q < 2; ++q)
+        for (int i = 0; i < 200; ++i) {
+            TQueueEntry entry;
+            entry.address = "http://example.org/" + std::to_string(q) + "/" + std::to_string(i);
+            entry.title = std::string(4000, static_cast<char>('a' + q));
+            queues[q].push_back(entry);
+        }
+    const std::string documents[2] = {QueueDocument(queues[0]), QueueDocument(queues[1])};
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            TQueueFile file(path);
+            if (!file.Lock()) ::_exit(3);
+            for (int n = 0;; ++n) {
+                file.Save(queues[n % 2]);
+                if (n == 0 && ::write(ready[1], "x", 1) != 1) ::_exit(4);
+            }
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        ::close(ready[0]);
+        ::usleep(static_cast<useconds_t>(1000 + round * 1700));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        TQueueFile file(path);
+        ASSERT_TRUE(file.Lock()) << "the killed writer's lock went with it";
+        const std::string text = ReadWholeFile(path);
+        EXPECT_TRUE(text == documents[0] || text == documents[1]) << text.size();
+        EXPECT_EQ(file.Load().note, "");
+        // A killed write's temporary file is cleared by the next copy that takes the lock.
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path()), fs::directory_iterator()), 2);
+    }
+}
