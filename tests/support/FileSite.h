@@ -3,8 +3,8 @@
 // A loopback file server for fetches of stream fragments: each path a file's bytes (404 for any
 // other), "Range: bytes=a-b" and "bytes=a-" answered with 206 and the Content-Range, connections
 // kept. A path may carry a fault for its first requests: the body cut after some bytes (with the
-// whole length announced, then the connection closed), a 404, a web page in the file's place, or
-// silence until the client closes. It writes down every request head, and counts connections.
+// whole length announced, then the connection closed), a 404, a web page in the file's place,
+// silence until the client closes, or the part one byte after the one asked for. It writes down every request head, and counts connections.
 
 #include <chrono>
 #include <map>
@@ -18,7 +18,7 @@
 namespace tarnwick::testing {
 
 struct SiteFault {
-    enum Kind { kNone, kCut, kNotFound, kWebPage, kStall } kind = kNone;
+    enum Kind { kNone, kCut, kNotFound, kWebPage, kStall, kShifted } kind = kNone;
     int times = 0;           // the first requests of the path that get it
     std::size_t cutAt = 0;   // kCut: the body bytes sent
 };
@@ -69,7 +69,7 @@ private:
                           "Content-Type: video/mp2t\r\n"));
                 continue;
             }
-            const std::string answer = Part(head, file->second);
+            const std::string answer = Part(head, file->second, kind == SiteFault::kShifted);
             if (kind != SiteFault::kCut) {
                 c.Send(answer);
                 continue;
@@ -79,14 +79,14 @@ private:
         }
     }
 
-    // The whole file, or the range the request names.
-    static std::string Part(const std::string& head, const std::string& file) {
+    // The whole file, or the range the request names (shifted by a byte).
+    static std::string Part(const std::string& head, const std::string& file, bool shifted) {
         const std::size_t at = head.find("\r\nRange: bytes=");
         if (at == std::string::npos) return Ok(file, "Content-Type: video/mp2t\r\n");
-        const std::size_t first = std::stoul(head.substr(at + 15));
         const std::size_t dash = head.find('-', at + 15);
+        const std::size_t first = std::stoul(head.substr(at + 15)) + shifted;
         const std::size_t last = head[dash + 1] == '\r' ? file.size() - 1
-                                                        : std::stoul(head.substr(dash + 1));
+                                                        : std::stoul(head.substr(dash + 1)) + shifted;
         return "HTTP/1.1 206 Partial Content\r\nContent-Type: video/mp2t\r\nContent-Range: bytes " +
                std::to_string(first) + "-" + std::to_string(last) + "/" +
                std::to_string(file.size()) + "\r\nContent-Length: " +
