@@ -21,7 +21,8 @@ namespace tarnwick {
 namespace {
 
 constexpr std::string_view kNoFragmentsText = "The stream names no fragments.";
-constexpr std::string_view kKeyTooLongText = "The key of the encrypted video is longer than 16 bytes.";
+constexpr std::string_view kKeyTooLongText =
+    "The key of the encrypted video is longer than 16 bytes.";
 // A key file longer than this is no key; its bytes are not kept.
 constexpr std::int64_t kMaxKeyBytes = 4096;
 
@@ -79,11 +80,14 @@ private:
 
 TFragmentRun::TFragmentRun(const TMediaStream& stream, const TFetchTarget& target,
                            TFetchEvents& events, TIdAbortSignal& stop, std::int64_t bytesHeld)
-    : stream_(stream), target_(target), events_(events), stop_(stop),
-      window_(stream.fragments.size(), bytesHeld, stop), keys_(stop) {
-    const std::size_t connections =
-        std::min<std::size_t>(std::clamp(target.connections, 1, kMaxConnections),
-                              stream.fragments.size());
+    : stream_(stream),
+      target_(target),
+      events_(events),
+      stop_(stop),
+      window_(stream.fragments.size(), bytesHeld, stop),
+      keys_(stop) {
+    const std::size_t connections = std::min<std::size_t>(
+        std::clamp(target.connections, 1, kMaxConnections), stream.fragments.size());
     // Each client closes its connection when the fetch stops, however it stops.
     for (std::size_t i = 0; i < connections; ++i)
         clients_.push_back(std::make_unique<TScopedComponent<TIdHTTP>>(
@@ -92,7 +96,8 @@ TFragmentRun::TFragmentRun(const TMediaStream& stream, const TFetchTarget& targe
 
 void TFragmentRun::Run(TIdFileStream& file, std::int64_t& written) {
     if (stream_.seconds > 0 && stream_.bandwidth > 0)
-        total_ = static_cast<std::int64_t>(stream_.seconds * static_cast<double>(stream_.bandwidth) / 8);
+        total_ =
+            static_cast<std::int64_t>(stream_.seconds * static_cast<double>(stream_.bandwidth) / 8);
     events_.TryStarts(0, total_);
     TConnectionThreads threads(stop_);
     for (const auto& client : clients_)
@@ -141,9 +146,8 @@ TFragmentRun::TFetched TFragmentRun::Fragment(TIdHTTP& client, std::size_t index
     if (LooksLikeWebPage(std::string_view(fetched.bytes).substr(0, kFileHeadBytes)))
         throw EPieceRefused(std::string(kWebPageNotVideoText));
     if (fragment.key.address.empty()) return fetched;
-    const TAesKey key = keys_.Get(fragment.key.address, [&] {
-        return KeyBytes(client, fragment.key.address, tries);
-    });
+    const TAesKey key = keys_.Get(fragment.key.address,
+                                  [&] { return KeyBytes(client, fragment.key.address, tries); });
     fetched.bytes = DecryptAes128Cbc(fetched.bytes, key, fragment.key.iv);
     return fetched;
 }
@@ -167,8 +171,8 @@ void TFragmentRun::Raise(std::int64_t written, std::size_t done) {
     } else {
         if (total_ >= 0 && written <= total_) return;
         // The bytes so far, for as many fragments as are still to come.
-        total_ = std::max(written, written / static_cast<std::int64_t>(done) *
-                                       static_cast<std::int64_t>(count));
+        total_ = std::max(
+            written, written / static_cast<std::int64_t>(done) * static_cast<std::int64_t>(count));
     }
     events_.TryStarts(written, total_);
 }

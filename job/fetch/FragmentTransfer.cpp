@@ -57,8 +57,7 @@ void TPieceTransfer::Try() {
     client_.Get(address_, buffer_);
     const std::int64_t want = range_ ? static_cast<std::int64_t>(range_->length) : total_;
     // A body without a length that ended early came short; a try continues it.
-    if (want >= 0 && buffer_.Size() != want)
-        throw EIdConnClosedGracefully();
+    if (want >= 0 && buffer_.Size() != want) throw EIdConnClosedGracefully();
 }
 
 void TPieceTransfer::BodyStart(TIdHTTPResponse& response) {
@@ -69,8 +68,9 @@ void TPieceTransfer::BodyStart(TIdHTTPResponse& response) {
         const std::int64_t whole = response.ContentRangeInstanceLength;
         const std::int64_t last =
             range_ ? static_cast<std::int64_t>(range_->offset + range_->length) - 1 : whole - 1;
-        const bool fits = response.ContentRangeStart == first_ && response.ContentRangeEnd == last &&
-                          last >= first_ && (range_ || held == 0 || whole == total_) &&
+        const bool fits = response.ContentRangeStart == first_ &&
+                          response.ContentRangeEnd == last && last >= first_ &&
+                          (range_ || held == 0 || whole == total_) &&
                           (held == 0 || etag_.empty() || response.ETag == etag_);
         if (!fits) Unfit();
         if (!range_) total_ = whole;
@@ -116,7 +116,8 @@ void TPieceBuffer::SetSize(std::int64_t size) {
 }
 
 std::int64_t TPieceBuffer::Read(void* buffer, std::int64_t count) {
-    const std::int64_t n = std::clamp<std::int64_t>(Size() - position_, 0, std::max<std::int64_t>(count, 0));
+    const std::int64_t n =
+        std::clamp<std::int64_t>(Size() - position_, 0, std::max<std::int64_t>(count, 0));
     if (n > 0) std::memcpy(buffer, bytes_.data() + position_, static_cast<std::size_t>(n));
     position_ += n;
     return n;
@@ -168,8 +169,7 @@ std::string FetchPiece(TIdHTTP& client, const std::string& address,
             if (stop.Aborted() || done >= kPieceTries || !MayTryAgain(e)) throw;
             const bool stalled = dynamic_cast<const EIdReadTimeout*>(&e) != nullptr;
             const TIdRetryWait info{stalled ? rrStalled : rrConnectionLost,
-                                    std::min(wait, tries.waits.LongestWait), done + 1,
-                                    kPieceTries};
+                                    std::min(wait, tries.waits.LongestWait), done + 1, kPieceTries};
             if (tries.onWait) tries.onWait(info);
             if (!stop.Wait(info.Wait)) throw EIdNotConnected();
             wait *= 2;

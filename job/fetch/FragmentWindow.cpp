@@ -22,9 +22,8 @@ std::optional<std::size_t> TFragmentWindow::Take() {
 void TFragmentWindow::Account(std::size_t index, std::int64_t change) {
     std::unique_lock lock(mutex_);
     if (change > 0) {
-        changed_.wait(lock, [&] {
-            return stop_.Aborted() || index == written_ || held_ + change <= bound_;
-        });
+        changed_.wait(
+            lock, [&] { return stop_.Aborted() || index == written_ || held_ + change <= bound_; });
         if (stop_.Aborted()) throw EIdNotConnected();
     }
     held_ += change;
@@ -56,9 +55,8 @@ void TFragmentWindow::Fail(std::exception_ptr failure) {
 
 TFragmentWindow::TNews TFragmentWindow::Next() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] {
-        return stop_.Aborted() || !waits_.empty() || fetched_.contains(written_);
-    });
+    changed_.wait(
+        lock, [&] { return stop_.Aborted() || !waits_.empty() || fetched_.contains(written_); });
     if (failure_) std::rethrow_exception(failure_);
     if (stop_.Aborted()) throw EIdNotConnected();
     TNews news;

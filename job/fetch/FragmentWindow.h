@@ -48,9 +48,9 @@ public:
 
     // The fetching thread's side: what Next hands over.
     struct TNews {
-        std::vector<std::string> waits;        // told since the last call
-        std::optional<std::string> fragment;   // the next in order, when it came
-        std::string contentType;               // of its answer
+        std::vector<std::string> waits;       // told since the last call
+        std::optional<std::string> fragment;  // the next in order, when it came
+        std::string contentType;              // of its answer
     };
     // Waits for the next fragment in order or a told wait. Throws the first failure, or
     // EIdNotConnected when the fetch stopped without one.

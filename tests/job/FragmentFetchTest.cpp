@@ -34,8 +34,9 @@ class Sets {
 public:
     Sets() {
         std::ofstream(folder_ / "k.key", std::ios::binary) << Bytes(kKeyHex);
-        std::ofstream(folder_ / "iv.info") << "k.key\n" << folder_ / "k.key" << "\n" << kIvHex << "\n";
-        std::ofstream(folder_ / "noiv.info") << "k.key\n" << folder_ / "k.key" << "\n";
+        const std::string keyLines = "k.key\n" + folder_ / "k.key" + "\n";
+        std::ofstream(folder_ / "iv.info") << keyLines << kIvHex << "\n";
+        std::ofstream(folder_ / "noiv.info") << keyLines;
         Make("ts", {"-hls_segment_filename", folder_ / "ts%d.ts"});
         Make("range", {"-hls_flags", "single_file"});
         Make("fmp4", {"-hls_segment_type", "fmp4", "-hls_fmp4_init_filename", "f.mp4",
@@ -61,8 +62,9 @@ public:
         std::ofstream(folder_ / "piece", std::ios::binary) << bytes;
         std::string iv;
         for (const std::uint8_t b : f.key.iv) iv += Format("%02x", b);
-        const std::string plain = RunProgram("openssl", {"enc", "-d", "-aes-128-cbc", "-K", kKeyHex,
-                                                         "-iv", iv, "-in", folder_ / "piece"}).out;
+        const std::vector<std::string> args{"enc", "-d", "-aes-128-cbc", "-K", kKeyHex,
+                                            "-iv", iv, "-in", folder_ / "piece"};
+        const std::string plain = RunProgram("openssl", args).out;
         EXPECT_EQ(plain.substr(0, 1), "G") << "not the TS sync byte: not the IV it was made with";
         return plain;
     }
@@ -70,14 +72,16 @@ public:
 private:
     static std::string Bytes(const std::string& hex) {
         std::string out;
-        for (std::size_t i = 0; i < hex.size(); i += 2) out += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+        for (std::size_t i = 0; i < hex.size(); i += 2)
+            out += char(std::stoi(hex.substr(i, 2), nullptr, 16));
         return out;
     }
     void Make(const std::string& set, std::vector<std::string> extra) {
-        std::vector<std::string> args{"-v", "error", "-f", "lavfi", "-i",
-                                      "testsrc=duration=6:size=160x120:rate=10", "-f", "lavfi",
-                                      "-i", "sine=duration=6", "-c:v", "libx264", "-g", "10", "-c:a", "aac",
-                                      "-f", "hls", "-hls_time", "1", "-hls_playlist_type", "vod"};
+        // A keyframe a second, so that each fragment is one second.
+        std::vector<std::string> args{
+            "-v", "error", "-f", "lavfi", "-i", "testsrc=duration=6:size=160x120:rate=10",
+            "-f", "lavfi", "-i", "sine=duration=6", "-c:v", "libx264", "-g", "10", "-c:a", "aac",
+            "-f", "hls", "-hls_time", "1", "-hls_playlist_type", "vod"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.push_back(folder_ / (set + ".m3u8"));
         ASSERT_EQ(RunProgram("ffmpeg", args).status, 0) << set;
@@ -88,7 +92,9 @@ private:
 // What the fetch told, in order.
 struct Told final : TFetchEvents {
     void MediaType(const std::string& type) override { types.push_back(type); }
-    void TryStarts(std::int64_t offset, std::int64_t total) override { tries.push_back({offset, total}); }
+    void TryStarts(std::int64_t offset, std::int64_t total) override {
+        tries.push_back({offset, total});
+    }
     void BytesHeld(std::int64_t count) override { held.push_back(count); }
     void Waiting(const std::string& text) override { waits.push_back(text); }
     void TransferEnds(std::int64_t count) override { ends.push_back(count); }
@@ -115,15 +121,15 @@ TEST(FragmentFetch, Table) {
     const Sets sets;
     const std::vector<Row> rows = {
         {"one connection carries every fragment", "ts", 1, -1, {}, ""},
-        {"four connections, each fragment past the memory bound", "ts", 4, -1, {}, "", 1000},
-        {"byte ranges of one file, a cut one continued", "range", 4, 0, {SiteFault::kCut, 1, 1000}, ""},
+        {"four connections, fragments past the memory bound", "ts", 4, -1, {}, "", 1000},
+        {"byte ranges, a cut one continued", "range", 4, 0, {SiteFault::kCut, 1, 1000}, ""},
         {"fMP4 with its map, 404 twice then 200", "fmp4", 4, 2, {SiteFault::kNotFound, 2}, ""},
         {"a stall, then the fragment", "ts", 2, 1, {SiteFault::kStall, 1}, ""},
         {"AES-128 with an IV", "aes", 4, -1, {}, ""},
         {"AES-128, the sequence number as IV", "aesnoiv", 3, -1, {}, ""},
-        {"another part than the one asked for", "range", 2, 3, {SiteFault::kShifted, 99}, "another part"},
+        {"another part than asked for", "range", 2, 3, {SiteFault::kShifted, 99}, "another part"},
         {"a web page in a fragment's place", "ts", 4, 3, {SiteFault::kWebPage, 1}, "web page"},
-        {"a fragment cut at every try", "ts", 4, 2, {SiteFault::kCut, 99, 500}, "Closed Gracefully"},
+        {"a cut at every try", "ts", 4, 2, {SiteFault::kCut, 99, 500}, "Closed Gracefully"},
         {"a key of 15 bytes", "aes", 2, -1, {}, "15 bytes long, not 16", kFragmentBytesHeld, true},
         {"the abort mid-stream", "ts", 4, 3, {SiteFault::kStall, 99}, "Not Connected",
          kFragmentBytesHeld, false, true},
@@ -134,9 +140,11 @@ TEST(FragmentFetch, Table) {
         if (row.shortKey) files["/k.key"].resize(15);
         const std::string playlist = "/" + std::string(row.set) + ".m3u8";
         // The faulted path is known once the playlist is read against the site's address.
-        const THlsPlaylist read = ReadHlsPlaylist(files.at(playlist), "http://127.0.0.1:1" + playlist);
+        const THlsPlaylist read =
+            ReadHlsPlaylist(files.at(playlist), "http://127.0.0.1:1" + playlist);
         ASSERT_EQ(read.kind, THlsPlaylist::TKind::Media);
-        const std::string faulted = row.faulted < 0 ? "" : PathOf(read.fragments[row.faulted].part.address);
+        const std::string faulted =
+            row.faulted < 0 ? "" : PathOf(read.fragments[row.faulted].part.address);
         FileSite site(files, {{faulted, row.fault}});
         const THlsPlaylist media = ReadHlsPlaylist(files.at(playlist), site.Url(playlist));
         TMediaStream stream;
@@ -195,7 +203,8 @@ TEST(FragmentFetch, Table) {
         const std::string saved = ReadWholeFile(target.path);
         EXPECT_TRUE(saved == expected) << saved.size() << " bytes, not " << expected.size();
         const auto size = std::int64_t(saved.size());
-        EXPECT_EQ(told.tries.front(), std::make_pair(std::int64_t{0}, std::int64_t(media.seconds * 10000)));
+        EXPECT_EQ(told.tries.front(),
+                  std::make_pair(std::int64_t{0}, std::int64_t(media.seconds * 10000)));
         EXPECT_EQ(told.tries.back().second, size);
         EXPECT_TRUE(std::is_sorted(told.held.begin(), told.held.end()));
         EXPECT_EQ(told.held.size(), stream.fragments.size());
@@ -203,14 +212,16 @@ TEST(FragmentFetch, Table) {
         EXPECT_EQ(told.ends.front(), size);
         EXPECT_EQ(told.types, std::vector<std::string>{"video/mp2t"});
         // Connections are kept: a new one only after a fault closed one.
-        const bool closes = row.fault.kind == SiteFault::kCut || row.fault.kind == SiteFault::kStall;
+        const bool closes =
+            row.fault.kind == SiteFault::kCut || row.fault.kind == SiteFault::kStall;
         EXPECT_LE(site.Connections(), row.connections + (closes ? row.fault.times : 0));
         EXPECT_EQ(told.waits.size(), std::size_t(row.faulted < 0 ? 0 : row.fault.times));
         if (row.fault.kind == SiteFault::kCut) {
             // The cut request's range, continued after the bytes that came.
             const std::vector<std::string> heads = site.Requests(faulted);
             const std::size_t first = std::stoul(heads[0].substr(heads[0].find("bytes=") + 6));
-            const std::string resumed = "Range: bytes=" + std::to_string(first + row.fault.cutAt) + "-";
+            const std::string resumed =
+                "Range: bytes=" + std::to_string(first + row.fault.cutAt) + "-";
             EXPECT_TRUE(std::any_of(heads.begin() + 1, heads.end(), [&](const std::string& head) {
                 return head.find(resumed) != std::string::npos;
             })) << resumed;

@@ -4,7 +4,8 @@
 // other), "Range: bytes=a-b" and "bytes=a-" answered with 206 and the Content-Range, connections
 // kept. A path may carry a fault for its first requests: the body cut after some bytes (with the
 // whole length announced, then the connection closed), a 404, a web page in the file's place,
-// silence until the client closes, or the part one byte after the one asked for. It writes down every request head, and counts connections.
+// silence until the client closes, or the part one byte after the one asked for. It writes down
+// every request head, and counts connections.
 
 #include <chrono>
 #include <map>
@@ -19,15 +20,16 @@ namespace tarnwick::testing {
 
 struct SiteFault {
     enum Kind { kNone, kCut, kNotFound, kWebPage, kStall, kShifted } kind = kNone;
-    int times = 0;           // the first requests of the path that get it
-    std::size_t cutAt = 0;   // kCut: the body bytes sent
+    int times = 0;          // the first requests of the path that get it
+    std::size_t cutAt = 0;  // kCut: the body bytes sent
 };
 
 class FileSite {
 public:
     explicit FileSite(std::map<std::string, std::string> files,
                       std::map<std::string, SiteFault> faults = {})
-        : files_(std::move(files)), faults_(std::move(faults)),
+        : files_(std::move(files)),
+          faults_(std::move(faults)),
           peer_([this](PeerConnection& c) { Serve(c); }) {}
 
     std::string Url(const std::string& path) const {
@@ -56,9 +58,9 @@ private:
             }
             const auto file = files_.find(path);
             const auto fault = faults_.find(path);
-            const SiteFault::Kind kind =
-                fault != faults_.end() && seen <= fault->second.times ? fault->second.kind
-                                                                      : SiteFault::kNone;
+            const SiteFault::Kind kind = fault != faults_.end() && seen <= fault->second.times
+                                             ? fault->second.kind
+                                             : SiteFault::kNone;
             if (file == files_.end() || kind == SiteFault::kNotFound) {
                 c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
                 continue;
@@ -85,12 +87,12 @@ private:
         if (at == std::string::npos) return Ok(file, "Content-Type: video/mp2t\r\n");
         const std::size_t dash = head.find('-', at + 15);
         const std::size_t first = std::stoul(head.substr(at + 15)) + shifted;
-        const std::size_t last = head[dash + 1] == '\r' ? file.size() - 1
-                                                        : std::stoul(head.substr(dash + 1)) + shifted;
+        const std::size_t last =
+            head[dash + 1] == '\r' ? file.size() - 1 : std::stoul(head.substr(dash + 1)) + shifted;
         return "HTTP/1.1 206 Partial Content\r\nContent-Type: video/mp2t\r\nContent-Range: bytes " +
                std::to_string(first) + "-" + std::to_string(last) + "/" +
-               std::to_string(file.size()) + "\r\nContent-Length: " +
-               std::to_string(last - first + 1) + "\r\n\r\n" +
+               std::to_string(file.size()) +
+               "\r\nContent-Length: " + std::to_string(last - first + 1) + "\r\n\r\n" +
                file.substr(first, last - first + 1);
     }
 
