@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -30,7 +31,9 @@ TAesKey AesKeyOf(std::string_view key) {
 
 std::string DecryptAes128Cbc(std::string_view data, const TAesKey& key,
                              const std::array<std::uint8_t, 16>& iv) {
-    if (data.empty() || data.size() % 16 != 0) throw EIdException(std::string(kUndecryptableText));
+    constexpr std::size_t kLongest = std::numeric_limits<int>::max() - 16;
+    if (data.empty() || data.size() % 16 != 0 || data.size() > kLongest)
+        throw EIdException(std::string(kUndecryptableText));
     TCipherContext context(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
     if (!context) throw std::bad_alloc();
     // The padding is taken off by the final step, which fails when it is not PKCS7's.

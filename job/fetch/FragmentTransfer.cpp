@@ -56,8 +56,10 @@ void TPieceTransfer::Try() {
     buffer_.SetPosition(held);
     client_.Get(address_, buffer_);
     const std::int64_t want = range_ ? static_cast<std::int64_t>(range_->length) : total_;
-    // A body without a length that ended early came short; a try continues it.
-    if (want >= 0 && buffer_.Size() != want) throw EIdConnClosedGracefully();
+    // A body without a length that ended early came short, and a try continues it; one that
+    // ran past the part is no part of the file.
+    if (want >= 0 && buffer_.Size() < want) throw EIdConnClosedGracefully();
+    CheckWholeSize(buffer_.Size(), want);
 }
 
 void TPieceTransfer::BodyStart(TIdHTTPResponse& response) {
