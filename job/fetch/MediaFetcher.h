@@ -74,7 +74,8 @@ public:
                        TFetchEvents& events, const TIdAbortSignal& abort) = 0;
 };
 
-// The fetcher for stream's protocol: the progressive fetch for "http" and "https". Throws
+// The fetcher for stream's protocol: the progressive fetch for "http" and "https", the fragment
+// fetch for "fragments". Throws
 // EIdException for any other protocol ("Media over m3u8 cannot be fetched yet."), and for an
 // address that names none EIdUnknownProtocol, as the HTTP client does for an address it cannot
 // use.

@@ -1,13 +1,11 @@
 #include "job/fetch/ProgressiveFetch.h"
 
-#include <unistd.h>
-
-#include <optional>
 #include <string>
 
 #include "core/StrUtils.h"
 #include "http/IdHTTPResponse.h"
 #include "job/fetch/MediaTypes.h"
+#include "job/fetch/WorkFile.h"
 #include "net/IdExceptions.h"
 #include "net/IdStream.h"
 
@@ -60,37 +58,6 @@ private:
     std::int64_t base_ = 0;        // what the work file held when this try's body began
     std::int64_t bytes_ = 0;       // of this try so far
     std::int64_t phaseCount_ = 0;  // the last count of the current read
-};
-
-// The work file, made anew, removed when it goes unless kept: a failed or aborted transfer's
-// bytes are of no use to anyone.
-class TWorkFile {
-public:
-    explicit TWorkFile(std::string path) : path_(std::move(path)) {
-        // The last job's work file may be a hard link to the video delivered then: a new file
-        // is made instead of truncating that one.
-        ::unlink(path_.c_str());
-        try {
-            file_.emplace(path_, fmCreate);
-        } catch (...) {
-            ::unlink(path_.c_str());
-            throw;
-        }
-    }
-    ~TWorkFile() {
-        file_.reset();
-        if (!keep_) ::unlink(path_.c_str());
-    }
-    TWorkFile(const TWorkFile&) = delete;
-    TWorkFile& operator=(const TWorkFile&) = delete;
-
-    TIdFileStream& Stream() { return *file_; }
-    void Keep() noexcept { keep_ = true; }
-
-private:
-    std::string path_;
-    std::optional<TIdFileStream> file_;
-    bool keep_ = false;
 };
 
 // A server may send a page whatever type it names (or none): a body that starts like one is no
