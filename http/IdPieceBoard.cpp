@@ -102,4 +102,12 @@ void TIdPieceBoard::WaitForChange(std::chrono::milliseconds limit) {
     changed_.wait_for(lock, limit);
 }
 
+void TIdPieceOutput::Write(const void* buffer, std::int64_t count) {
+    const std::int64_t n = board_.Write(piece_, buffer, count);
+    written_ += n;
+    if (onBlock_) onBlock_();
+    const TIdPieceBoard::TSpan left = board_.Left(piece_);
+    if (n < count || (left.from >= left.end && left.end < askedEnd_)) throw TIdPieceEnds();
+}
+
 }  // namespace tarnwick

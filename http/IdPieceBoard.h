@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -80,6 +81,34 @@ private:
     std::int64_t held_ = 0;
     bool stopped_ = false;
     std::exception_ptr lastFailure_;
+};
+
+// Thrown from a piece's output when the piece ends before the range asked for: the read stops
+// there, the rest of the range unread (its connection is closed).
+struct TIdPieceEnds {};
+
+// The body of a range asked for to askedEnd, written into a piece at its place. Position and
+// Size count the bytes written through it; it cannot be moved or cut.
+class TIdPieceOutput : public TIdStream {
+public:
+    // onBlock (optional) is called after each write.
+    TIdPieceOutput(TIdPieceBoard& board, std::size_t piece, std::int64_t askedEnd,
+                   std::function<void()> onBlock = {})
+        : board_(board), piece_(piece), askedEnd_(askedEnd), onBlock_(std::move(onBlock)) {}
+    std::int64_t Position() const override { return written_; }
+    void SetPosition(std::int64_t) override {}
+    std::int64_t Size() const override { return written_; }
+    void SetSize(std::int64_t) override {}
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    // Throws TIdPieceEnds once the piece's end has come before askedEnd.
+    void Write(const void* buffer, std::int64_t count) override;
+
+private:
+    TIdPieceBoard& board_;
+    const std::size_t piece_;
+    const std::int64_t askedEnd_;
+    std::function<void()> onBlock_;
+    std::int64_t written_ = 0;
 };
 
 }  // namespace tarnwick

@@ -19,9 +19,6 @@ namespace tarnwick {
 
 namespace {
 
-// Thrown from a piece's body when the piece ends before the range asked for: the connection is
-// closed there, the rest of the range unread.
-struct PieceEnds {};
 // Thrown from the start of a piece's body that is not the part asked for.
 struct PartRefused {};
 // Thrown from the first client's wait once the file is split: piece 0 goes on by the pieces' rules.
@@ -106,34 +103,6 @@ private:
     std::function<void(std::int64_t)> onBlock_;
 };
 
-// A piece's body, written at its place; it ends the read where the piece ends when that comes
-// before the end of the range asked for (a free connection took the rest over).
-class TPieceStream : public TIdStream {
-public:
-    TPieceStream(TIdPieceBoard& board, std::size_t piece, std::int64_t askedEnd,
-                 std::function<void()> onBlock = {})
-        : board_(board), piece_(piece), askedEnd_(askedEnd), onBlock_(std::move(onBlock)) {}
-    std::int64_t Position() const override { return written_; }
-    void SetPosition(std::int64_t) override {}
-    std::int64_t Size() const override { return written_; }
-    void SetSize(std::int64_t) override {}
-    std::int64_t Read(void*, std::int64_t) override { return 0; }
-    void Write(const void* buffer, std::int64_t count) override {
-        const std::int64_t n = board_.Write(piece_, buffer, count);
-        written_ += n;
-        if (onBlock_) onBlock_();
-        const TIdPieceBoard::TSpan left = board_.Left(piece_);
-        if (n < count || (left.from >= left.end && left.end < askedEnd_)) throw PieceEnds();
-    }
-
-private:
-    TIdPieceBoard& board_;
-    const std::size_t piece_;
-    const std::int64_t askedEnd_;
-    std::function<void()> onBlock_;
-    std::int64_t written_ = 0;
-};
-
 TIdRetryWait WaitBefore(std::int32_t inRow, const std::exception& e,
                         const TIdResumeSettings& settings) {
     std::chrono::milliseconds wait = settings.FirstWait;
@@ -183,7 +152,7 @@ private:
     std::string host_;
     std::optional<TIdPieceBoard> board_;
     TIdAbortSignal::TRegistration stopBoard_;
-    std::optional<TPieceStream> firstPiece_;
+    std::optional<TIdPieceOutput> firstPiece_;
     std::vector<std::unique_ptr<TIdCustomHTTP>> clients_;
     std::atomic<bool> fallBack_{false};
     std::atomic<std::int32_t> working_{0};
@@ -215,7 +184,7 @@ bool TIdPiecedGet::TRun::First(std::string_view address, bool askRange) {
     });
     try {
         get.Get(address, counted);
-    } catch (const PieceEnds&) {
+    } catch (const TIdPieceEnds&) {
     } catch (const FirstPieceBroke&) {
     } catch (const std::exception& e) {
         if (!board_) throw;
@@ -340,10 +309,10 @@ void TIdPiecedGet::TRun::TryPiece(TIdCustomHTTP& client, std::size_t piece,
     request.RangeFromStart = true;
     request.IfRange = version_.validator;
     client.OnBodyStart = [this, left](TIdCustomHTTP& http) { CheckPart(http.Response(), left); };
-    TPieceStream stream(*board_, piece, left.end);
+    TIdPieceOutput stream(*board_, piece, left.end);
     try {
         client.Get(address_, stream);
-    } catch (const PieceEnds&) {
+    } catch (const TIdPieceEnds&) {
         return;
     }
     // A part that fits brings its bytes; none at all would be asked for again and again.

@@ -161,3 +161,16 @@ INSTANTIATE_TEST_SUITE_P(
         PieceCase{"AbortEndsEveryConnection", {.breaks = {kSize * 5 / 8}, .stall = true}, 4,
                   kAborted, -1, -1, true, 1, 60000, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A server answers "bytes=0-" of an empty file with 416: the file is asked for again, plainly.
+TEST(PiecedGet, EmptyFileIsAskedForAgainWithoutTheRange) {
+    RangeServer server({}, "");
+    TIdHTTP http;
+    TIdPiecedGet get(http, [] { return std::make_unique<TIdHTTP>(); }, 4);
+    TIdMemoryStream out;
+    EXPECT_NO_THROW(get.Get(server.Url(), out));
+    EXPECT_EQ(out.Size(), 0);
+    EXPECT_EQ(get.Total(), 0);
+    EXPECT_EQ(server.requests.load(), 2);
+    EXPECT_EQ(server.ranged.load(), 1);
+}
