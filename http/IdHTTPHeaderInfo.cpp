@@ -122,7 +122,7 @@ void TIdRequestHeaderInfo::WriteToLines() {
     Put(h, "User-Agent", UserAgent);
     if (LastModified > 0) Put(h, "If-Modified-Since", FormatInternetDate(LastModified));
     Put(h, "If-Range", IfRange);
-    if (ContentRangeStart != 0 || ContentRangeEnd != 0) {
+    if (ContentRangeStart != 0 || ContentRangeEnd != 0 || RangeFromStart) {
         std::string range = "bytes=" + std::to_string(ContentRangeStart) + "-";
         if (ContentRangeEnd != 0) range += std::to_string(ContentRangeEnd);
         Put(h, "Range", range);

@@ -104,6 +104,9 @@ public:
     // The validator a Range request is conditional on ("If-Range"): an entity tag or a date, as
     // the server sent it.
     std::string IfRange;
+    // Asks "Range: bytes=0-" while both range fields are 0: the whole file as a part, so the answer
+    // tells whether the server takes ranges and how long the file is.
+    bool RangeFromStart = false;
 
     std::string Username() const override { return username_; }
     void SetUsername(std::string value) override { username_ = std::move(value); }

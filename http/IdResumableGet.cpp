@@ -26,13 +26,15 @@ public:
           abort_(http.AbortSignal),
           rangeStart_(http.Request().ContentRangeStart),
           rangeEnd_(http.Request().ContentRangeEnd),
-          ifRange_(http.Request().IfRange) {}
+          ifRange_(http.Request().IfRange),
+          rangeFromStart_(http.Request().RangeFromStart) {}
     ~BorrowedSettings() {
         http_.OnBodyStart = std::move(onBodyStart_);
         http_.AbortSignal = abort_;
         http_.Request().ContentRangeStart = rangeStart_;
         http_.Request().ContentRangeEnd = rangeEnd_;
         http_.Request().IfRange = std::move(ifRange_);
+        http_.Request().RangeFromStart = rangeFromStart_;
     }
     BorrowedSettings(const BorrowedSettings&) = delete;
     BorrowedSettings& operator=(const BorrowedSettings&) = delete;
@@ -44,9 +46,11 @@ private:
     std::int64_t rangeStart_;
     std::int64_t rangeEnd_;
     std::string ifRange_;
+    bool rangeFromStart_;
 };
 
-// Failures of the connection, which a new connection may get past.
+}  // namespace
+
 bool IsConnectionFailure(const std::exception& e) {
     return dynamic_cast<const EIdConnClosedGracefully*>(&e) ||
            dynamic_cast<const EIdSocketError*>(&e) || dynamic_cast<const EIdReadTimeout*>(&e) ||
@@ -54,8 +58,6 @@ bool IsConnectionFailure(const std::exception& e) {
            dynamic_cast<const EIdConnectTimeout*>(&e) ||
            dynamic_cast<const EIdConnectException*>(&e);
 }
-
-}  // namespace
 
 void CheckWholeSize(std::int64_t size, std::int64_t total) {
     if (total >= 0 && size != total)
@@ -100,6 +102,7 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
         request.ContentRangeStart = from;
         request.ContentRangeEnd = 0;
         request.IfRange = from > 0 ? validator_ : std::string();
+        request.RangeFromStart = AskRangeFirst && tries == 0 && held == 0;
         bodyBegan_ = false;
         try {
             http_.Get(address, *output_);
@@ -112,8 +115,10 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
                 if (OnTry) OnTry(held, held);
                 return;
             }
-            // An error answer to a plain first request is the answer, as for any Get.
-            if ((tries == 0 && from == 0) || unfitAnswer) throw;
+            // An error answer to a plain first request is the answer, as for any Get; a 416 to
+            // "bytes=0-" (an empty file) is asked again without the range.
+            const bool emptyByRange = e.StatusCode() == 416 && http_.Request().RangeFromStart;
+            if ((tries == 0 && from == 0 && !emptyByRange) || unfitAnswer) throw;
         } catch (const std::exception& e) {
             begun = begun || bodyBegan_;
             if (abort.Aborted() || !begun || !IsConnectionFailure(e)) throw;

@@ -8,7 +8,8 @@
 //
 // The rules of one Get:
 //  - The first request continues after what the output holds: a plain GET when it is empty,
-//    else "Range: bytes=N-" (N its size) without a validator.
+//    else "Range: bytes=N-" (N its size) without a validator. With AskRangeFirst an empty output
+//    is asked for "bytes=0-"; a 416 to that (an empty file) is asked again without the range.
 //  - A failed try is tried again only when no abort was asked and the connection failed (the
 //    server closed before the announced length, a part's body ended short of its range, a
 //    socket error such as a reset or a refused connect, the stall or connect limit), and only
@@ -45,6 +46,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -76,6 +78,10 @@ struct TIdRetryWait {
     std::int32_t TriesInRowLimit = 5;
 };
 
+// Whether e is a failure of the connection (closed early, reset, refused, the stall or connect
+// limit, closed by an abort), which a new connection may get past.
+bool IsConnectionFailure(const std::exception& e);
+
 // Throws EIdException "The file holds <size> bytes, not the <total> the server named." when a
 // total is known (not -1) and size differs from it.
 void CheckWholeSize(std::int64_t size, std::int64_t total);
@@ -102,6 +108,9 @@ public:
     // The transfer starts over while the output holds bytes: returns the stream that takes the
     // body from now on, empty. Without a handler the output is cut back to 0.
     std::function<TIdStream&()> OnStartOver;
+    // The first request from an empty output asks "Range: bytes=0-", so that its answer tells
+    // whether the server takes ranges (a 206 of the whole file is taken as its 200 would be).
+    bool AskRangeFirst = false;
 
     // Fetches address into output, continuing after the bytes it holds (see above). Throws what
     // the client's Get throws: for an answer that calls for no try, for a failure that is not

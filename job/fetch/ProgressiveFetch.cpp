@@ -4,6 +4,7 @@
 
 #include "core/StrUtils.h"
 #include "http/IdHTTPResponse.h"
+#include "http/IdPiecedGet.h"
 #include "job/fetch/MediaTypes.h"
 #include "job/fetch/WorkFile.h"
 #include "net/IdExceptions.h"
@@ -13,51 +14,33 @@ namespace tarnwick {
 
 namespace {
 
-// The transfer as the job sees it: the bytes the work file holds, running on across the chunks
-// of a chunked body and the tries of a broken transfer.
+// The transfer as the job sees it: the bytes the work file holds (the sum of the pieces when it
+// comes over several connections), running on across the chunks of a chunked body and the tries
+// of a broken transfer. Told on the fetching thread only.
 class TTransferCount {
 public:
-    TTransferCount(TIdHTTP& http, TFetchEvents& events) : http_(http), events_(events) {
-        http.OnWorkBegin = [this](TIdComponent&, TWorkMode mode, std::int64_t) {
-            if (mode == wmRead) ReadBegins();
-        };
-        http.OnWork = [this](TIdComponent&, TWorkMode mode, std::int64_t count) {
-            if (mode == wmRead && counting_) Read(count);
-        };
-    }
+    TTransferCount(TIdHTTP& http, TFetchEvents& events) : http_(http), events_(events) {}
 
+    // A try's body begins: only a success's body is media (a redirect's or an error's never
+    // reaches the work file).
     void TryStarts(std::int64_t offset, std::int64_t total) {
-        base_ = offset;
-        bytes_ = 0;
-        phaseCount_ = 0;
+        const TIdHTTPResponse& response = http_.Response();
+        if (response.StatusCode() >= 200 && response.StatusCode() < 300) {
+            events_.MediaType(response.ContentType);
+            if (IsWebPageType(response.ContentType))
+                throw EIdException(std::string(kWebPageNotVideoText));
+        }
         events_.TryStarts(offset, total);
     }
 
-private:
-    void ReadBegins() {
-        // The body of a redirect or an error is no media; only a success's counts.
-        const std::int32_t status = http_.Response().StatusCode();
-        counting_ = status >= 200 && status < 300;
-        phaseCount_ = 0;
-        if (!counting_) return;
-        events_.MediaType(http_.Response().ContentType);
-        if (IsWebPageType(http_.Response().ContentType))
-            throw EIdException(std::string(kWebPageNotVideoText));
-    }
-
-    void Read(std::int64_t count) {
-        bytes_ += count - phaseCount_;
-        phaseCount_ = count;
-        events_.BytesHeld(base_ + bytes_);
+    void Held(std::int64_t held) {
+        events_.BytesHeld(held);
         if (!events_.Proceed(fmProgress)) throw EIdNotConnected();
     }
 
+private:
     TIdHTTP& http_;
     TFetchEvents& events_;
-    bool counting_ = false;        // the current read is the media's body
-    std::int64_t base_ = 0;        // what the work file held when this try's body began
-    std::int64_t bytes_ = 0;       // of this try so far
-    std::int64_t phaseCount_ = 0;  // the last count of the current read
 };
 
 // A server may send a page whatever type it names (or none): a body that starts like one is no
@@ -96,8 +79,21 @@ void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& ta
                               TFetchEvents& events, const TIdAbortSignal& abort) {
     std::unique_ptr<TIdHTTP> made = MakeFetchClient(target, true, stream.headers, abort);
     TTransferCount count(*made, events);
-    TIdResumableGet get(*made, target.resume, &abort);
+    // The clients of further connections run on the transfer's threads: in no owner's list.
+    TFetchTarget unlisted = target;
+    unlisted.owner = nullptr;
+    TIdPiecedGet get(
+        *made,
+        [&]() -> std::unique_ptr<TIdCustomHTTP> {
+            return MakeFetchClient(unlisted, true, stream.headers, abort);
+        },
+        target.connections, target.resume, &abort);
     get.OnTry = [&](std::int64_t offset, std::int64_t total) { count.TryStarts(offset, total); };
+    std::int64_t held = 0;
+    get.OnProgress = [&](std::int64_t now) {
+        held = now;
+        count.Held(now);
+    };
     get.OnWait = [&](const TIdRetryWait& wait) { events.Waiting(RetryWaitText(wait)); };
 
     // In the owner's list only fully set up.
@@ -110,7 +106,8 @@ void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& ta
         CheckWholeSize(file.Size(), get.Total());
         RefuseWebPage(file);
     } catch (...) {
-        events.TransferEnds(file.Size());
+        // A file split into pieces has its final size from the start, holes and all.
+        events.TransferEnds(get.Split() ? held : file.Size());
         throw;
     }
     events.TransferEnds(file.Size());

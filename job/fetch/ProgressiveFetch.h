@@ -7,6 +7,9 @@
 // delivered before, is unlinked, never truncated). A transfer that breaks (closed early, reset,
 // stalled) is tried again on a new connection and continued with Range where the work file ends
 // (TIdResumableGet with target.resume); each wait before a try is told (TFetchEvents::Waiting).
+// A file that the server gives in parts and that is large enough comes over target.connections
+// connections at once (TIdPiecedGet), each piece continued on its own by the same rules; the
+// bytes reported are then the sum of the pieces.
 // The bytes reported run on across the chunks of a chunked body and the tries (back to 0 only
 // when the transfer starts over); only a success's body counts, never a redirect's or an
 // error's. The fetch fails, and removes the work file, when the tries are spent or a failure is

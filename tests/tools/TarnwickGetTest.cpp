@@ -136,6 +136,13 @@ TEST_F(TarnwickGetTool, WrongCommandLineExitsWithUsage) {
                                         "[--events] [--stall-timeout S]\n"))
             << run.err;
     }
+    for (const char* connections : {"0", "17", "four", "-1"}) {
+        const ProgramRun run = RunTool({"--connections", connections, "http://x/", "out"});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.err.starts_with("tarnwick-get: --connections takes a whole number from 1 "
+                                        "to 16.\nusage: tarnwick-get [--follow]"))
+            << run.err;
+    }
 }
 
 // An OUTFILE that is no regular file is never replaced by one: a device or a FIFO is written in

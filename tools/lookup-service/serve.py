@@ -13,11 +13,14 @@ and then written into the record's url) bend the transfer for tests:
     chunked=1      send the body with chunked transfer coding
     rate=B         send at most B body bytes per second
     close_after=K  close the connection after K body bytes
+    validator=1    name the file's Last-Modified date, and honour a Range only on an If-Range
+                   that names it (or none), as real servers do
 With --port 0 the system picks the port. The port is printed alone on the first line of standard
 output. SIGTERM or SIGINT stops the service.
 """
 
 import argparse
+import email.utils
 import json
 import os
 import signal
@@ -29,7 +32,7 @@ import time
 import urllib.parse
 
 RECORD_FIELDS = ("author", "title", "length", "size", "filename", "fileext")
-SWITCHES = ("redirects", "chunked", "rate", "close_after")
+SWITCHES = ("redirects", "chunked", "rate", "close_after", "validator")
 MAX_HEAD = 64 * 1024
 SLICE = 16 * 1024
 LINGER_SECONDS = 2.0
@@ -229,7 +232,12 @@ class Handler(socketserver.BaseRequestHandler):
                            keep_alive)
             return keep_alive
         size = os.path.getsize(path)
-        span = parse_range(request.header("range"), size)
+        last_modified = email.utils.formatdate(os.path.getmtime(path), usegmt=True)
+        validator = bool(switches.get("validator"))
+        # A range on the condition of another version gets the whole file.
+        if_range = request.header("if-range").strip()
+        span = (parse_range(request.header("range"), size)
+                if not validator or if_range in ("", last_modified) else None)
         if span == "unsatisfiable":
             self.send_head("416 Range Not Satisfiable",
                            [("Content-Range", f"bytes */{size}"), ("Content-Length", "0")],
@@ -237,6 +245,8 @@ class Handler(socketserver.BaseRequestHandler):
             return keep_alive
         content_type = "image/jpeg" if kind == "preview" else "application/octet-stream"
         headers = [("Content-Type", content_type), ("Accept-Ranges", "bytes")]
+        if validator:
+            headers.append(("Last-Modified", last_modified))
         if span is None:
             status, start, length = "200 OK", 0, size
         else:

@@ -1,6 +1,6 @@
 // tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]
 //              [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT] [--continue]
-//              [--retry N] URL OUTFILE
+//              [--retry N] [--connections N] URL OUTFILE
 //
 // Runs one Get of URL (http or https) with the HTTP client's default settings (redirects are
 // followed only with --follow) and saves the body as OUTFILE. With --events every work and status
@@ -20,7 +20,11 @@
 // and an answer that the file is whole already (416 naming its size) leaves it alone. A file
 // whose size is not the total the server named is a failure, never whole. With
 // --retry N a transfer that breaks is continued up to N times (TIdResumableGet's rules), each
-// wait announced on standard error. Exit status 0 on success; on failure the exception's
+// wait announced on standard error. With --connections N (1 to 16, default 4) a file of at
+// least 4 MiB that the server gives in parts comes over N connections at once (TIdPiecedGet),
+// each piece continued as --retry says; --events then shows the first connection's events. An
+// OUTFILE continued with --continue, or that is no regular file, comes over one connection.
+// Exit status 0 on success; on failure the exception's
 // class and message go to standard error (and the status code for an HTTP error status) and the
 // exit status is 1. A wrong command line prints the usage and exits with 2.
 
@@ -43,6 +47,7 @@
 #include "core/StrUtils.h"
 #include "http/IdHTTP.h"
 #include "http/IdHTTPExceptions.h"
+#include "http/IdPiecedGet.h"
 #include "http/IdResumableGet.h"
 #include "net/IdStream.h"
 
@@ -53,7 +58,7 @@ using namespace tarnwick;
 constexpr const char* kUsage =
     "usage: tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]\n"
     "                    [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT]\n"
-    "                    [--continue] [--retry N] URL OUTFILE\n"
+    "                    [--continue] [--retry N] [--connections N] URL OUTFILE\n"
     "  fetches URL (http or https) into OUTFILE (through a temporary file beside it: OUTFILE\n"
     "  appears only when the whole body came, and is left alone when the fetch fails; a symbolic\n"
     "  link is followed, and a device or FIFO is written in place)\n"
@@ -66,12 +71,19 @@ constexpr const char* kUsage =
     "  --proxy HOST:PORT     go through this HTTP proxy (https through a CONNECT tunnel)\n"
     "  --continue            continue an OUTFILE that holds the start of the file from its size\n"
     "  --retry N             continue a transfer that breaks off up to N times (default 0)\n"
+    "  --connections N       fetch a large file over N connections at once, 1 to 16 (default 4)\n"
     "  exit status 0 on success, 1 on failure (the error on standard error), 2 for a wrong\n"
     "  command line\n";
 
 // An output that cannot be written again from its start (%s: its path).
 constexpr const char* kCannotStartOver =
     "%s is no regular file: a transfer that starts over cannot be written to it.";
+
+// Connections of one transfer, as the download job has them.
+constexpr std::int32_t kDefaultConnections = 4;
+constexpr std::int32_t kMostConnections = 16;
+constexpr const char* kConnectionsWrong =
+    "tarnwick-get: --connections takes a whole number from 1 to 16.\n";
 
 // The largest limit in seconds whose milliseconds fit the client's settings.
 constexpr std::int32_t kMaxTimeoutSeconds = 2147483;
@@ -81,6 +93,7 @@ struct Options {
     bool events = false;
     bool resume = false;
     std::int32_t retries = 0;
+    std::int32_t connections = kDefaultConnections;
     std::optional<std::int32_t> maxRedirects;
     std::int32_t stallTimeoutMs = 60000;
     std::int32_t connectTimeoutMs = 30000;
@@ -106,6 +119,13 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             const auto n = TryStrToInt(argv[++i]);
             if (!n || *n < 0) return std::nullopt;
             options.retries = *n;
+        } else if (option == "--connections") {
+            const auto n = i + 1 < argc ? TryStrToInt(argv[++i]) : std::nullopt;
+            if (!n || *n < 1 || *n > kMostConnections) {
+                std::fputs(kConnectionsWrong, stderr);
+                return std::nullopt;
+            }
+            options.connections = *n;
         } else if (option == "--cacert" && i + 1 < argc) {
             options.caCert = argv[++i];
         } else if (option == "--proxy" && i + 1 < argc) {
@@ -306,6 +326,19 @@ private:
     std::int64_t size_ = 0;
 };
 
+// The client's settings from the command line (events aside).
+void SetUp(TIdHTTP& http, const Options& options) {
+    http.HandleRedirects = options.follow;
+    if (options.maxRedirects) http.RedirectMaximum = *options.maxRedirects;
+    http.StallTimeout = options.stallTimeoutMs;
+    http.ConnectTimeout = options.connectTimeoutMs;
+    http.SSLOptions.RootCertFile = options.caCert;
+    if (!options.proxyHost.empty()) {
+        http.ProxyParams.SetProxyServer(options.proxyHost);
+        http.ProxyParams.SetProxyPort(options.proxyPort);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -316,16 +349,8 @@ int main(int argc, char** argv) {
     }
     try {
         TIdHTTP http;
-        http.HandleRedirects = options->follow;
-        if (options->maxRedirects) http.RedirectMaximum = *options->maxRedirects;
+        SetUp(http, *options);
         if (options->events) PrintEvents(http);
-        http.StallTimeout = options->stallTimeoutMs;
-        http.ConnectTimeout = options->connectTimeoutMs;
-        http.SSLOptions.RootCertFile = options->caCert;
-        if (!options->proxyHost.empty()) {
-            http.ProxyParams.SetProxyServer(options->proxyHost);
-            http.ProxyParams.SetProxyPort(options->proxyPort);
-        }
 
         TIdResumeSettings settings;
         settings.MaxTries = options->retries;
@@ -373,8 +398,17 @@ int main(int argc, char** argv) {
         PartFile part(outFile);
         {
             TIdFileStream out(part.Path(), fmOpenReadWrite);
-            get.Get(options->url, out);
-            CheckWholeSize(out.Size(), get.Total());
+            TIdPiecedGet pieced(
+                http,
+                [&]() -> std::unique_ptr<TIdCustomHTTP> {
+                    auto client = std::make_unique<TIdHTTP>();
+                    SetUp(*client, *options);
+                    return client;
+                },
+                options->connections, settings);
+            pieced.OnWait = get.OnWait;
+            pieced.Get(options->url, out);
+            CheckWholeSize(out.Size(), pieced.Total());
         }
         part.Keep(outFile);
         return 0;
