@@ -1,5 +1,5 @@
 // tarnwick-download [--lookup HOST:PORT] [--site N] [--hd] [--work-dir DIR] [--format F]
-//                   [--quality Q] [--save-dir DIR] ADDRESS
+//                   [--quality Q] [--save-dir DIR] [--connections N] [--limit-rate RATE] ADDRESS
 // tarnwick-download --version
 //
 // Runs one whole job through the same download session as the window and prints what the window
@@ -37,6 +37,8 @@
 
 #include "core/ScopedFd.h"
 #include "core/StrUtils.h"
+#include "http/IdHTTPMessages.h"
+#include "http/IdRateLimit.h"
 #include "job/files/Folders.h"
 #include "job/lookup/RecordTexts.h"
 #include "job/session/DownloadSession.h"
@@ -52,7 +54,8 @@ std::string UsageText() {
         return " (default " + std::to_string(value) + ")\n";
     };
     return "usage: tarnwick-download [--lookup HOST:PORT] [--site N] [--hd] [--work-dir DIR]\n"
-           "                         [--format F] [--quality Q] [--save-dir DIR] ADDRESS\n"
+           "                         [--format F] [--quality Q] [--save-dir DIR]\n"
+           "                         [--connections N] [--limit-rate RATE] ADDRESS\n"
            "       tarnwick-download --version\n"
            "  runs one download job for the video page ADDRESS, as the window does\n"
            "  --lookup HOST:PORT  the lookup service (default: the build's)\n"
@@ -65,6 +68,10 @@ std::string UsageText() {
            "  --format F          0 to 7, 0 keeps the download as it is" +
            fallback(kDefaultFormat) + "  --quality Q         0 to 3" + fallback(kDefaultQuality) +
            "  --save-dir DIR      where the result goes (default ~/My Web Videos)\n"
+           "  --connections N     connections at once, 1 to " + std::to_string(kMaxConnections) +
+           fallback(kDefaultConnections) +
+           "  --limit-rate RATE   bytes per second for all connections together (500K, 2M;\n"
+           "                      K 1024, M 1048576; default 0: no limit)\n"
            "  exit status 0 when a file was delivered, 1 otherwise, 2 for a wrong command line\n";
 }
 
@@ -75,6 +82,8 @@ std::optional<std::int32_t> NumberIn(const char* text, std::int32_t low, std::in
     if (!n || *n < low || *n > high) return std::nullopt;
     return n;
 }
+
+void PrintLine(std::FILE* to, std::string_view text);
 
 // The job's settings from the command line; the session's defaults for what it does not say.
 std::optional<TJobRequest> ParseArguments(int argc, char** argv) {
@@ -98,6 +107,17 @@ std::optional<TJobRequest> ParseArguments(int argc, char** argv) {
             (option == "--site"     ? settings.siteNumber
              : option == "--format" ? settings.formatIndex
                                     : settings.qualityIndex) = *n;
+        } else if (option == "--connections") {
+            const auto n = NumberIn(argv[++i], 1, kMaxConnections);
+            if (!n) return std::nullopt;
+            settings.connections = *n;
+        } else if (option == "--limit-rate") {
+            const auto rate = ParseRate(argv[++i]);
+            if (!rate) {
+                PrintLine(stderr, "tarnwick-download: " + Format(RSRateNotUnderstood, argv[i]));
+                return std::nullopt;
+            }
+            settings.rateLimit = *rate;
         } else if (option == "--work-dir" || option == "--save-dir") {
             const std::string value = argv[++i];
             if (value.empty()) return std::nullopt;

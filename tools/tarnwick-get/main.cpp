@@ -1,6 +1,6 @@
 // tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]
 //              [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT] [--continue]
-//              [--retry N] URL OUTFILE
+//              [--retry N] [--limit-rate RATE] URL OUTFILE
 //
 // Runs one Get of URL (http or https) with the HTTP client's default settings (redirects are
 // followed only with --follow) and saves the body as OUTFILE. With --events every work and status
@@ -20,7 +20,8 @@
 // and an answer that the file is whole already (416 naming its size) leaves it alone. A file
 // whose size is not the total the server named is a failure, never whole. With
 // --retry N a transfer that breaks is continued up to N times (TIdResumableGet's rules), each
-// wait announced on standard error. Exit status 0 on success; on failure the exception's
+// wait announced on standard error. With --limit-rate RATE the body comes at most at RATE bytes
+// per second (500K, 2M: K 1024, M 1048576; 0 for no limit). Exit status 0 on success; on failure the exception's
 // class and message go to standard error (and the status code for an HTTP error status) and the
 // exit status is 1. A wrong command line prints the usage and exits with 2.
 
@@ -43,6 +44,8 @@
 #include "core/StrUtils.h"
 #include "http/IdHTTP.h"
 #include "http/IdHTTPExceptions.h"
+#include "http/IdHTTPMessages.h"
+#include "http/IdRateLimit.h"
 #include "http/IdResumableGet.h"
 #include "net/IdStream.h"
 
@@ -53,7 +56,7 @@ using namespace tarnwick;
 constexpr const char* kUsage =
     "usage: tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]\n"
     "                    [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT]\n"
-    "                    [--continue] [--retry N] URL OUTFILE\n"
+    "                    [--continue] [--retry N] [--limit-rate RATE] URL OUTFILE\n"
     "  fetches URL (http or https) into OUTFILE (through a temporary file beside it: OUTFILE\n"
     "  appears only when the whole body came, and is left alone when the fetch fails; a symbolic\n"
     "  link is followed, and a device or FIFO is written in place)\n"
@@ -66,6 +69,8 @@ constexpr const char* kUsage =
     "  --proxy HOST:PORT     go through this HTTP proxy (https through a CONNECT tunnel)\n"
     "  --continue            continue an OUTFILE that holds the start of the file from its size\n"
     "  --retry N             continue a transfer that breaks off up to N times (default 0)\n"
+    "  --limit-rate RATE     take at most RATE bytes per second (500K, 2M; K 1024, M 1048576;\n"
+    "                        default 0: no limit)\n"
     "  exit status 0 on success, 1 on failure (the error on standard error), 2 for a wrong\n"
     "  command line\n";
 
@@ -81,6 +86,7 @@ struct Options {
     bool events = false;
     bool resume = false;
     std::int32_t retries = 0;
+    std::int64_t rateLimit = 0;
     std::optional<std::int32_t> maxRedirects;
     std::int32_t stallTimeoutMs = 60000;
     std::int32_t connectTimeoutMs = 30000;
@@ -90,6 +96,8 @@ struct Options {
     std::string url;
     std::string outFile;
 };
+
+std::string OneLine(std::string text);
 
 std::optional<Options> ParseArguments(int argc, char** argv) {
     Options options;
@@ -106,6 +114,14 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             const auto n = TryStrToInt(argv[++i]);
             if (!n || *n < 0) return std::nullopt;
             options.retries = *n;
+        } else if (option == "--limit-rate" && i + 1 < argc) {
+            const auto rate = ParseRate(argv[++i]);
+            if (!rate) {
+                std::fprintf(stderr, "tarnwick-get: %s\n",
+                             Format(RSRateNotUnderstood, OneLine(argv[i]).c_str()).c_str());
+                return std::nullopt;
+            }
+            options.rateLimit = *rate;
         } else if (option == "--cacert" && i + 1 < argc) {
             options.caCert = argv[++i];
         } else if (option == "--proxy" && i + 1 < argc) {
@@ -321,6 +337,7 @@ int main(int argc, char** argv) {
         if (options->events) PrintEvents(http);
         http.StallTimeout = options->stallTimeoutMs;
         http.ConnectTimeout = options->connectTimeoutMs;
+        http.SetRateLimit(TIdRateLimit::For(options->rateLimit));
         http.SSLOptions.RootCertFile = options->caCert;
         if (!options->proxyHost.empty()) {
             http.ProxyParams.SetProxyServer(options->proxyHost);
