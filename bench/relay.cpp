@@ -65,7 +65,8 @@ void Relay(int clientFd, int upstreamPort, long rate) {
     while (!gStop) {
         const Clock::time_point now = Clock::now();
         const bool mayRead = rate == 0 || now >= due;
-        pollfd fds[2] = {{client.Get(), POLLIN, 0}, {upstream.Get(), short(mayRead ? POLLIN : 0), 0}};
+        pollfd fds[2] = {{client.Get(), POLLIN, 0},
+                         {upstream.Get(), short(mayRead ? POLLIN : 0), 0}};
         const auto wait = mayRead ? 100 : std::clamp<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1, 1, 100);
         if (::poll(fds, 2, static_cast<int>(wait)) < 0) return;

@@ -21,7 +21,9 @@ std::shared_ptr<TIdRateLimit> TIdRateLimit::For(std::int64_t bytesPerSecond) {
     return std::make_shared<TIdRateLimit>(bytesPerSecond);
 }
 
-std::int64_t TIdRateLimit::LargestTake() const noexcept { return std::max<std::int64_t>(rate_ / 8, 1); }
+std::int64_t TIdRateLimit::LargestTake() const noexcept {
+    return std::max<std::int64_t>(rate_ / 8, 1);
+}
 
 TIdRateLimit::Clock::time_point TIdRateLimit::Book(std::int64_t count) {
     const auto cost = std::chrono::duration_cast<Clock::duration>(

@@ -58,8 +58,9 @@ INSTANTIATE_TEST_SUITE_P(
 // through (8 s).
 TEST(RateLimit, HoldsClientsTogetherAndEndsWithTheAbort) {
     const std::string a = PatternText(320 * 1024), b = std::string(320 * 1024, 'b');
-    LoopbackSite site(
-        {{"/a", MediaAnswer(a)}, {"/b", MediaAnswer(b)}, {"/big", MediaAnswer(PatternText(1 << 20))}});
+    LoopbackSite site({{"/a", MediaAnswer(a)},
+                       {"/b", MediaAnswer(b)},
+                       {"/big", MediaAnswer(PatternText(1 << 20))}});
     const auto shared = TIdRateLimit::For(256 * 1024);
     TIdMemoryStream outA, outB;
     const Clock::time_point start = Clock::now();

@@ -21,9 +21,10 @@
 // whose size is not the total the server named is a failure, never whole. With
 // --retry N a transfer that breaks is continued up to N times (TIdResumableGet's rules), each
 // wait announced on standard error. With --limit-rate RATE the body comes at most at RATE bytes
-// per second (500K, 2M: K 1024, M 1048576; 0 for no limit). Exit status 0 on success; on failure the exception's
-// class and message go to standard error (and the status code for an HTTP error status) and the
-// exit status is 1. A wrong command line prints the usage and exits with 2.
+// per second (500K, 2M: K 1024, M 1048576; 0 for no limit). Exit status 0 on success; on
+// failure the exception's class and message go to standard error (and the status code for an
+// HTTP error status) and the exit status is 1. A wrong command line prints the usage and exits
+// with 2 (a rate that is none is named on a line before it).
 
 #include <cxxabi.h>
 #include <fcntl.h>
