@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStandardItemModel>
@@ -31,6 +32,7 @@
 #include "app/LinkDrop.h"
 #include "app/SiteTable.h"
 #include "app/StatusBand.h"
+#include "app/TransferOptions.h"
 #include "app/WindowKeys.h"
 #include "app/WindowTexts.h"
 
@@ -302,6 +304,7 @@ void TMainForm::BuildFormatPage(QWidget* page) {
         radio->setAccessibleDescription(Text(HdDescription));
     }
     radioButton1_->setChecked(true);
+    transferOptions_ = new TTransferOptions(*page, settings_);
 }
 
 void TMainForm::BuildExampleBand() {
@@ -379,7 +382,8 @@ void TMainForm::SetTabOrder() {
     // Top to bottom through the bands, left to right in each, in reading order; the hidden
     // notebook page's controls and the status line while it is no link are skipped by Qt.
     QWidget* const order[] = {image2_,       panel17_,     formatComboBox_, qualityComboBox_, radioButton1_,
-                              radioButton2_, panel18_,     panel19_,        comboBox1_,       edit1_,
+                              radioButton2_, transferOptions_->Connections(), transferOptions_->Rate(),
+                              panel18_,     panel19_,        comboBox1_,       edit1_,
                               downloadButton_, speedButton2_, speedButton1_, changeButton_,   speedButton3_,
                               messagePanel_};
     for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);

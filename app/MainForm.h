@@ -28,6 +28,7 @@ namespace tarnwick {
 class TJobEndReport;
 class TJobQueue;
 class TStatusBand;
+class TTransferOptions;
 
 // The program's one window, object name "MainForm": a fixed 579 x 291 pixel layout of six bands
 // (header, the two-page notebook, example address, address, folder, status) and the settings of
@@ -146,6 +147,7 @@ private:
     QComboBox* qualityComboBox_ = nullptr;
     QRadioButton* radioButton1_ = nullptr;
     QRadioButton* radioButton2_ = nullptr;
+    TTransferOptions* transferOptions_ = nullptr;
     TClickPanel* panel18_ = nullptr;
     TClickPanel* panel19_ = nullptr;
     QComboBox* comboBox1_ = nullptr;

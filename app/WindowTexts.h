@@ -41,6 +41,10 @@ inline constexpr const char* Formats[] = {
     "MPEG Audio Layer 3 (MP3)",
 };
 inline constexpr const char* Qualities[] = {"Low", "Medium", "Optimal", "High"};
+inline constexpr char ConnectionsLabel[] = "Connections  ";
+inline constexpr char RateLabel[] = "Limit speed  ";
+// The speed limits offered; any other rate may be typed (ParseRate's forms).
+inline constexpr const char* Rates[] = {"Off", "256K", "512K", "1M", "2M", "5M", "10M"};
 inline constexpr char HdNo[] = " No";
 inline constexpr char HdYes[] = " Yes (if available)";
 
@@ -65,6 +69,9 @@ inline constexpr char AddressName[] = "Video page address";
 inline constexpr char AddressDescription[] = "Enter starts the download; Alt+D comes back here";
 inline constexpr char DownloadDescription[] = "Starts the download, or aborts it while it runs (Escape)";
 inline constexpr char HdDescription[] = "High Definition";
+inline constexpr char ConnectionsDescription[] = "Connections one download uses at once, 1 to 16";
+inline constexpr char RateDescription[] =
+    "Bytes per second for the whole download: Off, or a rate such as 500K or 2M";
 inline constexpr char MainDescription[] = "Shows the video's description";
 inline constexpr char OptionsDescription[] = "Shows the format and quality options";
 inline constexpr char ChangeDirectoryDescription[] = "Chooses the folder the videos are saved in";

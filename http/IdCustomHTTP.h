@@ -29,6 +29,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "http/IdAbortSignal.h"
 #include "http/IdAuthorization.h"
@@ -39,6 +40,7 @@
 #include "http/IdHTTPRequest.h"
 #include "http/IdHTTPResponse.h"
 #include "http/IdProxyConnectionInfo.h"
+#include "http/IdRateLimit.h"
 #include "http/IdURI.h"
 #include "net/IdSSLIOHandlerSocket.h"
 #include "net/IdStream.h"
@@ -115,6 +117,11 @@ public:
     // the request began; the request ends with EIdNotConnected. An abort during a request closes
     // its connection at once (CloseConnection, on the aborting thread).
     const TIdAbortSignal* AbortSignal = nullptr;
+
+    // The limit on the bytes per second of the answers' bodies (null: none), shared with the
+    // other clients of one transfer; a wait in it ends with the abort as a read does.
+    void SetRateLimit(std::shared_ptr<TIdRateLimit> limit) { rateLimit_ = std::move(limit); }
+    const std::shared_ptr<TIdRateLimit>& RateLimit() const noexcept { return rateLimit_; }
 
     // The host and port of the connection; setting them also sets the current address's, so a
     // relative address can be fetched from there.
@@ -233,6 +240,7 @@ private:
     std::int32_t proxyAuthAttempts_ = 0;
     TIdCookieManager* cookieManager_ = nullptr;
     std::unique_ptr<TIdCookieManager> ownCookieManager_;
+    std::shared_ptr<TIdRateLimit> rateLimit_;
     std::atomic<bool> aborted_{false};
     // A request went out and its answer has not been read to its end: what is left of it on the
     // connection would be taken for the next answer, so the connection must not be kept.

@@ -72,4 +72,8 @@ inline constexpr const char* RSHTTPSizeNotTotal =
 inline constexpr const char* RSUnevenSizeInEncode = "Uneven size in Encode.";
 inline constexpr const char* RSUnevenSizeInDecodeToStream = "Uneven size in DecodeToStream.";
 
+// A speed limit that is no rate (%s: the text given)
+inline constexpr const char* RSRateNotUnderstood =
+    "\"%s\" is no rate: give bytes per second such as 500K, 2M or 65536, or 0 for no limit.";
+
 }  // namespace tarnwick

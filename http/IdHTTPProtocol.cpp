@@ -1,7 +1,10 @@
 #include "http/IdHTTPProtocol.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "core/StrUtils.h"
 #include "http/IdCustomHTTP.h"
@@ -40,6 +43,40 @@ private:
 };
 
 bool IsInterim(std::int32_t code) { return code >= 100 && code < 200 && code != 101; }
+
+// The body's stream behind the client's rate limit: each write waits in the limit first, in
+// pieces small enough to keep a low limit smooth. A wait that an abort ends lets the bytes
+// through; the closed connection then ends the read.
+class TLimitedStream : public TIdStream {
+public:
+    TLimitedStream(TIdStream& stream, TIdRateLimit& limit, const TIdAbortSignal& abort,
+                   std::function<bool()> stopped)
+        : stream_(stream), limit_(limit), abort_(abort), stopped_(std::move(stopped)) {}
+
+    std::int64_t Position() const override { return stream_.Position(); }
+    void SetPosition(std::int64_t position) override { stream_.SetPosition(position); }
+    std::int64_t Size() const override { return stream_.Size(); }
+    void SetSize(std::int64_t size) override { stream_.SetSize(size); }
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+        return stream_.Read(buffer, count);
+    }
+    void Write(const void* buffer, std::int64_t count) override {
+        const auto* bytes = static_cast<const char*>(buffer);
+        const std::int64_t piece = limit_.LargestTake();
+        for (std::int64_t done = 0; done < count;) {
+            const std::int64_t n = std::min(piece, count - done);
+            limit_.Take(n, abort_, stopped_);
+            stream_.Write(bytes + done, n);
+            done += n;
+        }
+    }
+
+private:
+    TIdStream& stream_;
+    TIdRateLimit& limit_;
+    const TIdAbortSignal& abort_;
+    const std::function<bool()> stopped_;
+};
 
 }  // namespace
 
@@ -126,6 +163,13 @@ bool TIdHTTPProtocol::ReadBody() {
     const TIdBodyFraming framing = BodyFraming(request_.Method(), response_.StatusCode(), response_);
     TIdStream* stream = response_.BodyStream;
     if (!stream) return framing == bfNone;
+    std::optional<TLimitedStream> limited;
+    if (client_.rateLimit_) {
+        const TIdAbortSignal& abort =
+            client_.AbortSignal ? *client_.AbortSignal : TIdAbortSignal::Never();
+        stream = &limited.emplace(*stream, *client_.rateLimit_, abort,
+                                  [this] { return client_.aborted_.load(); });
+    }
     // A part of a file ends exactly where its range says, however its body is framed: one that
     // ends short is a broken transfer, and no byte past the range reaches the stream.
     const std::int64_t range = request_.Method() == hmHead ? -1 : RangeBodyLength(response_);

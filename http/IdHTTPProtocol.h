@@ -76,6 +76,7 @@ public:
     // (a chunk that would is not read; a body until close is read up to the range's end, and
     // the close must come next); a chunked body that ends short of it throws EIdBodyShortOfRange,
     // a broken transfer as a close is.
+    // With a rate limit on the client, every block waits in it before it reaches the stream.
     // Returns false when the answer has a body and there is no stream to read it into: the body
     // is then still on the connection.
     bool ReadBody();

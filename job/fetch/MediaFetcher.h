@@ -15,6 +15,7 @@
 
 #include "core/Component.h"
 #include "http/IdAbortSignal.h"
+#include "http/IdRateLimit.h"
 #include "http/IdResumableGet.h"
 #include "job/JobDefaults.h"
 #include "job/lookup/MediaStreams.h"
@@ -61,6 +62,9 @@ struct TFetchTarget {
     // all of them together may take (0: no limit).
     std::int32_t connections = kDefaultConnections;
     std::int64_t rateLimit = 0;
+    // The limit of rateLimit made once for the job, shared by every client its fetches make
+    // (null: none).
+    std::shared_ptr<TIdRateLimit> limiter;
     // The user's HD setting, for a playlist or manifest that offers several renderings.
     bool hd = false;
 };

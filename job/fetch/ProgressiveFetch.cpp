@@ -64,6 +64,7 @@ std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool follow
     // A server that goes silent ends the fetch instead of holding the job forever.
     client->StallTimeout = target.stallTimeout;
     client->ConnectTimeout = target.connectTimeout;
+    client->SetRateLimit(target.limiter);
     for (const auto& [name, value] : headers) {
         if (SameText(name, "Referer"))
             client->Request().Referer = value;

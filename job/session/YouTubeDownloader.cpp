@@ -41,6 +41,8 @@ struct TYouTubeDownloader::Impl {
     std::string FailureText(const std::exception& failure, std::string_view address) const;
 
     const TJobRequest settings;
+    // One limit for all the job's connections together.
+    const std::shared_ptr<TIdRateLimit> limiter = TIdRateLimit::For(settings.rateLimit);
     TJobState& state;
     TJobFrontEnd& frontEnd;
     TComponent& owner;
@@ -94,6 +96,7 @@ TFetchTarget TYouTubeDownloader::Impl::Target(std::string_view clientName) const
     target.resume = settings.resume;
     target.connections = settings.connections;
     target.rateLimit = settings.rateLimit;
+    target.limiter = limiter;
     target.hd = settings.hdFlag == 1;
     return target;
 }

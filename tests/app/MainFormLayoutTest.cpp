@@ -60,6 +60,10 @@ const Control Controls[] = {
     {"QualityComboBox", {295, 100, 217, 22}, {}, Olive, nullptr, nullptr, true},
     {"RadioButton1", {296, 134, 41, 17}, {}, {}, " No", nullptr, true},
     {"RadioButton2", {344, 134, 113, 17}, {}, {}, " Yes (if available)", nullptr, true},
+    {"ConnectionsLabel", {68, 155, 140, 17}, Cream, {}, "Connections  "},
+    {"ConnectionsSpinBox", {212, 155, 73, 17}, {}, {}, nullptr, nullptr, true},
+    {"RateLabel", {295, 155, 110, 17}, Cream, {}, "Limit speed  "},
+    {"RateComboBox", {409, 155, 103, 17}, {}, Olive, nullptr, nullptr, true},
     // example band, 25 high
     {"ExampleBand", {0, 174, 579, 25}, Cream},
     {"Panel18", {8, 174, 137, 25}, White, Teal, "© 2026 Tarnwick", nullptr, true},

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QToolTip>
@@ -200,6 +201,34 @@ TEST_F(MainForm, FormatAndQualityListsSetTheIndices) {
     Find<QComboBox>("QualityComboBox").setCurrentIndex(0);
     EXPECT_EQ(form_->Settings().formatIndex, 7);
     EXPECT_EQ(form_->Settings().qualityIndex, 0);
+}
+
+TEST_F(MainForm, TransferRowSetsConnectionsAndSpeedLimit) {
+    ShowForm();
+    Click("SpeedButton1");
+    auto& connections = Find<QSpinBox>("ConnectionsSpinBox");
+    auto& rate = Find<QComboBox>("RateComboBox");
+    EXPECT_EQ(form_->Settings().connections, 4);
+    EXPECT_EQ(form_->Settings().rateLimit, 0);
+    EXPECT_EQ(rate.currentText(), "Off");
+    EXPECT_EQ(connections.accessibleName(), "Connections");
+    EXPECT_EQ(rate.accessibleName(), "Limit speed");
+    connections.setFocus();
+    QTest::keyClick(&connections, Qt::Key_PageUp);
+    QTest::keyClick(&connections, Qt::Key_PageUp);  // held at the most
+    EXPECT_EQ(form_->Settings().connections, 16);
+    rate.setCurrentIndex(2);
+    EXPECT_EQ(form_->Settings().rateLimit, 512 * 1024);
+    rate.lineEdit()->clear();
+    QTest::keyClicks(rate.lineEdit(), "1.5M");  // the point is refused as typed
+    EXPECT_EQ(rate.currentText(), "15M");
+    EXPECT_EQ(form_->Settings().rateLimit, 15 * 1024 * 1024);
+    rate.lineEdit()->clear();
+    QTest::keyClick(rate.lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(rate.currentText(), "15M") << "a text that is no rate is put back";
+    EXPECT_EQ(form_->Settings().rateLimit, 15 * 1024 * 1024);
+    rate.setCurrentIndex(0);
+    EXPECT_EQ(form_->Settings().rateLimit, 0);
 }
 
 TEST_F(MainForm, HdYesForcesFormat6Quality3AndLocksTheLists) {
@@ -453,8 +482,8 @@ protected:
 TEST_F(TabOrder, FollowsTheBandsTopToBottomOnTheOptionsPage) {
     Click("SpeedButton1");
     EXPECT_EQ(Walk("FormatComboBox"),
-              (std::vector<std::string>{"FormatComboBox", "QualityComboBox", "RadioButton1", "Panel18", "Panel19",
-                                        "ComboBox1", "Edit1", "DownloadButton", "SpeedButton2", "SpeedButton1",
+              (std::vector<std::string>{"FormatComboBox", "QualityComboBox", "RadioButton1", "ConnectionsSpinBox",
+                                        "RateComboBox", "Panel18", "Panel19", "ComboBox1", "Edit1", "DownloadButton", "SpeedButton2", "SpeedButton1",
                                         "ChangeButton", "SpeedButton3", "Image2", "Panel17"}));
 }
 

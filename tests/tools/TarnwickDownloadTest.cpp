@@ -119,6 +119,9 @@ TEST_F(TarnwickDownloadTool, OutcomesAndExitStatus) {
         {"--quality", "-1", kAddress},
         {"--lookup", "127.0.0.1", kAddress},
         {"--work-dir"},
+        {"--connections", "0", kAddress},
+        {"--connections", "17", kAddress},
+        {"--limit-rate", "2G", kAddress},
         {"--bogus", kAddress},
         {kAddress, ""},
         {"-a"},
@@ -128,14 +131,20 @@ TEST_F(TarnwickDownloadTool, OutcomesAndExitStatus) {
         const ProgramRun run = RunProgram(TARNWICK_DOWNLOAD_TOOL, args);
         EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
         EXPECT_EQ(run.out, "");
-        EXPECT_TRUE(run.err.starts_with("usage: tarnwick-download")) << run.err;
+        // A rate that is none is named on a line before the usage.
+        const std::string rate = !args.empty() && args[0] == "--limit-rate"
+                                     ? "tarnwick-download: \"2G\" is no rate: give bytes per second "
+                                       "such as 500K, 2M or 65536, or 0 for no limit.\n"
+                                     : "";
+        EXPECT_TRUE(run.err.starts_with(rate + "usage: tarnwick-download")) << run.err;
     }
     // The defaults it names are the session's.
     const ProgramRun bare = RunProgram(TARNWICK_DOWNLOAD_TOOL, {});
     for (const std::string& line :
          {"XVideos (default " + std::to_string(tarnwick::kDefaultSiteNumber) + ")\n",
           "as it is (default " + std::to_string(tarnwick::kDefaultFormat) + ")\n",
-          "0 to 3 (default " + std::to_string(tarnwick::kDefaultQuality) + ")\n"})
+          "0 to 3 (default " + std::to_string(tarnwick::kDefaultQuality) + ")\n",
+          "1 to 16 (default " + std::to_string(tarnwick::kDefaultConnections) + ")\n"})
         EXPECT_NE(bare.err.find(line), std::string::npos) << line << bare.err;
 }
 

@@ -129,11 +129,17 @@ TEST_F(TarnwickGetTool, WrongCommandLineExitsWithUsage) {
              {"--stall-timeout", "-1", "http://x/", "out"},
              {"--connect-timeout", "soon", "http://x/", "out"},
              {"--retry", "-1", "http://x/", "out"}, {"http://x/", "out", "--retry"},
+             {"--limit-rate", "1.5M", "http://x/", "out"},
              {"http://x/", "out", "--stall-timeout"}}) {
         const ProgramRun run = RunTool(args);
         EXPECT_EQ(run.status, 2);
-        EXPECT_TRUE(run.err.starts_with("usage: tarnwick-get [--follow] [--max-redirects N] "
-                                        "[--events] [--stall-timeout S]\n"))
+        // A rate that is none is named on a line before the usage.
+        const std::string rate = !args.empty() && args[0] == "--limit-rate"
+                                     ? "tarnwick-get: \"1.5M\" is no rate: give bytes per second such "
+                                       "as 500K, 2M or 65536, or 0 for no limit.\n"
+                                     : "";
+        EXPECT_TRUE(run.err.starts_with(rate + "usage: tarnwick-get [--follow] [--max-redirects N] "
+                                               "[--events] [--stall-timeout S]\n"))
             << run.err;
     }
     for (const char* connections : {"0", "17", "four", "-1"}) {

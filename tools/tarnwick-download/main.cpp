@@ -1,5 +1,6 @@
 // tarnwick-download [--lookup HOST:PORT] [--site N] [--hd] [--work-dir DIR] [--format F]
-//                   [--quality Q] [--save-dir DIR] [-a FILE | --batch-file FILE] [ADDRESS...]
+//                   [--quality Q] [--save-dir DIR] [--connections N] [--limit-rate RATE]
+//                   [-a FILE | --batch-file FILE] [ADDRESS...]
 // tarnwick-download --version
 //
 // Runs whole jobs through the same download queue and sessions as the window, one after another,
@@ -38,6 +39,8 @@
 #include "EventLoop.h"
 #include "core/StrUtils.h"
 #include "job/convert/ConvertAndDeliver.h"
+#include "http/IdHTTPMessages.h"
+#include "http/IdRateLimit.h"
 #include "job/files/Folders.h"
 #include "job/lookup/RecordTexts.h"
 #include "job/queue/DownloadQueue.h"
@@ -55,6 +58,7 @@ std::string UsageText() {
     };
     return "usage: tarnwick-download [--lookup HOST:PORT] [--site N] [--hd] [--work-dir DIR]\n"
            "                         [--format F] [--quality Q] [--save-dir DIR]\n"
+           "                         [--connections N] [--limit-rate RATE]\n"
            "                         [-a FILE | --batch-file FILE] [ADDRESS...]\n"
            "       tarnwick-download --version\n"
            "  runs a download job for each video page ADDRESS, one after another, as the window "
@@ -73,6 +77,10 @@ std::string UsageText() {
            "  --format F          0 to 7, 0 keeps the download as it is" +
            fallback(kDefaultFormat) + "  --quality Q         0 to 3" + fallback(kDefaultQuality) +
            "  --save-dir DIR      where the result goes (default ~/My Web Videos)\n"
+           "  --connections N     connections at once, 1 to " + std::to_string(kMaxConnections) +
+           fallback(kDefaultConnections) +
+           "  --limit-rate RATE   bytes per second for all connections together (500K, 2M;\n"
+           "                      K 1024, M 1048576; default 0: no limit)\n"
            "  exit status 0 when every job delivered a file, 1 otherwise, 2 for a wrong command "
            "line\n";
 }
@@ -84,6 +92,8 @@ std::optional<std::int32_t> NumberIn(const char* text, std::int32_t low, std::in
     if (!n || *n < low || *n > high) return std::nullopt;
     return n;
 }
+
+void PrintLine(std::FILE* to, std::string_view text);
 
 // What the command line asks for.
 struct TCommand {
@@ -109,6 +119,17 @@ bool ParseOption(const std::string& option, const char* value, TCommand& command
     } else if (option == "--work-dir" || option == "--save-dir") {
         if (*value == '\0') return false;
         (option == "--work-dir" ? settings.workDirectory : settings.saveDirectory) = value;
+    } else if (option == "--connections") {
+        const auto n = NumberIn(value, 1, kMaxConnections);
+        if (!n) return false;
+        settings.connections = *n;
+    } else if (option == "--limit-rate") {
+        const auto rate = ParseRate(value);
+        if (!rate) {
+            PrintLine(stderr, "tarnwick-download: " + Format(RSRateNotUnderstood, value));
+            return false;
+        }
+        settings.rateLimit = *rate;
     } else if ((option == "-a" || option == "--batch-file") && !command.batchFile) {
         if (*value == '\0') return false;
         command.batchFile = value;

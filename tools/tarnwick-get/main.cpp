@@ -1,6 +1,6 @@
 // tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]
 //              [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT] [--continue]
-//              [--retry N] [--connections N] URL OUTFILE
+//              [--retry N] [--connections N] [--limit-rate RATE] URL OUTFILE
 //
 // Runs one Get of URL (http or https) with the HTTP client's default settings (redirects are
 // followed only with --follow) and saves the body as OUTFILE. With --events every work and status
@@ -24,9 +24,11 @@
 // least 4 MiB that the server gives in parts comes over N connections at once (TIdPiecedGet),
 // each piece continued as --retry says; --events then shows the first connection's events. An
 // OUTFILE continued with --continue, or that is no regular file, comes over one connection.
-// Exit status 0 on success; on failure the exception's
-// class and message go to standard error (and the status code for an HTTP error status) and the
-// exit status is 1. A wrong command line prints the usage and exits with 2.
+// With --limit-rate RATE the body comes at most at RATE bytes per second, all connections
+// together (500K, 2M: K 1024, M 1048576; 0 for no limit). Exit status 0 on success; on failure
+// the exception's class and message go to standard error (and the status code for an HTTP error
+// status) and the exit status is 1. A wrong command line prints the usage and exits with 2 (a
+// rate that is none is named on a line before it).
 
 #include <cxxabi.h>
 #include <fcntl.h>
@@ -48,6 +50,8 @@
 #include "http/IdHTTP.h"
 #include "http/IdHTTPExceptions.h"
 #include "http/IdPiecedGet.h"
+#include "http/IdHTTPMessages.h"
+#include "http/IdRateLimit.h"
 #include "http/IdResumableGet.h"
 #include "net/IdStream.h"
 
@@ -58,7 +62,8 @@ using namespace tarnwick;
 constexpr const char* kUsage =
     "usage: tarnwick-get [--follow] [--max-redirects N] [--events] [--stall-timeout S]\n"
     "                    [--connect-timeout S] [--cacert FILE] [--proxy HOST:PORT]\n"
-    "                    [--continue] [--retry N] [--connections N] URL OUTFILE\n"
+    "                    [--continue] [--retry N] [--connections N] [--limit-rate RATE]\n"
+    "                    URL OUTFILE\n"
     "  fetches URL (http or https) into OUTFILE (through a temporary file beside it: OUTFILE\n"
     "  appears only when the whole body came, and is left alone when the fetch fails; a symbolic\n"
     "  link is followed, and a device or FIFO is written in place)\n"
@@ -72,6 +77,8 @@ constexpr const char* kUsage =
     "  --continue            continue an OUTFILE that holds the start of the file from its size\n"
     "  --retry N             continue a transfer that breaks off up to N times (default 0)\n"
     "  --connections N       fetch a large file over N connections at once, 1 to 16 (default 4)\n"
+    "  --limit-rate RATE     take at most RATE bytes per second (500K, 2M; K 1024, M 1048576;\n"
+    "                        default 0: no limit)\n"
     "  exit status 0 on success, 1 on failure (the error on standard error), 2 for a wrong\n"
     "  command line\n";
 
@@ -94,6 +101,7 @@ struct Options {
     bool resume = false;
     std::int32_t retries = 0;
     std::int32_t connections = kDefaultConnections;
+    std::int64_t rateLimit = 0;
     std::optional<std::int32_t> maxRedirects;
     std::int32_t stallTimeoutMs = 60000;
     std::int32_t connectTimeoutMs = 30000;
@@ -103,6 +111,8 @@ struct Options {
     std::string url;
     std::string outFile;
 };
+
+std::string OneLine(std::string text);
 
 std::optional<Options> ParseArguments(int argc, char** argv) {
     Options options;
@@ -126,6 +136,14 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
                 return std::nullopt;
             }
             options.connections = *n;
+        } else if (option == "--limit-rate" && i + 1 < argc) {
+            const auto rate = ParseRate(argv[++i]);
+            if (!rate) {
+                std::fprintf(stderr, "tarnwick-get: %s\n",
+                             Format(RSRateNotUnderstood, OneLine(argv[i]).c_str()).c_str());
+                return std::nullopt;
+            }
+            options.rateLimit = *rate;
         } else if (option == "--cacert" && i + 1 < argc) {
             options.caCert = argv[++i];
         } else if (option == "--proxy" && i + 1 < argc) {
@@ -327,7 +345,9 @@ private:
 };
 
 // The client's settings from the command line (events aside).
-void SetUp(TIdHTTP& http, const Options& options) {
+// limit is shared by every connection of the transfer.
+void SetUp(TIdHTTP& http, const Options& options, const std::shared_ptr<TIdRateLimit>& limit) {
+    http.SetRateLimit(limit);
     http.HandleRedirects = options.follow;
     if (options.maxRedirects) http.RedirectMaximum = *options.maxRedirects;
     http.StallTimeout = options.stallTimeoutMs;
@@ -348,8 +368,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
+        const std::shared_ptr<TIdRateLimit> limit = TIdRateLimit::For(options->rateLimit);
         TIdHTTP http;
-        SetUp(http, *options);
+        SetUp(http, *options, limit);
         if (options->events) PrintEvents(http);
 
         TIdResumeSettings settings;
@@ -402,7 +423,7 @@ int main(int argc, char** argv) {
                 http,
                 [&]() -> std::unique_ptr<TIdCustomHTTP> {
                     auto client = std::make_unique<TIdHTTP>();
-                    SetUp(*client, *options);
+                    SetUp(*client, *options, limit);
                     return client;
                 },
                 options->connections, settings);
