@@ -49,11 +49,13 @@ public:
         removed_.push_back(id);
         cv_.notify_all();
     }
-    // The entry once it stands in state (nothing when it did not within the limit).
-    std::optional<TQueueEntry> WaitFor(std::uint64_t id, TEntryState state) {
+    // The entry once it stands in state, and with titled once its title is known (nothing when
+    // it did not within the limit).
+    std::optional<TQueueEntry> WaitFor(std::uint64_t id, TEntryState state, bool titled = false) {
         std::unique_lock lock(mutex_);
         const bool seen = cv_.wait_for(lock, std::chrono::seconds(30), [&] {
-            return entries_.count(id) && entries_[id].state == state;
+            return entries_.count(id) && entries_[id].state == state &&
+                   (!titled || !entries_[id].title.empty());
         });
         return seen ? std::optional(entries_[id]) : std::nullopt;
     }
@@ -158,6 +160,8 @@ TEST(DownloadQueue, WorksThroughEntriesAndKeepsThemAcrossARestart) {
         EXPECT_EQ(Present(queue.Entry(idOne)).state, TEntryState::Waiting) << "one job at a time";
         EXPECT_TRUE(queue.Remove(idOne));
         EXPECT_TRUE(front.watch.WaitRemoved(idOne));
+        // Stopped once its record is in, so that the stopped entry keeps the title.
+        ASSERT_TRUE(front.watch.WaitFor(idSlow, TEntryState::Running, true));
         EXPECT_TRUE(queue.Stop(idSlow));
         const TQueueEntry stopped = Present(front.watch.WaitFor(idSlow, TEntryState::Stopped));
         EXPECT_EQ(stopped.reason, std::string(kAbortedByUserText));
