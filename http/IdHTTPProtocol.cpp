@@ -47,32 +47,24 @@ bool IsInterim(std::int32_t code) { return code >= 100 && code < 200 && code != 
 // The body's stream behind the client's rate limit: each write waits in the limit first, in
 // pieces small enough to keep a low limit smooth. A wait that an abort ends lets the bytes
 // through; the closed connection then ends the read.
-class TLimitedStream : public TIdStream {
+class TLimitedStream : public TIdStreamFilter {
 public:
     TLimitedStream(TIdStream& stream, TIdRateLimit& limit, const TIdAbortSignal& abort,
                    std::function<bool()> stopped)
-        : stream_(stream), limit_(limit), abort_(abort), stopped_(std::move(stopped)) {}
+        : TIdStreamFilter(stream), limit_(limit), abort_(abort), stopped_(std::move(stopped)) {}
 
-    std::int64_t Position() const override { return stream_.Position(); }
-    void SetPosition(std::int64_t position) override { stream_.SetPosition(position); }
-    std::int64_t Size() const override { return stream_.Size(); }
-    void SetSize(std::int64_t size) override { stream_.SetSize(size); }
-    std::int64_t Read(void* buffer, std::int64_t count) override {
-        return stream_.Read(buffer, count);
-    }
     void Write(const void* buffer, std::int64_t count) override {
         const auto* bytes = static_cast<const char*>(buffer);
         const std::int64_t piece = limit_.LargestTake();
         for (std::int64_t done = 0; done < count;) {
             const std::int64_t n = std::min(piece, count - done);
             limit_.Take(n, abort_, stopped_);
-            stream_.Write(bytes + done, n);
+            inner_.Write(bytes + done, n);
             done += n;
         }
     }
 
 private:
-    TIdStream& stream_;
     TIdRateLimit& limit_;
     const TIdAbortSignal& abort_;
     const std::function<bool()> stopped_;

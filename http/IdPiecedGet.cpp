@@ -82,24 +82,16 @@ private:
 };
 
 // The output as one connection writes it, in order: told after each block.
-class TCountedOutput : public TIdStream {
+class TCountedOutput : public TIdStreamFilter {
 public:
     TCountedOutput(TIdStream& output, std::function<void(std::int64_t)> onBlock)
-        : output_(output), onBlock_(std::move(onBlock)) {}
-    std::int64_t Position() const override { return output_.Position(); }
-    void SetPosition(std::int64_t position) override { output_.SetPosition(position); }
-    std::int64_t Size() const override { return output_.Size(); }
-    void SetSize(std::int64_t size) override { output_.SetSize(size); }
-    std::int64_t Read(void* buffer, std::int64_t count) override {
-        return output_.Read(buffer, count);
-    }
+        : TIdStreamFilter(output), onBlock_(std::move(onBlock)) {}
     void Write(const void* buffer, std::int64_t count) override {
-        output_.Write(buffer, count);
-        if (onBlock_) onBlock_(output_.Position());
+        inner_.Write(buffer, count);
+        if (onBlock_) onBlock_(inner_.Position());
     }
 
 private:
-    TIdStream& output_;
     std::function<void(std::int64_t)> onBlock_;
 };
 

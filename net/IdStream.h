@@ -29,6 +29,25 @@ public:
     virtual void Write(const void* buffer, std::int64_t count) = 0;
 };
 
+// A stream that passes everything on to another one (which must outlive it); a wrapper overrides
+// what it adds to, e.g. Write to count or pace the bytes.
+class TIdStreamFilter : public TIdStream {
+public:
+    explicit TIdStreamFilter(TIdStream& inner) : inner_(inner) {}
+
+    std::int64_t Position() const override { return inner_.Position(); }
+    void SetPosition(std::int64_t position) override { inner_.SetPosition(position); }
+    std::int64_t Size() const override { return inner_.Size(); }
+    void SetSize(std::int64_t size) override { inner_.SetSize(size); }
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+        return inner_.Read(buffer, count);
+    }
+    void Write(const void* buffer, std::int64_t count) override { inner_.Write(buffer, count); }
+
+protected:
+    TIdStream& inner_;
+};
+
 enum TIdFileMode {
     fmCreate,        // create or truncate, then read and write
     fmOpenRead,      // an existing file, read only
