@@ -75,8 +75,9 @@ const Control Controls[] = {
     {"SpeedButton2", {5, 241, 24, 24}, {}, {}, nullptr, "Main", true},
     {"SpeedButton1", {30, 241, 24, 24}, {}, {}, nullptr, "Options", true},
     {"ChangeButton", {55, 241, 24, 24}, {}, {}, nullptr, "Change directory", true},
+    {"QueueButton", {80, 241, 24, 24}, {}, {}, nullptr, "Queue", true},
     {"SpeedButton3", {550, 241, 24, 24}, {}, {}, nullptr, "Open directory", true},
-    {"Panel22", {88, 241, 457, 25}, White},
+    {"Panel22", {113, 241, 432, 25}, White},
     // status band, 20 high
     {"StatusBand", {0, 271, 579, 20}, Mint},
     {"MessagePanel", {8, 271, 561, 20}},
