@@ -9,6 +9,8 @@
 #include <QStackedWidget>
 #include <QTableView>
 
+#include <fstream>
+
 #include "JobSamples.h"
 #include "MainFormFixture.h"
 #include "app/QueueModel.h"
@@ -115,4 +117,11 @@ TEST_F(QueuePage, PastedLinksRunOneAfterAnotherAndStayListedAfterARestart) {
     EXPECT_EQ(Cell(1, 0), Unknown1);
     EXPECT_EQ(Cell(1, 1), "Failed");
     EXPECT_FALSE(form_->JobRunning()) << "finished entries are history, not run again";
+
+    // A damaged queue file is set aside with a note, and the queue starts empty.
+    form_.reset();
+    std::ofstream(Home() + "/.local/share/tarnwick/queue.json") << R"({"tarnwick-queue": 1, "entries": [)";
+    form_ = MakeForm(Home());
+    ASSERT_TRUE(Until([&] { return Status().contains("set aside"); }, 5000)) << Status().toStdString();
+    EXPECT_EQ(Table()->rowCount(), 0);
 }
