@@ -358,8 +358,7 @@ void TMainForm::BuildFolderBand() {
                                   ChangeDirectoryDescription);
     speedButton3_ = PictureButton(band, "SpeedButton3", 550, ":/pictures/open-directory.png", OpenDirectoryHint,
                                   OpenDirectoryDescription);
-    queueButton_ = PictureButton(band, "QueueButton", 80, "", QueueHint, QueueDescription);
-    queueButton_->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    queueButton_ = PictureButton(band, "QueueButton", 80, ":/pictures/queue.png", QueueHint, QueueDescription);
 
     panel22_ = Panel(band, "Panel22", QRect(113, 6, 432, 25), QString(), Qt::AlignLeft);
     SetBackground(panel22_, White);

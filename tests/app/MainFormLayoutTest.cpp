@@ -226,7 +226,7 @@ TEST_F(MainWindow, PicturesAreBuiltIn) {
     EXPECT_EQ(Find<QLabel>("Image2").pixmap().size(), QSize(187, 18));
     EXPECT_EQ(Find<QLabel>("DefaultImage").pixmap().size(), QSize(120, 90));
     EXPECT_TRUE(Find<QLabel>("PreviewImage").hasScaledContents()) << "a preview of any size fills the frame";
-    for (const char* button : {"SpeedButton1", "SpeedButton2", "ChangeButton", "SpeedButton3"}) {
+    for (const char* button : {"SpeedButton1", "SpeedButton2", "ChangeButton", "QueueButton", "SpeedButton3"}) {
         const auto& glyph = Find<QToolButton>(button).icon();
         EXPECT_FALSE(glyph.isNull()) << button;
         EXPECT_FALSE(glyph.pixmap(16, 16).isNull()) << button;
