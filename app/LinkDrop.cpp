@@ -80,6 +80,7 @@ bool TLinkDrop::Take(const QMimeData& data) {
     const QStringList links = WebAddressesIn(data, field_.maxLength());
     if (links.size() > 1) {
         several_(links);
+        told_(true);
         return true;
     }
     const std::optional<QString> address = WebAddressIn(data, field_.maxLength());
@@ -106,6 +107,7 @@ bool TLinkDrop::PasteSeveral() {
     const QStringList links = WebAddressesIn(*data, field_.maxLength());
     if (links.size() < 2) return false;
     several_(links);
+    told_(true);
     return true;
 }
 

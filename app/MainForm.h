@@ -34,7 +34,7 @@ class TQueuePage;
 class TStatusBand;
 
 // The program's one window, object name "MainForm": a fixed 579 x 291 pixel layout of six bands
-// (header, the two-page notebook, example address, address, folder, status) and the settings of
+// (header, the three-page notebook, example address, address, folder, status) and the settings of
 // the run. Every control carries its own object name (Edit1, DownloadButton, MessagePanel, ...)
 // so that code and tests find it with findChild.
 //
@@ -43,9 +43,9 @@ class TStatusBand;
 // the folder browser and the message box are reached only through the desktop given.
 //
 // Beyond the fixed layout: a link dropped on the window or pasted with Ctrl+V goes into the
-// address field (TLinkDrop), the keys of TWindowKeys, a ring around the focused control
-// (TFocusRing), and at a job's end a desktop notice and the status line as a link to the saved
-// file (TJobEndReport). Its controls carry accessible names and descriptions (Accessibility.h).
+// address field, several into the queue (TLinkDrop), the keys of TWindowKeys, a ring around the
+// focused control (TFocusRing), and at a job's end a desktop notice and the status line as a
+// link to the saved file (TJobEndReport). Its controls carry accessible names and descriptions (Accessibility.h).
 //
 // The window drives a download queue (TDownloadQueue): "Download" adds the address and its job
 // starts, Enter in the address field adds the typed address while a job runs, a paste or drop of
