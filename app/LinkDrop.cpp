@@ -3,8 +3,10 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QUrl>
 
@@ -44,12 +46,30 @@ std::optional<QString> WebAddressIn(const QMimeData& data, int maxLength) {
     return text;
 }
 
-TLinkDrop::TLinkDrop(QWidget& window, QLineEdit& field, std::function<void(bool)> told)
-    : QObject(&window), field_(field), told_(std::move(told)) {
+QStringList WebAddressesIn(const QMimeData& data, int maxLength) {
+    QStringList found;
+    const auto take = [&](const QString& text) {
+        if (text.size() <= maxLength && !HasBlankOrControl(text) && IsWebAddress(QUrl(text, QUrl::StrictMode)))
+            found.push_back(text);
+    };
+    if (data.hasUrls()) {
+        for (const QUrl& url : data.urls())
+            if (IsWebAddress(url)) take(QString::fromLatin1(url.toEncoded()));
+    } else if (data.hasText()) {
+        static const QRegularExpression blanks(QStringLiteral("\\s+"));
+        for (const QString& word : data.text().split(blanks, Qt::SkipEmptyParts)) take(word);
+    }
+    return found;
+}
+
+TLinkDrop::TLinkDrop(QWidget& window, QLineEdit& field, std::function<void(bool)> told,
+                     std::function<void(const QStringList&)> several)
+    : QObject(&window), field_(field), told_(std::move(told)), several_(std::move(several)) {
     // Drops anywhere, the field included, come to the window.
     window.setAcceptDrops(true);
     field.setAcceptDrops(false);
     window.installEventFilter(this);
+    field.installEventFilter(this);
     // The field takes Ctrl+V itself while it has the focus, ahead of this shortcut.
     auto* paste = new QShortcut(QKeySequence::Paste, &window);
     paste->setContext(Qt::WindowShortcut);
@@ -57,6 +77,12 @@ TLinkDrop::TLinkDrop(QWidget& window, QLineEdit& field, std::function<void(bool)
 }
 
 bool TLinkDrop::Take(const QMimeData& data) {
+    const QStringList links = WebAddressesIn(data, field_.maxLength());
+    if (links.size() > 1) {
+        several_(links);
+        told_(true);
+        return true;
+    }
     const std::optional<QString> address = WebAddressIn(data, field_.maxLength());
     if (address) {
         field_.setText(*address);
@@ -75,7 +101,23 @@ void TLinkDrop::Paste() {
     }
 }
 
+bool TLinkDrop::PasteSeveral() {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    if (!data) return false;
+    const QStringList links = WebAddressesIn(*data, field_.maxLength());
+    if (links.size() < 2) return false;
+    several_(links);
+    told_(true);
+    return true;
+}
+
 bool TLinkDrop::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &field_) {
+        // The field pastes one line as a text field does; several links go to the queue.
+        const bool paste = event->type() == QEvent::KeyPress &&
+                           static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste);
+        return paste && field_.isEnabled() && PasteSeveral();
+    }
     switch (event->type()) {
         case QEvent::DragEnter:
         case QEvent::DragMove: {

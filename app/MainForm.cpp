@@ -30,11 +30,13 @@
 #include "app/JobEndReport.h"
 #include "app/JobQueue.h"
 #include "app/LinkDrop.h"
+#include "app/QueuePage.h"
 #include "app/SiteTable.h"
 #include "app/StatusBand.h"
 #include "app/TransferOptions.h"
 #include "app/WindowKeys.h"
 #include "app/WindowTexts.h"
+#include "job/queue/QueueKeeper.h"
 
 namespace tarnwick {
 
@@ -170,6 +172,7 @@ TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> deskt
       homeDirectory_(places.homeDirectory),
       configDirectory_(places.configDirectory) {
     settings_.programDirectory = DirectoryOf(places.programFile);
+    MakeQueue(places);
     InstallAccessibility();
     setObjectName(QStringLiteral("MainForm"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -190,9 +193,6 @@ TMainForm::TMainForm(const TStartPlaces& places, std::unique_ptr<TDesktop> deskt
     SetStartupDefaults(places);
     ConnectHandlers();
     new TFocusRing(*this);
-
-    jobQueue_ = std::make_unique<TJobQueue>(*this);
-    session_ = std::make_unique<TDownloadSession>(static_cast<TSessionEvents&>(*this), *jobQueue_);
 
     move(screen()->availableGeometry().center() - rect().center());
     edit1_->setFocus();
@@ -230,6 +230,10 @@ void TMainForm::BuildNotebook() {
     notebook1_->addWidget(format);
     BuildDescriptionPage(description);
     BuildFormatPage(format);
+    queuePage_ = new TQueuePage(notebook1_, *queue_, *desktop_);
+    queuePage_->setGeometry(0, 0, ClientWidth, 122);
+    SetBackground(queuePage_, SkyBlue);
+    notebook1_->addWidget(queuePage_);
 }
 
 void TMainForm::BuildDescriptionPage(QWidget* page) {
@@ -357,8 +361,9 @@ void TMainForm::BuildFolderBand() {
                                   ChangeDirectoryDescription);
     speedButton3_ = PictureButton(band, "SpeedButton3", 550, ":/pictures/open-directory.png", OpenDirectoryHint,
                                   OpenDirectoryDescription);
+    queueButton_ = PictureButton(band, "QueueButton", 80, ":/pictures/queue.png", QueueHint, QueueDescription);
 
-    panel22_ = Panel(band, "Panel22", QRect(88, 6, 457, 25), QString(), Qt::AlignLeft);
+    panel22_ = Panel(band, "Panel22", QRect(113, 6, 432, 25), QString(), Qt::AlignLeft);
     SetBackground(panel22_, White);
     panel22_->installEventFilter(new TPlainTextHint(panel22_));
     panel22_->setAccessibleDescription(Text(SaveFolderDescription));
@@ -387,6 +392,13 @@ void TMainForm::SetTabOrder() {
                               downloadButton_, speedButton2_, speedButton1_, changeButton_,   speedButton3_,
                               messagePanel_};
     for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+    // The Queue page's controls with the notebook's, and its button after the folder's.
+    QWidget* previous = radioButton2_;
+    for (QWidget* control : queuePage_->TabOrder()) {
+        QWidget::setTabOrder(previous, control);
+        previous = control;
+    }
+    QWidget::setTabOrder(changeButton_, queueButton_);
 }
 
 void TMainForm::ConnectHandlers() {
@@ -403,6 +415,7 @@ void TMainForm::ConnectHandlers() {
     connect(radioButton2_, &QRadioButton::clicked, this, &TMainForm::HdYesClick);
     connect(speedButton1_, &QToolButton::clicked, this, [this] { notebook1_->setCurrentIndex(1); });
     connect(speedButton2_, &QToolButton::clicked, this, [this] { notebook1_->setCurrentIndex(0); });
+    connect(queueButton_, &QToolButton::clicked, this, [this] { notebook1_->setCurrentIndex(2); });
     connect(changeButton_, &QToolButton::clicked, this, &TMainForm::FolderChoice);
     connect(speedButton3_, &QToolButton::clicked, this, &TMainForm::OpenSaveDirectory);
     connect(panel19_, &TClickPanel::clicked, this, &TMainForm::ExampleAddressClick);
@@ -411,15 +424,17 @@ void TMainForm::ConnectHandlers() {
     connect(panel17_, &TClickPanel::clicked, this, openHomePage);
     connect(panel18_, &TClickPanel::clicked, this, [this] { desktop_->OpenUrl(QUrl(Text(CompanyPage))); });
     connect(downloadButton_, &QPushButton::clicked, this, &TMainForm::DownloadButtonClick);
-    connect(edit1_, &QLineEdit::returnPressed, downloadButton_, &QPushButton::click);
-    new TWindowKeys(*this, *edit1_, *downloadButton_, {speedButton2_, speedButton1_, changeButton_, speedButton3_});
-    new TLinkDrop(*this, *edit1_, [this](bool taken) {
+    connect(edit1_, &QLineEdit::returnPressed, this, &TMainForm::AddressEntered);
+    new TWindowKeys(*this, *edit1_, *downloadButton_,
+                    {speedButton2_, speedButton1_, changeButton_, queueButton_, speedButton3_});
+    const auto told = [this](bool taken) {
         // The note stays until something else is shown; a link taken after it clears it.
         if (!taken)
             ShowStatus(Text(LinkRefused));
         else if (messagePanel_->text() == Text(LinkRefused))
             ShowIdleStatus();
-    });
+    };
+    new TLinkDrop(*this, *edit1_, told, [this](const QStringList& links) { EnqueueSeveral(links); });
     jobEndReport_ = new TJobEndReport(*this, *desktop_, *titlePanel_, *messagePanel_);
 }
 
@@ -499,7 +514,7 @@ void TMainForm::DownloadButtonClick() {
         return;
     }
     PrepareJob();
-    StartJob(edit1_->text());
+    if (!Enqueue(edit1_->text())) ShowStatus(Text(AlreadyQueued));
 }
 
 void TMainForm::ShowSaveDirectory() {

@@ -12,6 +12,7 @@
 #include "app/Desktop.h"
 #include "job/files/Folders.h"
 #include "job/lookup/LookupQuery.h"
+#include "job/queue/DownloadQueue.h"
 #include "job/session/DownloadSession.h"
 
 class QComboBox;
@@ -27,11 +28,14 @@ namespace tarnwick {
 
 class TJobEndReport;
 class TJobQueue;
+class TQueueFile;
+class TQueueKeeper;
+class TQueuePage;
 class TStatusBand;
 class TTransferOptions;
 
 // The program's one window, object name "MainForm": a fixed 579 x 291 pixel layout of six bands
-// (header, the two-page notebook, example address, address, folder, status) and the settings of
+// (header, the three-page notebook, example address, address, folder, status) and the settings of
 // the run. Every control carries its own object name (Edit1, DownloadButton, MessagePanel, ...)
 // so that code and tests find it with findChild.
 //
@@ -40,16 +44,20 @@ class TTransferOptions;
 // the folder browser and the message box are reached only through the desktop given.
 //
 // Beyond the fixed layout: a link dropped on the window or pasted with Ctrl+V goes into the
-// address field (TLinkDrop), the keys of TWindowKeys, a ring around the focused control
-// (TFocusRing), and at a job's end a desktop notice and the status line as a link to the saved
-// file (TJobEndReport). Its controls carry accessible names and descriptions (Accessibility.h).
+// address field, several into the queue (TLinkDrop), the keys of TWindowKeys, a ring around the
+// focused control (TFocusRing), and at a job's end a desktop notice and the status line as a
+// link to the saved file (TJobEndReport). Its controls carry accessible names and descriptions (Accessibility.h).
 //
-// The window shows a download session: "Download" starts its job, "Abort" aborts it, and the
-// session's events (on the window's thread) fill the description, the preview, the status line
-// and the status band. The event loop never waits for the job. Closing the window hides it at
-// once, then closes the session, which stops the job and leaves nothing half-written in the save
-// directory.
-class TMainForm : public QWidget, private TSessionEvents {
+// The window drives a download queue (TDownloadQueue): "Download" adds the address and its job
+// starts, Enter in the address field adds the typed address while a job runs, a paste or drop of
+// several links adds each, and "Abort" (Escape) stops the running entry. The first running
+// entry's session events (on the window's thread) fill the description, the preview, the status
+// line and the status band; the Queue page lists every entry. The queue is kept in the user's
+// queue file (QueueFilePath) by TQueueKeeper: at start the entries that were waiting or running
+// go on; a second running copy keeps no queue and says so. The event loop never waits for a job.
+// Closing the window hides it at once, then closes the queue, which stops its jobs and leaves
+// nothing half-written in the save directory.
+class TMainForm : public QWidget, private TSessionEvents, private TQueueObserver {
     Q_OBJECT
 public:
     // A window for this user and program on the real desktop.
@@ -61,8 +69,9 @@ public:
     const TJobRequest& Settings() const noexcept { return settings_; }
 
     // The lookup service the next jobs ask (the build's endpoint until this is called).
-    void SetLookupEndpoint(TLookupEndpoint endpoint) { settings_.lookup = std::move(endpoint); }
-    // True from "Download" until the whole job, delivery included, has ended.
+    void SetLookupEndpoint(TLookupEndpoint endpoint);
+    // True while an entry of the queue waits or runs: from "Download" until the whole job,
+    // delivery included, has ended.
     bool JobRunning() const noexcept { return jobRunning_; }
 
 protected:
@@ -89,17 +98,29 @@ private:
     void OpenSaveDirectory();
     void ExampleAddressClick();
     void DownloadButtonClick();
+    void AddressEntered();
 
     // Job control, all on the window's thread.
+    void MakeQueue(const TStartPlaces& places);
+    void RestoreQueue();
     void PrepareJob();
-    void StartJob(const QString& pageAddress);
+    // Adds address with the chosen settings; false when it waits or runs already.
+    bool Enqueue(const QString& address);
+    void EnqueueSeveral(const QStringList& addresses);
     void AbortJob();
     void ConversionChanged();
     void ShowPreview(const std::string& previewFile);
-    void EndJob();
+    // Whether the display follows job: the first job heard of while none is followed is taken,
+    // with the description, the preview and the bars cleared for it.
+    bool Follows(std::uint64_t job);
+    void UpdateRunState();
     void ShutDownJob();
 
-    // The session's events (its one job at a time: the id is not needed).
+    // The queue's changes: the button and the site list follow whether an entry waits or runs.
+    void EntryChanged(const TQueueEntry& entry, bool progressOnly) override;
+    void EntryRemoved(std::uint64_t id) override;
+
+    // The jobs' events; only the followed job's are shown.
     void ShowDescription(std::uint64_t job, const std::array<std::string, 4>& texts) override;
     void TransferBegan(std::uint64_t job, std::int64_t totalBytes,
                        const std::string& previewFile) override;
@@ -127,9 +148,12 @@ private:
     std::string homeDirectory_;
     std::string configDirectory_;  // where the user-dirs.dirs file is looked for
 
-    // The job: the session posts its events through jobQueue_ to this window.
+    // The jobs: the queue's sessions post their events through jobQueue_ to this window.
     std::unique_ptr<TJobQueue> jobQueue_;
-    std::unique_ptr<TDownloadSession> session_;
+    std::unique_ptr<TDownloadQueue> queue_;
+    std::unique_ptr<TQueueFile> queueFile_;
+    std::unique_ptr<TQueueKeeper> keeper_;  // none when another running copy keeps the queue
+    std::uint64_t shownJob_ = 0;            // the job the display follows; 0 for none
     bool jobRunning_ = false;
 
     // Owned by the window through Qt's parent chain.
@@ -157,6 +181,8 @@ private:
     QToolButton* speedButton2_ = nullptr;
     QToolButton* speedButton3_ = nullptr;
     QToolButton* changeButton_ = nullptr;
+    QToolButton* queueButton_ = nullptr;
+    TQueuePage* queuePage_ = nullptr;
     QLabel* panel22_ = nullptr;
     TStatusBand* statusBand_ = nullptr;
     TClickPanel* messagePanel_ = nullptr;

@@ -78,6 +78,29 @@ inline constexpr char ChangeDirectoryDescription[] = "Chooses the folder the vid
 inline constexpr char OpenDirectoryDescription[] = "Opens the save folder in the file manager";
 inline constexpr char SaveFolderDescription[] = "Save folder";
 inline constexpr char StatusName[] = "Status";
+inline constexpr char QueueHint[] = "Queue";
+inline constexpr char QueueDescription[] = "Shows the download queue";
+
+// The Queue page.
+inline constexpr char QueueListName[] = "Download queue";
+inline constexpr char QueueTitleHeader[] = "Video";
+inline constexpr char QueueStateHeader[] = "State";
+inline constexpr char QueueProgressHeader[] = "Progress";
+inline constexpr char QueueWaiting[] = "Waiting";
+inline constexpr char QueueRunning[] = "Running";
+inline constexpr char QueueSaved[] = "Saved";
+inline constexpr char QueueFailed[] = "Failed";
+inline constexpr char QueueStopped[] = "Stopped";
+inline constexpr char TryAgain[] = "Try again";
+inline constexpr char Remove[] = "Remove";
+inline constexpr char ShowFile[] = "Show file";
+inline constexpr char TryAgainDescription[] = "Queues the chosen failed or stopped video again";
+inline constexpr char RemoveDescription[] = "Takes the chosen video off the queue, stopping it when it runs";
+inline constexpr char ShowFileDescription[] = "Shows the chosen video's saved file in the file manager";
+// Status line notes about the queue.
+inline constexpr char AlreadyQueued[] = "This address is in the queue already.";
+inline constexpr char QueueNotKept[] =
+    "Another running copy of Tarnwick keeps the queue; this one's queue is not kept.";
 inline constexpr char ProgressName[] = "Progress";
 
 }  // namespace tarnwick::WindowTexts

@@ -89,7 +89,7 @@ struct TDownloadQueue::Impl : std::enable_shared_from_this<Impl> {
     }
 
     TTaskQueue& taskQueue;
-    const TJobRequest base;
+    TJobRequest base;  // guarded by mutex
     TSessionEvents* const jobEvents;
     std::vector<TQueueObserver*> observers;  // front end's thread only
 
@@ -363,6 +363,23 @@ void TDownloadQueue::SetParallel(int jobs) {
     std::lock_guard lock(impl_->mutex);
     impl_->parallel = std::clamp(jobs, 1, kMaxParallelJobs);
     impl_->PostPump();
+}
+
+bool TDownloadQueue::SetConversion(std::uint64_t id, std::int32_t formatIndex,
+                                   std::int32_t qualityIndex) {
+    std::lock_guard lock(impl_->mutex);
+    Impl::TItem* item = impl_->Find(id);
+    if (!item || Finished(item->entry.state)) return false;
+    item->entry.formatIndex = formatIndex;
+    item->entry.qualityIndex = qualityIndex;
+    if (item->runner) item->runner->session.SetConversion(formatIndex, qualityIndex);
+    impl_->Changed(item->entry);
+    return true;
+}
+
+void TDownloadQueue::SetBase(TJobRequest base) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->base = std::move(base);
 }
 
 std::vector<TQueueEntry> TDownloadQueue::Entries() const {

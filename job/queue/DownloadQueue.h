@@ -10,7 +10,8 @@
 // given (the window's event loop, tarnwick-download's loop). Sessions are started and closed
 // there, their events come there, and observers and the job events passed on are called there
 // only, never with the queue's lock held, in the order the changes happened. Add, Retry, Stop,
-// StopAll, Remove, SetParallel and the readers may be called from any thread; the change is made
+// StopAll, Remove, SetParallel, SetConversion,
+// SetBase and the readers may be called from any thread; the change is made
 // at once under the queue's lock and what follows from it (a job started, observers told) is
 // posted to the front end's thread. AddObserver, RemoveObserver and the destructor: the front
 // end's thread only.
@@ -74,6 +75,12 @@ public:
     bool Remove(std::uint64_t id);
     // How many jobs run at once: 1 (the default) to kMaxParallelJobs.
     void SetParallel(int jobs);
+    // The format and quality an unfinished entry converts with; a running job's end converts
+    // with them too. False when the entry is not waiting or running.
+    bool SetConversion(std::uint64_t id, std::int32_t formatIndex, std::int32_t qualityIndex);
+    // The program's part of the jobs started from now on (a front end's settings may change
+    // while entries wait); running jobs keep theirs.
+    void SetBase(TJobRequest base);
 
     std::vector<TQueueEntry> Entries() const;
     std::optional<TQueueEntry> Entry(std::uint64_t id) const;

@@ -79,8 +79,9 @@ const Control Controls[] = {
     {"SpeedButton2", {5, 241, 24, 24}, {}, {}, nullptr, "Main", true},
     {"SpeedButton1", {30, 241, 24, 24}, {}, {}, nullptr, "Options", true},
     {"ChangeButton", {55, 241, 24, 24}, {}, {}, nullptr, "Change directory", true},
+    {"QueueButton", {80, 241, 24, 24}, {}, {}, nullptr, "Queue", true},
     {"SpeedButton3", {550, 241, 24, 24}, {}, {}, nullptr, "Open directory", true},
-    {"Panel22", {88, 241, 457, 25}, White},
+    {"Panel22", {113, 241, 432, 25}, White},
     // status band, 20 high
     {"StatusBand", {0, 271, 579, 20}, Mint},
     {"MessagePanel", {8, 271, 561, 20}},
@@ -229,7 +230,7 @@ TEST_F(MainWindow, PicturesAreBuiltIn) {
     EXPECT_EQ(Find<QLabel>("Image2").pixmap().size(), QSize(187, 18));
     EXPECT_EQ(Find<QLabel>("DefaultImage").pixmap().size(), QSize(120, 90));
     EXPECT_TRUE(Find<QLabel>("PreviewImage").hasScaledContents()) << "a preview of any size fills the frame";
-    for (const char* button : {"SpeedButton1", "SpeedButton2", "ChangeButton", "SpeedButton3"}) {
+    for (const char* button : {"SpeedButton1", "SpeedButton2", "ChangeButton", "QueueButton", "SpeedButton3"}) {
         const auto& glyph = Find<QToolButton>(button).icon();
         EXPECT_FALSE(glyph.isNull()) << button;
         EXPECT_FALSE(glyph.pixmap(16, 16).isNull()) << button;

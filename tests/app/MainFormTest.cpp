@@ -482,13 +482,16 @@ protected:
 TEST_F(TabOrder, FollowsTheBandsTopToBottomOnTheOptionsPage) {
     Click("SpeedButton1");
     EXPECT_EQ(Walk("FormatComboBox"),
-              (std::vector<std::string>{"FormatComboBox", "QualityComboBox", "RadioButton1", "ConnectionsSpinBox",
-                                        "RateComboBox", "Panel18", "Panel19", "ComboBox1", "Edit1", "DownloadButton", "SpeedButton2", "SpeedButton1",
-                                        "ChangeButton", "SpeedButton3", "Image2", "Panel17"}));
+              (std::vector<std::string>{"FormatComboBox", "QualityComboBox", "RadioButton1",
+                                        "ConnectionsSpinBox", "RateComboBox", "Panel18", "Panel19",
+                                        "ComboBox1", "Edit1", "DownloadButton", "SpeedButton2",
+                                        "SpeedButton1", "ChangeButton", "QueueButton",
+                                        "SpeedButton3", "Image2", "Panel17"}));
 }
 
 TEST_F(TabOrder, SkipsTheHiddenOptionsOnTheDescriptionPage) {
     EXPECT_EQ(Walk("ComboBox1"),
               (std::vector<std::string>{"ComboBox1", "Edit1", "DownloadButton", "SpeedButton2", "SpeedButton1",
-                                        "ChangeButton", "SpeedButton3", "Image2", "Panel17", "Panel18", "Panel19"}));
+                                        "ChangeButton", "QueueButton", "SpeedButton3", "Image2", "Panel17", "Panel18",
+                                        "Panel19"}));
 }
