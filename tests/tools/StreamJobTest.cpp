@@ -1,5 +1,6 @@
 // Whole jobs on streamed videos: `tarnwick-download --format 0` as a black box, with the built-in
-// lookup, on HLS and DASH sets that the real ffmpeg makes at test time and a real nginx serves.
+// lookup (and yt-dlp for a page only it reads), on HLS and DASH sets that the real ffmpeg makes at
+// test time and a real nginx serves.
 // Each saved file is checked with ffprobe: picture and sound there, not re-encoded, as long as
 // the source.
 
@@ -130,6 +131,10 @@ TEST_F(StreamJob, HlsAndDashVideosAreSavedWholeWithPictureAndSoundUnencoded) {
     MakeHlsSet(site_.Root() / "hls");
     MakeDashSet(site_.Root() / "number", false);
     MakeDashSet(site_.Root() / "time", true);
+    // A page whose player a script sets up: yt-dlp reads it and names picture and sound apart.
+    std::ofstream(site_.Root() / "player.html")
+        << "<title>JW</title><div id=player></div><script>jwplayer(\"player\").setup({sources: "
+           "[{file: \"/hls/master.m3u8\"}], title: \"Streamed\"});</script>";
     struct Row {
         std::string path;
         bool hd;
@@ -137,7 +142,8 @@ TEST_F(StreamJob, HlsAndDashVideosAreSavedWholeWithPictureAndSoundUnencoded) {
     } rows[] = {{"/hls/master.m3u8", true, 640},
                 {"/hls/master.m3u8", false, 160},
                 {"/number/manifest.mpd", true, 640},
-                {"/time/manifest.mpd", false, 640}};
+                {"/time/manifest.mpd", false, 640},
+                {"/player.html", false, 160}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path + (row.hd ? " HD" : ""));
         const ProgramRun run = Download(site_.BaseUrl() + row.path, row.hd);
