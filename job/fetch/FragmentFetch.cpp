@@ -1,5 +1,7 @@
 #include "job/fetch/FragmentFetch.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -182,6 +184,11 @@ void TFragmentRun::Raise(std::int64_t written, std::size_t done) {
 void TFragmentFetch::Fetch(const TMediaStream& stream, const TFetchTarget& target,
                            TFetchEvents& events, const TIdAbortSignal& abort) {
     if (stream.fragments.empty()) throw EIdException(std::string(kNoFragmentsText));
+    // Fragments are large and short-lived buffers on several threads: above a fixed size they are
+    // mapped on their own, so that what a written fragment took goes back to the system at once
+    // instead of staying with the allocator of the thread that fetched it.
+    static const bool mapped = ::mallopt(M_MMAP_THRESHOLD, 256 * 1024) == 1;
+    (void)mapped;
     // The fetch's own stop, set by the user's abort and by the fetch itself when a connection
     // fails or the job stops it: every connection and wait of the fetch ends on it.
     TIdAbortSignal stop;

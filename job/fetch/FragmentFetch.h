@@ -25,8 +25,9 @@
 
 namespace tarnwick {
 
-// Fragment bytes a fetch holds in memory at most (but for one larger fragment alone).
-inline constexpr std::int64_t kFragmentBytesHeld = std::int64_t{64} << 20;
+// Fragment bytes a fetch holds in memory at most (but for one larger fragment alone): enough for
+// several fragments in flight on every connection, and with the program itself well under 64 MiB.
+inline constexpr std::int64_t kFragmentBytesHeld = std::int64_t{32} << 20;
 
 class TFragmentFetch final : public TMediaFetcher {
 public:
