@@ -111,6 +111,10 @@ public:
     // The first request from an empty output asks "Range: bytes=0-", so that its answer tells
     // whether the server takes ranges (a 206 of the whole file is taken as its 200 would be).
     bool AskRangeFirst = false;
+    // The validator of the bytes the output holds when Get begins, kept from an earlier transfer
+    // (a strong ETag or a Last-Modified): the first request continues them with it as If-Range,
+    // so an answer of another version (200) starts the output over. Empty: as above.
+    std::string IfRange;
 
     // Fetches address into output, continuing after the bytes it holds (see above). Throws what
     // the client's Get throws: for an answer that calls for no try, for a failure that is not
@@ -123,6 +127,9 @@ public:
     // a whole body, a Content-Range total), -1 when none did. An output that Get filled is
     // whole only when its size is this.
     std::int64_t Total() const noexcept { return total_; }
+    // The validator of the answer the output's bytes came from ("" when they cannot be continued
+    // under a condition); kept with the bytes, it is the IfRange of a later Get.
+    const std::string& Validator() const noexcept { return validator_; }
 
 private:
     // How the next request asks.

@@ -1,11 +1,17 @@
 #include "job/queue/DownloadQueue.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
+#include <random>
 #include <string>
 #include <utility>
 
 #include "job/JobTexts.h"
+#include "job/fetch/ProgressiveFetch.h"
+#include "job/files/Folders.h"
 
 namespace tarnwick {
 
@@ -26,6 +32,18 @@ std::optional<TEntryState> EntryStateNamed(std::string_view name) noexcept {
         if (EntryStateName(state) == name) return state;
     return std::nullopt;
 }
+
+namespace {
+
+std::string NewKeptName() {
+    std::random_device random;
+    std::uniform_int_distribution<std::uint64_t> any;
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(any(random)));
+    return std::string("entry-") + text;
+}
+
+}  // namespace
 
 // One entry's session, and the way its events reach the queue: the runner knows whose they are.
 struct TDownloadQueue::TRunner final : TSessionEvents {
@@ -76,6 +94,8 @@ struct TDownloadQueue::Impl : std::enable_shared_from_this<Impl> {
     // Under the lock: the next waiting entry with its new runner, or nothing when none may start.
     std::shared_ptr<TRunner> NextToStart(TJobRequest& request);
     void StopItem(TItem& item);
+    // Under the lock: the entry's kept transfer goes.
+    void DropKept(TQueueEntry& entry);
     // Under the lock: the oldest finished entries beyond kHistoryLimit go.
     void TrimHistory();
     void Finish(std::uint64_t entryId, const TJobOutcome& outcome);
@@ -97,6 +117,7 @@ struct TDownloadQueue::Impl : std::enable_shared_from_this<Impl> {
     std::vector<TItem> items;  // in the order added
     std::uint64_t lastId = 0;
     int parallel = 1;
+    std::string keptFolder;
     // Runners whose job has ended; closed on the front end's thread outside their events.
     std::vector<std::shared_ptr<TRunner>> retired;
     bool closing = false;
@@ -143,6 +164,10 @@ std::shared_ptr<TDownloadQueue::TRunner> TDownloadQueue::Impl::NextToStart(TJobR
     request.formatIndex = entry.formatIndex;
     request.qualityIndex = entry.qualityIndex;
     if (!entry.saveDirectory.empty()) request.saveDirectory = entry.saveDirectory;
+    if (!keptFolder.empty()) {
+        if (entry.kept.empty()) entry.kept = NewKeptName();
+        request.keptTransfer = keptFolder + "/" + entry.kept;
+    }
     next->runner = std::make_shared<TRunner>(*this, entry.id, taskQueue);
     return next->runner;
 }
@@ -186,6 +211,14 @@ void TDownloadQueue::Impl::StopItem(TItem& item) {
     }
 }
 
+void TDownloadQueue::Impl::DropKept(TQueueEntry& entry) {
+    if (entry.kept.empty() || keptFolder.empty()) return;
+    const std::string path = keptFolder + "/" + entry.kept;
+    ::unlink(path.c_str());
+    ::unlink(KeptValidatorPath(path).c_str());
+    entry.kept.clear();
+}
+
 void TDownloadQueue::Impl::TrimHistory() {
     auto finished = std::count_if(items.begin(), items.end(),
                                   [](const TItem& item) { return Finished(item.entry.state); });
@@ -213,6 +246,8 @@ void TDownloadQueue::Impl::Finish(std::uint64_t entryId, const TJobOutcome& outc
                                           : outcome.hint;
     entry.savedFile = outcome.savedFile;
     if (entry.title.empty()) entry.title = outcome.title;
+    // A job ended by the queue's own end keeps its transfer for the next run.
+    if (!closing) DropKept(entry);
     item->stopAsked = false;
     retired.push_back(std::move(item->runner));
     if (item->removeAsked) {
@@ -354,6 +389,7 @@ bool TDownloadQueue::Remove(std::uint64_t id) {
         q.StopItem(*item);
         return true;
     }
+    q.DropKept(item->entry);
     q.items.erase(q.items.begin() + (item - q.items.data()));
     q.Removed(id);
     return true;
@@ -375,6 +411,12 @@ bool TDownloadQueue::SetConversion(std::uint64_t id, std::int32_t formatIndex,
     if (item->runner) item->runner->session.SetConversion(formatIndex, qualityIndex);
     impl_->Changed(item->entry);
     return true;
+}
+
+void TDownloadQueue::SetKeptFolder(std::string folder) {
+    if (!folder.empty()) CreateDirectories(folder);
+    std::lock_guard lock(impl_->mutex);
+    impl_->keptFolder = std::move(folder);
 }
 
 void TDownloadQueue::SetBase(TJobRequest base) {

@@ -56,6 +56,13 @@ bool ReadNumber(const json& entry, const char* key, std::int64_t low, std::int64
     return true;
 }
 
+// A kept transfer's name is the queue's own: never a path, so a file never names a user's file.
+bool KeptName(const std::string& name) {
+    return name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+           });
+}
+
 std::optional<TQueueEntry> EntryFrom(const json& item) {
     if (!item.is_object()) return std::nullopt;
     TQueueEntry entry;
@@ -64,14 +71,14 @@ std::optional<TQueueEntry> EntryFrom(const json& item) {
     const bool read =
         ReadText(item, "address", entry.address) && ReadText(item, "save_dir", entry.saveDirectory) &&
         ReadText(item, "state", state) && ReadText(item, "title", entry.title) &&
-        ReadText(item, "reason", entry.reason) && ReadText(item, "file", entry.savedFile) &&
+        ReadText(item, "reason", entry.reason) && ReadText(item, "kept", entry.kept) && ReadText(item, "file", entry.savedFile) &&
         ReadNumber(item, "site", 1, 5, entry.siteNumber) && ReadNumber(item, "hd", 0, 1, entry.hdFlag) &&
         ReadNumber(item, "format", 0, 7, entry.formatIndex) &&
         ReadNumber(item, "quality", 0, 3, entry.qualityIndex) &&
         ReadNumber(item, "bytes", 0, kBytes, entry.bytesSoFar) &&
         ReadNumber(item, "total", 0, kBytes, entry.totalBytes);
     const auto named = EntryStateNamed(state);
-    if (!read || !named || entry.address.empty()) return std::nullopt;
+    if (!read || !named || entry.address.empty() || !KeptName(entry.kept)) return std::nullopt;
     entry.state = *named;
     return entry;
 }
@@ -81,7 +88,7 @@ json EntryDocument(const TQueueEntry& entry) {
             {"format", entry.formatIndex}, {"quality", entry.qualityIndex},
             {"save_dir", entry.saveDirectory}, {"state", EntryStateName(entry.state)},
             {"bytes", entry.bytesSoFar}, {"total", entry.totalBytes}, {"title", entry.title},
-            {"reason", entry.reason}, {"file", entry.savedFile}};
+            {"reason", entry.reason}, {"file", entry.savedFile}, {"kept", entry.kept}};
 }
 
 // The file's text, at most limit + 1 bytes of it; nothing when there is no file.
