@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <string>
@@ -336,6 +337,8 @@ std::uint64_t TDownloadQueue::Add(TQueueEntry entry) {
     std::lock_guard lock(q.mutex);
     if (entry.state == TEntryState::Running) entry.state = TEntryState::Waiting;
     const bool waits = entry.state == TEntryState::Waiting;
+    // Only an entry that goes on has a transfer to continue.
+    if (!waits) entry.kept.clear();
     if (waits && q.Queued(entry.address)) return 0;
     entry.id = ++q.lastId;
     entry.job = 0;
@@ -417,6 +420,22 @@ void TDownloadQueue::SetKeptFolder(std::string folder) {
     if (!folder.empty()) CreateDirectories(folder);
     std::lock_guard lock(impl_->mutex);
     impl_->keptFolder = std::move(folder);
+}
+
+void TDownloadQueue::RemoveStrayKept() {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->keptFolder.empty()) return;
+    std::error_code ignored;
+    for (const auto& file : std::filesystem::directory_iterator(impl_->keptFolder, ignored)) {
+        const std::string name = file.path().filename().string();
+        const std::string entryName = name.substr(0, name.find('.'));
+        const bool named = std::any_of(
+            impl_->items.begin(), impl_->items.end(),
+            [&](const Impl::TItem& item) {
+                return !entryName.empty() && item.entry.kept == entryName;
+            });
+        if (!named) std::filesystem::remove(file.path(), ignored);
+    }
 }
 
 void TDownloadQueue::SetBase(TJobRequest base) {

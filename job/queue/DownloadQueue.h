@@ -87,6 +87,9 @@ public:
     // the entry's kept field, which a later run's job continues; the file goes when the entry
     // ends or is removed. Empty (the default): nothing is kept.
     void SetKeptFolder(std::string folder);
+    // Removes the files of the kept folder that no entry names: those of a run that ended before
+    // its queue was written, or of a queue file set aside.
+    void RemoveStrayKept();
 
     std::vector<TQueueEntry> Entries() const;
     std::optional<TQueueEntry> Entry(std::uint64_t id) const;
