@@ -1,18 +1,13 @@
 #include "job/queue/DownloadQueue.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <mutex>
-#include <random>
 #include <string>
 #include <utility>
 
 #include "job/JobTexts.h"
-#include "job/fetch/ProgressiveFetch.h"
 #include "job/files/Folders.h"
+#include "job/queue/KeptTransfers.h"
 
 namespace tarnwick {
 
@@ -33,18 +28,6 @@ std::optional<TEntryState> EntryStateNamed(std::string_view name) noexcept {
         if (EntryStateName(state) == name) return state;
     return std::nullopt;
 }
-
-namespace {
-
-std::string NewKeptName() {
-    std::random_device random;
-    std::uniform_int_distribution<std::uint64_t> any;
-    char text[24];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(any(random)));
-    return std::string("entry-") + text;
-}
-
-}  // namespace
 
 // One entry's session, and the way its events reach the queue: the runner knows whose they are.
 struct TDownloadQueue::TRunner final : TSessionEvents {
@@ -213,10 +196,7 @@ void TDownloadQueue::Impl::StopItem(TItem& item) {
 }
 
 void TDownloadQueue::Impl::DropKept(TQueueEntry& entry) {
-    if (entry.kept.empty() || keptFolder.empty()) return;
-    const std::string path = keptFolder + "/" + entry.kept;
-    ::unlink(path.c_str());
-    ::unlink(KeptValidatorPath(path).c_str());
+    RemoveKept(keptFolder, entry.kept);
     entry.kept.clear();
 }
 
@@ -425,17 +405,10 @@ void TDownloadQueue::SetKeptFolder(std::string folder) {
 void TDownloadQueue::RemoveStrayKept() {
     std::lock_guard lock(impl_->mutex);
     if (impl_->keptFolder.empty()) return;
-    std::error_code ignored;
-    for (const auto& file : std::filesystem::directory_iterator(impl_->keptFolder, ignored)) {
-        const std::string name = file.path().filename().string();
-        const std::string entryName = name.substr(0, name.find('.'));
-        const bool named = std::any_of(
-            impl_->items.begin(), impl_->items.end(),
-            [&](const Impl::TItem& item) {
-                return !entryName.empty() && item.entry.kept == entryName;
-            });
-        if (!named) std::filesystem::remove(file.path(), ignored);
-    }
+    RemoveKeptBut(impl_->keptFolder, [&](const std::string& name) {
+        return std::any_of(impl_->items.begin(), impl_->items.end(),
+                           [&](const Impl::TItem& item) { return item.entry.kept == name; });
+    });
 }
 
 void TDownloadQueue::SetBase(TJobRequest base) {

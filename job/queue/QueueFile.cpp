@@ -17,6 +17,7 @@
 
 #include "job/files/Folders.h"
 #include "job/lookup/BoundedJson.h"
+#include "job/queue/KeptTransfers.h"
 
 namespace tarnwick {
 
@@ -56,13 +57,6 @@ bool ReadNumber(const json& entry, const char* key, std::int64_t low, std::int64
     return true;
 }
 
-// A kept transfer's name is the queue's own: never a path, so a file never names a user's file.
-bool KeptName(const std::string& name) {
-    return name.size() <= 64 && std::all_of(name.begin(), name.end(), [](char c) {
-               return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
-           });
-}
-
 std::optional<TQueueEntry> EntryFrom(const json& item) {
     if (!item.is_object()) return std::nullopt;
     TQueueEntry entry;
@@ -78,7 +72,7 @@ std::optional<TQueueEntry> EntryFrom(const json& item) {
         ReadNumber(item, "bytes", 0, kBytes, entry.bytesSoFar) &&
         ReadNumber(item, "total", 0, kBytes, entry.totalBytes);
     const auto named = EntryStateNamed(state);
-    if (!read || !named || entry.address.empty() || !KeptName(entry.kept)) return std::nullopt;
+    if (!read || !named || entry.address.empty() || !IsKeptName(entry.kept)) return std::nullopt;
     entry.state = *named;
     return entry;
 }
