@@ -8,8 +8,9 @@
 //
 // The rules of one Get:
 //  - The first request continues after what the output holds: a plain GET when it is empty,
-//    else "Range: bytes=N-" (N its size) without a validator. With AskRangeFirst an empty output
-//    is asked for "bytes=0-"; a 416 to that (an empty file) is asked again without the range.
+//    else "Range: bytes=N-" (N its size) with IfRange as "If-Range" (none when empty). With
+//    AskRangeFirst an empty output is asked for "bytes=0-"; a 416 to that (an empty file) is
+//    asked again without the range.
 //  - A failed try is tried again only when no abort was asked and the connection failed (the
 //    server closed before the announced length, a part's body ended short of its range, a
 //    socket error such as a reset or a refused connect, the stall or connect limit), and only

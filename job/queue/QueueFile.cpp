@@ -65,7 +65,8 @@ std::optional<TQueueEntry> EntryFrom(const json& item) {
     const bool read =
         ReadText(item, "address", entry.address) && ReadText(item, "save_dir", entry.saveDirectory) &&
         ReadText(item, "state", state) && ReadText(item, "title", entry.title) &&
-        ReadText(item, "reason", entry.reason) && ReadText(item, "kept", entry.kept) && ReadText(item, "file", entry.savedFile) &&
+        ReadText(item, "reason", entry.reason) && ReadText(item, "file", entry.savedFile) &&
+        ReadText(item, "kept", entry.kept) &&
         ReadNumber(item, "site", 1, 5, entry.siteNumber) && ReadNumber(item, "hd", 0, 1, entry.hdFlag) &&
         ReadNumber(item, "format", 0, 7, entry.formatIndex) &&
         ReadNumber(item, "quality", 0, 3, entry.qualityIndex) &&

@@ -67,6 +67,12 @@ public:
             return std::find(removed_.begin(), removed_.end(), id) != removed_.end();
         });
     }
+    // The entry once its transfer holds bytes.
+    bool WaitForBytes(std::uint64_t id) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(30),
+                            [&] { return entries_.count(id) && entries_[id].bytesSoFar > 0; });
+    }
     int MostRunning() {
         std::lock_guard lock(mutex_);
         return mostRunning_;
@@ -77,14 +83,6 @@ private:
     std::condition_variable cv_;
     std::map<std::uint64_t, TQueueEntry> entries_;
     std::vector<std::uint64_t> removed_;
-    public:
-    // The entry once its transfer holds bytes.
-    bool WaitForBytes(std::uint64_t id) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::seconds(30),
-                            [&] { return entries_.count(id) && entries_[id].bytesSoFar > 0; });
-    }
-    private:
     int mostRunning_ = 0;
 };
 
@@ -226,7 +224,8 @@ TEST(DownloadQueue, WorksThroughEntriesAndKeepsThemAcrossARestart) {
     EXPECT_GT(fs::file_size(kept / front.kept[0].kept), 0u) << "the broken transfer was kept";
     EXPECT_EQ(front.kept[1].kept, "") << "a finished entry keeps none";
     // The broken transfers go on: one continued where it broke, the changed one fetched anew.
-    const TQueueEntry slowSaved = Present(front.watch.WaitFor(front.kept[0].id, TEntryState::Saved));
+    const TQueueEntry slowSaved =
+        Present(front.watch.WaitFor(front.kept[0].id, TEntryState::Saved));
     EXPECT_TRUE(ReadWholeFile(slowSaved.savedFile) == slow.media);
     const TQueueEntry changedSaved =
         Present(front.watch.WaitFor(front.kept[4].id, TEntryState::Saved));

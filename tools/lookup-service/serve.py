@@ -16,8 +16,8 @@ and then written into the record's url) bend the transfer for tests:
     validator=1    name the file's Last-Modified date, and honour a Range only on an If-Range
                    that names it (or none), as real servers do
 With --media-log every media request is appended to FILE as a line "NAME range=R if-range=V
-STATUS" (R and V as asked, empty when not). With --port 0 the system picks the port. The port is printed alone on the first line of standard
-output. SIGTERM or SIGINT stops the service.
+STATUS" (R and V as asked, empty when not). With --port 0 the system picks the port. The port
+is printed alone on the first line of standard output. SIGTERM or SIGINT stops the service.
 """
 
 import argparse
