@@ -45,6 +45,19 @@ private:
     TFetchEvents& events_;
 };
 
+// The kept file as the transfer writes it, in order: the bytes held are told after each block.
+class THeldOutput final : public TIdStreamFilter {
+public:
+    THeldOutput(TIdStream& file, TTransferCount& count) : TIdStreamFilter(file), count_(count) {}
+    void Write(const void* buffer, std::int64_t count) override {
+        inner_.Write(buffer, count);
+        count_.Held(inner_.Position());
+    }
+
+private:
+    TTransferCount& count_;
+};
+
 // A server may send a page whatever type it names (or none): a body that starts like one is no
 // video.
 void RefuseWebPage(const TIdFileStream& file) {
@@ -98,13 +111,11 @@ void FetchKept(const TMediaStream& stream, const TFetchTarget& target, TFetchEve
         count.TryStarts(offset, total);
     };
     get.OnWait = [&](const TIdRetryWait& wait) { events.Waiting(RetryWaitText(wait)); };
-    made->OnWork = [&](TIdComponent&, TWorkMode mode, std::int64_t) {
-        if (mode == wmRead) count.Held(file.Size());
-    };
+    THeldOutput output(file, count);
     TScopedComponent<TIdHTTP> client(target.owner, std::move(made));
     if (!events.Proceed(fmReady)) throw EIdNotConnected();
     try {
-        get.Get(stream.address, file);
+        get.Get(stream.address, output);
         CheckWholeSize(file.Size(), get.Total());
         RefuseWebPage(file);
     } catch (...) {
