@@ -17,6 +17,7 @@
 #include "app/QueuePage.h"
 #include "app/StatusBand.h"
 #include "app/WindowTexts.h"
+#include "job/files/Folders.h"
 #include "job/queue/QueueKeeper.h"
 
 namespace tarnwick {
@@ -38,7 +39,11 @@ void TMainForm::MakeQueue(const TStartPlaces& places) {
     queue_ = std::make_unique<TDownloadQueue>(*jobQueue_, settings_, static_cast<TSessionEvents*>(this));
     queue_->AddObserver(static_cast<TQueueObserver&>(*this));
     queueFile_ = std::make_unique<TQueueFile>(QueueFilePath(places));
-    if (queueFile_->Lock()) keeper_ = std::make_unique<TQueueKeeper>(*queue_, *queueFile_, *jobQueue_);
+    if (queueFile_->Lock()) {
+        keeper_ = std::make_unique<TQueueKeeper>(*queue_, *queueFile_, *jobQueue_);
+        // Broken transfers are continued by the next run only where this copy keeps the queue.
+        queue_->SetKeptFolder(DirectoryOf(queueFile_->Path()) + "/kept");
+    }
     // Once the event loop runs: the program sets its lookup service after making the window, and
     // the kept entries' jobs are to ask that one.
     jobQueue_->Post([this] { RestoreQueue(); });

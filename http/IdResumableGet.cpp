@@ -85,8 +85,8 @@ void TIdResumableGet::Get(std::string_view address, TIdStream& output) {
 
     output_ = &output;
     total_ = -1;
-    etag_.clear();
-    validator_.clear();
+    validator_ = output.Size() > 0 ? IfRange : std::string();
+    etag_ = validator_.starts_with('"') ? validator_ : std::string();
     TAsk ask = akContinue;
     bool begun = false;          // a body began: the transfer is under way
     bool unfitAnswer = false;    // a request from byte 0 went for one since the last new byte

@@ -8,8 +8,9 @@
 //
 // The rules of one Get:
 //  - The first request continues after what the output holds: a plain GET when it is empty,
-//    else "Range: bytes=N-" (N its size) without a validator. With AskRangeFirst an empty output
-//    is asked for "bytes=0-"; a 416 to that (an empty file) is asked again without the range.
+//    else "Range: bytes=N-" (N its size) with IfRange as "If-Range" (none when empty). With
+//    AskRangeFirst an empty output is asked for "bytes=0-"; a 416 to that (an empty file) is
+//    asked again without the range.
 //  - A failed try is tried again only when no abort was asked and the connection failed (the
 //    server closed before the announced length, a part's body ended short of its range, a
 //    socket error such as a reset or a refused connect, the stall or connect limit), and only
@@ -111,6 +112,10 @@ public:
     // The first request from an empty output asks "Range: bytes=0-", so that its answer tells
     // whether the server takes ranges (a 206 of the whole file is taken as its 200 would be).
     bool AskRangeFirst = false;
+    // The validator of the bytes the output holds when Get begins, kept from an earlier transfer
+    // (a strong ETag or a Last-Modified): the first request continues them with it as If-Range,
+    // so an answer of another version (200) starts the output over. Empty: as above.
+    std::string IfRange;
 
     // Fetches address into output, continuing after the bytes it holds (see above). Throws what
     // the client's Get throws: for an answer that calls for no try, for a failure that is not
@@ -123,6 +128,9 @@ public:
     // a whole body, a Content-Range total), -1 when none did. An output that Get filled is
     // whole only when its size is this.
     std::int64_t Total() const noexcept { return total_; }
+    // The validator of the answer the output's bytes came from ("" when they cannot be continued
+    // under a condition); kept with the bytes, it is the IfRange of a later Get.
+    const std::string& Validator() const noexcept { return validator_; }
 
 private:
     // How the next request asks.

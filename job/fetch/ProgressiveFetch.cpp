@@ -1,5 +1,7 @@
 #include "job/fetch/ProgressiveFetch.h"
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "core/StrUtils.h"
@@ -43,6 +45,19 @@ private:
     TFetchEvents& events_;
 };
 
+// The kept file as the transfer writes it, in order: the bytes held are told after each block.
+class THeldOutput final : public TIdStreamFilter {
+public:
+    THeldOutput(TIdStream& file, TTransferCount& count) : TIdStreamFilter(file), count_(count) {}
+    void Write(const void* buffer, std::int64_t count) override {
+        inner_.Write(buffer, count);
+        count_.Held(inner_.Position());
+    }
+
+private:
+    TTransferCount& count_;
+};
+
 // A server may send a page whatever type it names (or none): a body that starts like one is no
 // video.
 void RefuseWebPage(const TIdFileStream& file) {
@@ -50,7 +65,72 @@ void RefuseWebPage(const TIdFileStream& file) {
         throw EIdException(std::string(kWebPageNotVideoText));
 }
 
+std::string ReadValidator(const std::string& path) {
+    std::ifstream in(path);
+    std::string validator;
+    std::getline(in, validator);
+    return validator;
+}
+
+// Written before the bytes of the answer it names, so a kept file is never continued under the
+// validator of another version.
+void KeepValidator(const std::string& path, const std::string& validator) {
+    std::error_code ignored;
+    if (validator.empty()) {
+        std::filesystem::remove(path, ignored);
+        return;
+    }
+    std::ofstream(path, std::ios::trunc) << validator << "\n";
+}
+
+// A kept file becomes the work file; across file systems it is copied.
+void MoveKept(const std::string& kept, const std::string& path) {
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    std::filesystem::rename(kept, path, error);
+    if (!error) return;
+    std::filesystem::copy_file(kept, path, error);
+    if (error) throw EIdException(error.message());
+    std::filesystem::remove(kept, error);
+}
+
+void FetchKept(const TMediaStream& stream, const TFetchTarget& target, TFetchEvents& events,
+               const TIdAbortSignal& abort) {
+    std::unique_ptr<TIdHTTP> made = MakeFetchClient(target, true, stream.headers, abort);
+    TTransferCount count(*made, events);
+    TIdResumableGet get(*made, target.resume, &abort);
+    const std::string validatorPath = KeptValidatorPath(target.kept);
+    get.IfRange = ReadValidator(validatorPath);
+    std::error_code ignored;
+    // Bytes without a validator cannot be continued: they go.
+    if (get.IfRange.empty()) std::filesystem::remove(target.kept, ignored);
+    if (!std::filesystem::exists(target.kept, ignored)) TIdFileStream(target.kept, fmCreate);
+    TIdFileStream file(target.kept, fmOpenReadWrite);
+    get.OnTry = [&](std::int64_t offset, std::int64_t total) {
+        KeepValidator(validatorPath, get.Validator());
+        count.TryStarts(offset, total);
+    };
+    get.OnWait = [&](const TIdRetryWait& wait) { events.Waiting(RetryWaitText(wait)); };
+    THeldOutput output(file, count);
+    TScopedComponent<TIdHTTP> client(target.owner, std::move(made));
+    if (!events.Proceed(fmReady)) throw EIdNotConnected();
+    try {
+        get.Get(stream.address, output);
+        CheckWholeSize(file.Size(), get.Total());
+        RefuseWebPage(file);
+    } catch (...) {
+        events.TransferEnds(file.Size());
+        throw;
+    }
+    events.TransferEnds(file.Size());
+    if (!events.Proceed(fmDone)) throw EIdNotConnected();
+    std::filesystem::remove(validatorPath, ignored);
+    MoveKept(target.kept, target.path);
+}
+
 }  // namespace
+
+std::string KeptValidatorPath(const std::string& kept) { return kept + ".validator"; }
 
 std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool followRedirects,
                                          const TRequestHeaders& headers,
@@ -78,6 +158,7 @@ std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool follow
 
 void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& target,
                               TFetchEvents& events, const TIdAbortSignal& abort) {
+    if (!target.kept.empty()) return FetchKept(stream, target, events, abort);
     std::unique_ptr<TIdHTTP> made = MakeFetchClient(target, true, stream.headers, abort);
     TTransferCount count(*made, events);
     // The clients of further connections run on the transfer's threads: in no owner's list.

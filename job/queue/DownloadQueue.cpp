@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "job/JobTexts.h"
+#include "job/files/Folders.h"
+#include "job/queue/KeptTransfers.h"
 
 namespace tarnwick {
 
@@ -76,6 +78,8 @@ struct TDownloadQueue::Impl : std::enable_shared_from_this<Impl> {
     // Under the lock: the next waiting entry with its new runner, or nothing when none may start.
     std::shared_ptr<TRunner> NextToStart(TJobRequest& request);
     void StopItem(TItem& item);
+    // Under the lock: the entry's kept transfer goes.
+    void DropKept(TQueueEntry& entry);
     // Under the lock: the oldest finished entries beyond kHistoryLimit go.
     void TrimHistory();
     void Finish(std::uint64_t entryId, const TJobOutcome& outcome);
@@ -97,6 +101,7 @@ struct TDownloadQueue::Impl : std::enable_shared_from_this<Impl> {
     std::vector<TItem> items;  // in the order added
     std::uint64_t lastId = 0;
     int parallel = 1;
+    std::string keptFolder;
     // Runners whose job has ended; closed on the front end's thread outside their events.
     std::vector<std::shared_ptr<TRunner>> retired;
     bool closing = false;
@@ -143,6 +148,10 @@ std::shared_ptr<TDownloadQueue::TRunner> TDownloadQueue::Impl::NextToStart(TJobR
     request.formatIndex = entry.formatIndex;
     request.qualityIndex = entry.qualityIndex;
     if (!entry.saveDirectory.empty()) request.saveDirectory = entry.saveDirectory;
+    if (!keptFolder.empty()) {
+        if (entry.kept.empty()) entry.kept = NewKeptName();
+        request.keptTransfer = keptFolder + "/" + entry.kept;
+    }
     next->runner = std::make_shared<TRunner>(*this, entry.id, taskQueue);
     return next->runner;
 }
@@ -186,6 +195,11 @@ void TDownloadQueue::Impl::StopItem(TItem& item) {
     }
 }
 
+void TDownloadQueue::Impl::DropKept(TQueueEntry& entry) {
+    RemoveKept(keptFolder, entry.kept);
+    entry.kept.clear();
+}
+
 void TDownloadQueue::Impl::TrimHistory() {
     auto finished = std::count_if(items.begin(), items.end(),
                                   [](const TItem& item) { return Finished(item.entry.state); });
@@ -213,6 +227,8 @@ void TDownloadQueue::Impl::Finish(std::uint64_t entryId, const TJobOutcome& outc
                                           : outcome.hint;
     entry.savedFile = outcome.savedFile;
     if (entry.title.empty()) entry.title = outcome.title;
+    // A job ended by the queue's own end keeps its transfer for the next run.
+    if (!closing) DropKept(entry);
     item->stopAsked = false;
     retired.push_back(std::move(item->runner));
     if (item->removeAsked) {
@@ -301,6 +317,8 @@ std::uint64_t TDownloadQueue::Add(TQueueEntry entry) {
     std::lock_guard lock(q.mutex);
     if (entry.state == TEntryState::Running) entry.state = TEntryState::Waiting;
     const bool waits = entry.state == TEntryState::Waiting;
+    // Only an entry that goes on has a transfer to continue.
+    if (!waits) entry.kept.clear();
     if (waits && q.Queued(entry.address)) return 0;
     entry.id = ++q.lastId;
     entry.job = 0;
@@ -354,6 +372,7 @@ bool TDownloadQueue::Remove(std::uint64_t id) {
         q.StopItem(*item);
         return true;
     }
+    q.DropKept(item->entry);
     q.items.erase(q.items.begin() + (item - q.items.data()));
     q.Removed(id);
     return true;
@@ -375,6 +394,21 @@ bool TDownloadQueue::SetConversion(std::uint64_t id, std::int32_t formatIndex,
     if (item->runner) item->runner->session.SetConversion(formatIndex, qualityIndex);
     impl_->Changed(item->entry);
     return true;
+}
+
+void TDownloadQueue::SetKeptFolder(std::string folder) {
+    if (!folder.empty()) CreateDirectories(folder);
+    std::lock_guard lock(impl_->mutex);
+    impl_->keptFolder = std::move(folder);
+}
+
+void TDownloadQueue::RemoveStrayKept() {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->keptFolder.empty()) return;
+    RemoveKeptBut(impl_->keptFolder, [&](const std::string& name) {
+        return std::any_of(impl_->items.begin(), impl_->items.end(),
+                           [&](const Impl::TItem& item) { return item.entry.kept == name; });
+    });
 }
 
 void TDownloadQueue::SetBase(TJobRequest base) {

@@ -82,6 +82,15 @@ public:
     // while entries wait); running jobs keep theirs.
     void SetBase(TJobRequest base);
 
+    // The folder (the program's own) where the entries' media transfers are kept across runs,
+    // made when missing: a running entry's transfer goes into a file of its own there, named in
+    // the entry's kept field, which a later run's job continues; the file goes when the entry
+    // ends or is removed. Empty (the default): nothing is kept.
+    void SetKeptFolder(std::string folder);
+    // Removes the files of the kept folder that no entry names: those of a run that ended before
+    // its queue was written, or of a queue file set aside.
+    void RemoveStrayKept();
+
     std::vector<TQueueEntry> Entries() const;
     std::optional<TQueueEntry> Entry(std::uint64_t id) const;
     // The entry whose running or last job has this id.

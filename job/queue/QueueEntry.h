@@ -44,6 +44,8 @@ struct TQueueEntry {
     std::string title;            // the record's, once known
     std::string reason;           // why it failed or stopped
     std::string savedFile;        // the file saved, once saved
+    std::string kept;             // its transfer kept across runs: a file name in the queue's
+                                  // kept folder (see TDownloadQueue::SetKeptFolder); "" for none
     std::uint64_t job = 0;        // the id of its running or last job (0 before the first)
 };
 

@@ -17,6 +17,7 @@
 
 #include "job/files/Folders.h"
 #include "job/lookup/BoundedJson.h"
+#include "job/queue/KeptTransfers.h"
 
 namespace tarnwick {
 
@@ -65,13 +66,14 @@ std::optional<TQueueEntry> EntryFrom(const json& item) {
         ReadText(item, "address", entry.address) && ReadText(item, "save_dir", entry.saveDirectory) &&
         ReadText(item, "state", state) && ReadText(item, "title", entry.title) &&
         ReadText(item, "reason", entry.reason) && ReadText(item, "file", entry.savedFile) &&
+        ReadText(item, "kept", entry.kept) &&
         ReadNumber(item, "site", 1, 5, entry.siteNumber) && ReadNumber(item, "hd", 0, 1, entry.hdFlag) &&
         ReadNumber(item, "format", 0, 7, entry.formatIndex) &&
         ReadNumber(item, "quality", 0, 3, entry.qualityIndex) &&
         ReadNumber(item, "bytes", 0, kBytes, entry.bytesSoFar) &&
         ReadNumber(item, "total", 0, kBytes, entry.totalBytes);
     const auto named = EntryStateNamed(state);
-    if (!read || !named || entry.address.empty()) return std::nullopt;
+    if (!read || !named || entry.address.empty() || !IsKeptName(entry.kept)) return std::nullopt;
     entry.state = *named;
     return entry;
 }
@@ -81,7 +83,7 @@ json EntryDocument(const TQueueEntry& entry) {
             {"format", entry.formatIndex}, {"quality", entry.qualityIndex},
             {"save_dir", entry.saveDirectory}, {"state", EntryStateName(entry.state)},
             {"bytes", entry.bytesSoFar}, {"total", entry.totalBytes}, {"title", entry.title},
-            {"reason", entry.reason}, {"file", entry.savedFile}};
+            {"reason", entry.reason}, {"file", entry.savedFile}, {"kept", entry.kept}};
 }
 
 // The file's text, at most limit + 1 bytes of it; nothing when there is no file.

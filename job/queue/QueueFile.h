@@ -4,7 +4,7 @@
 // job/files/Folders.h), a JSON document:
 //   {"tarnwick-queue": 1, "entries": [{"address": "...", "site": 1, "hd": 0, "format": 6,
 //     "quality": 2, "save_dir": "", "state": "waiting", "bytes": 0, "total": 0, "title": "",
-//     "reason": "", "file": ""}, ...]}
+//     "reason": "", "file": "", "kept": ""}, ...]}
 // Texts that are no valid UTF-8 are written with U+FFFD in place of the bad bytes.
 //
 // Written whole each time: into a temporary file beside it, flushed to disk, renamed over the

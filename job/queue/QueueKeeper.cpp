@@ -18,6 +18,7 @@ TQueueKeeper::~TQueueKeeper() {
 std::string TQueueKeeper::Restore() {
     TQueueFile::TLoaded loaded = file_.Load();
     for (TQueueEntry& entry : loaded.entries) queue_.Add(std::move(entry));
+    queue_.RemoveStrayKept();
     // A file set aside is replaced by the empty queue at once.
     if (!loaded.note.empty()) Schedule();
     return loaded.note;

@@ -30,7 +30,8 @@ public:
     TQueueKeeper(const TQueueKeeper&) = delete;
     TQueueKeeper& operator=(const TQueueKeeper&) = delete;
 
-    // Adds the file's entries to the queue; returns the file's note (empty when all is well).
+    // Adds the file's entries to the queue (and removes the kept transfers none of them names);
+    // returns the file's note (empty when all is well).
     std::string Restore();
     // The reason the last write failed ("" when it succeeded).
     const std::string& WriteFailure() const noexcept { return failure_; }

@@ -42,6 +42,8 @@ struct TJobRequest : TJobLimits {
     std::int32_t connections = kDefaultConnections;  // 1 to kMaxConnections at once
     std::int64_t rateLimit = 0;                     // bytes per second in all; 0: no limit
     // The program's.
+    std::string keptTransfer;      // where the media transfer is kept across runs when it comes
+                                   // over HTTP(S) (see TFetchTarget::kept); empty: not kept
     std::string workDirectory;     // the session's jobs work in folders of their own inside it;
                                    // the worker's work files go straight into it (no trailing "/")
     std::string programDirectory;  // searched for the converter before the PATH

@@ -282,6 +282,8 @@ void TYouTubeDownloader::Impl::FetchMedia(const std::vector<TMediaStream>& named
         streamed = streamed || stream.protocol == kFragmentsProtocol;
         state.SetInputs(inputs, streamed);
         target.path = WorkPath(inputs.back());
+        // Only the first stream's transfer is kept across runs; the rest start over.
+        target.kept = index == 0 ? settings.keptTransfer : std::string();
         MediaEvents events(*this);
         try {
             FetcherFor(stream)->Fetch(stream, target, events, abort);

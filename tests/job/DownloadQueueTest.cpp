@@ -13,10 +13,12 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "job/JobTexts.h"
+#include "job/files/Folders.h"
 #include "job/queue/DownloadQueue.h"
 #include "job/queue/QueueFile.h"
 #include "job/queue/QueueKeeper.h"
@@ -65,6 +67,12 @@ public:
             return std::find(removed_.begin(), removed_.end(), id) != removed_.end();
         });
     }
+    // The entry once its transfer holds bytes.
+    bool WaitForBytes(std::uint64_t id) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(30),
+                            [&] { return entries_.count(id) && entries_[id].bytesSoFar > 0; });
+    }
     int MostRunning() {
         std::lock_guard lock(mutex_);
         return mostRunning_;
@@ -87,7 +95,8 @@ CatalogueEntry Video(const std::string& name, std::size_t size, bool slow = fals
     e.size = "1 MB";
     e.filename = name;
     e.media = PatternText(size);
-    if (slow) e.extra = {{"rate", "200000"}};
+    // Slow media names its Last-Modified date and takes a Range only under it.
+    if (slow) e.extra = {{"rate", "200000"}, {"validator", "1"}};
     return e;
 }
 
@@ -109,6 +118,7 @@ struct QueueFront {
     QueueFront(TestQueue& l, const TJobRequest& base, TQueueFile& file) : loop(l), queue(l, base) {
         loop.Call([&] {
             keeper = std::make_unique<TQueueKeeper>(queue, file, loop);
+            queue.SetKeptFolder(DirectoryOf(file.Path()) + "/kept");
             queue.AddObserver(watch);
             note = keeper->Restore();
             kept = queue.Entries();
@@ -135,7 +145,8 @@ TEST(DownloadQueue, WorksThroughEntriesAndKeepsThemAcrossARestart) {
     const CatalogueEntry slow = Video("slow", 4 * 1024 * 1024, true);
     const CatalogueEntry one = Video("one", 3000), two = Video("two", 5000);
     CatalogueEntry unknown = Video("unknown", 0);
-    LookupService service({slow, one, two});
+    const CatalogueEntry changed = Video("changed", 1500 * 1000, true);
+    LookupService service({slow, one, two, changed});
     TJobRequest base;
     base.lookup = {"127.0.0.1", service.PortText()};
     base.workDirectory = folder.Path();
@@ -182,9 +193,19 @@ TEST(DownloadQueue, WorksThroughEntriesAndKeepsThemAcrossARestart) {
         EXPECT_EQ(Present(front.watch.WaitFor(idUnknown, TEntryState::Failed)).reason,
                   "Video file is unavailable.");
         EXPECT_EQ(front.watch.MostRunning(), kMaxParallelJobs);
-        // The program ends while the slow one runs: it stays running in the file.
+        std::uint64_t idChanged = 0;
+        loop.Call([&] { idChanged = queue.Add(Asked(changed)); });
+        ASSERT_TRUE(front.watch.WaitForBytes(idSlow) && front.watch.WaitForBytes(idChanged));
+        // The program ends while both slow ones run: they stay running in the file.
         ASSERT_EQ(Present(queue.Entry(idSlow)).state, TEntryState::Running);
+        ASSERT_EQ(Present(queue.Entry(idChanged)).state, TEntryState::Running);
     }
+    // Another version of one of them while the program is not running.
+    const fs::path changedFile = fs::path(service.Folder()) / "media3.flv";
+    std::string newer = changed.media;
+    std::reverse(newer.begin(), newer.end());
+    std::ofstream(changedFile, std::ios::binary | std::ios::trunc) << newer;
+    fs::last_write_time(changedFile, fs::last_write_time(changedFile) + std::chrono::hours(1));
     // The next run: the finished entries as history, the broken one goes on by itself.
     TQueueFile file(queueFile);
     ASSERT_TRUE(file.Lock());
@@ -195,10 +216,30 @@ TEST(DownloadQueue, WorksThroughEntriesAndKeepsThemAcrossARestart) {
         seen.push_back(e.address.substr(e.address.find('=') + 1) + " " +
                        std::string(EntryStateName(e.state)) + " " + e.title);
     EXPECT_EQ(seen, (std::vector<std::string>{"slow waiting Title slow", "one saved Title one",
-                                              "unknown failed ", "two saved Title two"}));
-    ASSERT_EQ(front.kept.size(), 4u);
+                                              "unknown failed ", "two saved Title two",
+                                              "changed waiting Title changed"}));
+    ASSERT_EQ(front.kept.size(), 5u);
     EXPECT_EQ(front.kept[1].savedFile, folder / "save/one.flv");
-    EXPECT_TRUE(front.watch.WaitFor(front.kept[0].id, TEntryState::Running));
+    const fs::path kept = folder / "data/tarnwick/kept";
+    EXPECT_GT(fs::file_size(kept / front.kept[0].kept), 0u) << "the broken transfer was kept";
+    EXPECT_EQ(front.kept[1].kept, "") << "a finished entry keeps none";
+    // The broken transfers go on: one continued where it broke, the changed one fetched anew.
+    const TQueueEntry slowSaved =
+        Present(front.watch.WaitFor(front.kept[0].id, TEntryState::Saved));
+    EXPECT_TRUE(ReadWholeFile(slowSaved.savedFile) == slow.media);
+    const TQueueEntry changedSaved =
+        Present(front.watch.WaitFor(front.kept[4].id, TEntryState::Saved));
+    EXPECT_TRUE(ReadWholeFile(changedSaved.savedFile) == newer) << "one version, the new one";
+    const std::string log = service.MediaLog();
+    // A request for the rest (not from byte 0) under the date the kept bytes came with.
+    const auto continued = [&](const std::string& name, const std::string& status) {
+        return std::regex_search(log, std::regex("(^|\n)" + name +
+                                                 " range=bytes=[1-9][0-9]*- if-range=[^\n]+ GMT " +
+                                                 status + "\n"));
+    };
+    EXPECT_TRUE(continued("0.flv", "206")) << log;
+    EXPECT_TRUE(continued("3.flv", "200")) << log;
+    EXPECT_TRUE(fs::is_empty(kept)) << "an entry's kept transfer goes when it is saved";
 }
 
 TEST(QueueFile, SetsAsideWhatItCannotTrust) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace tarnwick::testing {
@@ -75,7 +76,8 @@ LookupService::LookupService(const std::vector<CatalogueEntry>& entries)
         WriteFile(path, catalogue);
 
         process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-            "python3", TARNWICK_LOOKUP_SERVICE, "--port", "0", "--catalogue", path});
+            "python3", TARNWICK_LOOKUP_SERVICE, "--port", "0", "--catalogue", path,
+            "--media-log", (std::filesystem::path(folder_) / "media.log").string()});
         const auto line = process_->ReadLine();
         const int port = line ? std::atoi(line->c_str()) : 0;
         if (port <= 0 || port > 65535) {
@@ -89,6 +91,11 @@ LookupService::LookupService(const std::vector<CatalogueEntry>& entries)
         std::filesystem::remove_all(folder_);
         throw;
     }
+}
+
+std::string LookupService::MediaLog() const {
+    std::ifstream in(std::filesystem::path(folder_) / "media.log");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 LookupService::~LookupService() {

@@ -40,6 +40,9 @@ public:
     // The temporary folder that holds the catalogue and its files.
     const std::string& Folder() const { return folder_; }
 
+    // The media requests so far, a line each: "NAME range=R if-range=V STATUS".
+    std::string MediaLog() const;
+
     // Stops the service with SIGTERM; returns its exit status (nothing when it did not end).
     std::optional<int> Stop();
 

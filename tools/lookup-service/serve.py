@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Substitute lookup service for Tarnwick's tests, benchmarks and demo (loopback only).
 
-    python3 serve.py --port N --catalogue FILE [--verbose]
+    python3 serve.py --port N --catalogue FILE [--verbose] [--media-log FILE]
 
 HEAD /download.php?server=S&hdfile=H&videourl=ADDRESS answers "HTTP/1.1 302 Found" with a
 File-Content header holding the catalogue entry's record, or "error=1" for an unknown address.
@@ -15,8 +15,9 @@ and then written into the record's url) bend the transfer for tests:
     close_after=K  close the connection after K body bytes
     validator=1    name the file's Last-Modified date, and honour a Range only on an If-Range
                    that names it (or none), as real servers do
-With --port 0 the system picks the port. The port is printed alone on the first line of standard
-output. SIGTERM or SIGINT stops the service.
+With --media-log every media request is appended to FILE as a line "NAME range=R if-range=V
+STATUS" (R and V as asked, empty when not). With --port 0 the system picks the port. The port
+is printed alone on the first line of standard output. SIGTERM or SIGINT stops the service.
 """
 
 import argparse
@@ -258,6 +259,8 @@ class Handler(socketserver.BaseRequestHandler):
         else:
             headers.append(("Content-Length", str(length)))
         self.send_head(status, headers, keep_alive)
+        self.server.log_media(f"{name} range={request.header('range').strip()} "
+                              f"if-range={if_range} {status.split()[0]}")
         if request.method == "HEAD":
             return keep_alive
         close_after = switches.get("close_after")
@@ -349,10 +352,18 @@ class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     block_on_close = False
 
-    def __init__(self, port, entries, verbose):
+    def __init__(self, port, entries, verbose, media_log=None):
         self.entries = entries
         self.verbose = verbose
+        self.media_log = media_log
+        self.media_log_lock = threading.Lock()
         super().__init__(("127.0.0.1", port), Handler)
+
+    def log_media(self, line):
+        if not self.media_log:
+            return
+        with self.media_log_lock, open(self.media_log, "a", encoding="utf-8") as log:
+            log.write(line + "\n")
 
     def base_url(self):
         return f"http://127.0.0.1:{self.server_address[1]}"
@@ -390,10 +401,11 @@ def main():
     parser.add_argument("--port", type=int, required=True, help="TCP port; 0 picks a free one")
     parser.add_argument("--catalogue", required=True, help="JSON catalogue of page addresses")
     parser.add_argument("--verbose", action="store_true", help="log requests to standard error")
+    parser.add_argument("--media-log", help="file to append each media request's range to")
     args = parser.parse_args()
     try:
         entries = load_catalogue(args.catalogue)
-        server = Server(args.port, entries, args.verbose)
+        server = Server(args.port, entries, args.verbose, args.media_log)
     except (CatalogueError, OSError) as e:
         print(f"serve.py: {e}", file=sys.stderr)
         return 1
