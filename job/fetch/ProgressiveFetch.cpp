@@ -158,7 +158,10 @@ std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool follow
 
 void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& target,
                               TFetchEvents& events, const TIdAbortSignal& abort) {
-    if (!target.kept.empty()) return FetchKept(stream, target, events, abort);
+    // A file split over several connections has gaps while it comes, which another run could not
+    // continue: only a transfer over one connection is kept across runs.
+    if (!target.kept.empty() && target.connections <= 1)
+        return FetchKept(stream, target, events, abort);
     std::unique_ptr<TIdHTTP> made = MakeFetchClient(target, true, stream.headers, abort);
     TTransferCount count(*made, events);
     // The clients of further connections run on the transfer's threads: in no owner's list.
