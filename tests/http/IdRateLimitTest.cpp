@@ -87,7 +87,11 @@ TEST(RateLimit, HoldsClientsTogetherAndEndsWithTheAbort) {
     slow.OnBodyStart = [&](TIdCustomHTTP&) { bodyBegan = true; };
     Clock::time_point aborted{};
     std::jthread aborter([&] {
-        while (!bodyBegan) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Once the body has begun (or a bound has passed, so that a body that never comes fails
+        // the test rather than hanging it), and a little into the wait of the limit.
+        const auto bound = Clock::now() + std::chrono::seconds(30);
+        while (!bodyBegan && Clock::now() < bound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         aborted = Clock::now();
         abort.Abort();
