@@ -65,6 +65,22 @@ void RefuseWebPage(const TIdFileStream& file) {
         throw EIdException(std::string(kWebPageNotVideoText));
 }
 
+// Runs the transfer (get returns the total the server named), then requires the file whole and
+// no web page; its end is told once either way, with what the file holds (on a failure, what
+// heldOnFailure says).
+template <class Get, class Held>
+void CheckedTransfer(TFetchEvents& events, const TIdFileStream& file, Get get,
+                     Held heldOnFailure) {
+    try {
+        CheckWholeSize(file.Size(), get());
+        RefuseWebPage(file);
+    } catch (...) {
+        events.TransferEnds(heldOnFailure());
+        throw;
+    }
+    events.TransferEnds(file.Size());
+}
+
 std::string ReadValidator(const std::string& path) {
     std::ifstream in(path);
     std::string validator;
@@ -114,15 +130,13 @@ void FetchKept(const TMediaStream& stream, const TFetchTarget& target, TFetchEve
     THeldOutput output(file, count);
     TScopedComponent<TIdHTTP> client(target.owner, std::move(made));
     if (!events.Proceed(fmReady)) throw EIdNotConnected();
-    try {
-        get.Get(stream.address, output);
-        CheckWholeSize(file.Size(), get.Total());
-        RefuseWebPage(file);
-    } catch (...) {
-        events.TransferEnds(file.Size());
-        throw;
-    }
-    events.TransferEnds(file.Size());
+    CheckedTransfer(
+        events, file,
+        [&] {
+            get.Get(stream.address, output);
+            return get.Total();
+        },
+        [&] { return file.Size(); });
     if (!events.Proceed(fmDone)) throw EIdNotConnected();
     std::filesystem::remove(validatorPath, ignored);
     MoveKept(target.kept, target.path);
@@ -158,10 +172,7 @@ std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool follow
 
 void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& target,
                               TFetchEvents& events, const TIdAbortSignal& abort) {
-    // A file split over several connections has gaps while it comes, which another run could not
-    // continue: only a transfer over one connection is kept across runs.
-    if (!target.kept.empty() && target.connections <= 1)
-        return FetchKept(stream, target, events, abort);
+    if (!target.kept.empty()) return FetchKept(stream, target, events, abort);
     std::unique_ptr<TIdHTTP> made = MakeFetchClient(target, true, stream.headers, abort);
     TTransferCount count(*made, events);
     // The clients of further connections run on the transfer's threads: in no owner's list.
@@ -186,16 +197,14 @@ void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& ta
     TWorkFile work(target.path);
     TIdFileStream& file = work.Stream();
     if (!events.Proceed(fmReady)) throw EIdNotConnected();
-    try {
-        get.Get(stream.address, file);
-        CheckWholeSize(file.Size(), get.Total());
-        RefuseWebPage(file);
-    } catch (...) {
+    CheckedTransfer(
+        events, file,
+        [&] {
+            get.Get(stream.address, file);
+            return get.Total();
+        },
         // A file split into pieces has its final size from the start, holes and all.
-        events.TransferEnds(get.Split() ? held : file.Size());
-        throw;
-    }
-    events.TransferEnds(file.Size());
+        [&] { return get.Split() ? held : file.Size(); });
     // An abort that came with the last byte still ends the fetch as aborted.
     if (!events.Proceed(fmDone)) throw EIdNotConnected();
     work.Keep();

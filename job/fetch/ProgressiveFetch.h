@@ -12,7 +12,7 @@
 // bytes reported are then the sum of the pieces.
 // The bytes reported run on across the chunks of a chunked body and the tries (back to 0 only
 // when the transfer starts over); only a success's body counts, never a redirect's or an
-// error's. With target.kept and one connection the transfer goes into that file instead, and
+// error's. With target.kept the transfer goes into that file instead, on one connection, and
 // continues what it holds with Range and If-Range under the validator kept beside it
 // (KeptValidatorPath); an answer of another version makes it anew. Whole, it is moved to
 // target.path; a failure or an abort leaves it for a later run (its owner removes it). The fetch
