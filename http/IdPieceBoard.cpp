@@ -12,6 +12,48 @@ TIdPieceBoard::TIdPieceBoard(TIdStream& output, std::int64_t total, std::int32_t
         pieces_.push_back({total * i / count, total * (i + 1) / count, i == 0});
 }
 
+namespace {
+
+// Spans sorted and joined where they touch or overlap, empty ones dropped.
+std::vector<TIdPieceBoard::TSpan> Joined(std::vector<TIdPieceBoard::TSpan> spans) {
+    std::sort(spans.begin(), spans.end(),
+              [](const auto& a, const auto& b) { return a.from < b.from; });
+    std::vector<TIdPieceBoard::TSpan> joined;
+    for (const auto& span : spans) {
+        if (span.from >= span.end) continue;
+        if (!joined.empty() && span.from <= joined.back().end)
+            joined.back().end = std::max(joined.back().end, span.end);
+        else
+            joined.push_back(span);
+    }
+    return joined;
+}
+
+}  // namespace
+
+TIdPieceBoard::TIdPieceBoard(TIdStream& output, std::int64_t total, std::vector<TSpan> missing,
+                             std::int64_t smallestTakeOver)
+    : output_(output), total_(total), smallestTakeOver_(smallestTakeOver), held_(total) {
+    for (TSpan& span : missing) {
+        span.from = std::clamp<std::int64_t>(span.from, 0, total);
+        span.end = std::clamp<std::int64_t>(span.end, 0, total);
+    }
+    for (const TSpan& span : Joined(std::move(missing))) {
+        pieces_.push_back({span.from, span.end, false});
+        held_ -= span.end - span.from;
+    }
+}
+
+std::vector<TIdPieceBoard::TSpan> TIdPieceBoard::Missing() const {
+    std::vector<TSpan> missing;
+    {
+        const std::lock_guard lock(mutex_);
+        for (const TPiece& piece : pieces_)
+            if (piece.next < piece.end) missing.push_back({piece.next, piece.end});
+    }
+    return Joined(std::move(missing));
+}
+
 std::optional<std::size_t> TIdPieceBoard::Claim() {
     std::unique_lock lock(mutex_);
     for (;;) {

@@ -34,6 +34,10 @@ public:
     // must outlive the board and be written by nothing else meanwhile). Piece 0 is claimed.
     TIdPieceBoard(TIdStream& output, std::int64_t total, std::int32_t pieces,
                   std::int64_t smallestTakeOver);
+    // The pieces of a transfer continued: output (total bytes) lacks only the spans missing,
+    // each a piece, none claimed. Spans are clipped to the file, sorted and joined.
+    TIdPieceBoard(TIdStream& output, std::int64_t total, std::vector<TSpan> missing,
+                  std::int64_t smallestTakeOver);
     TIdPieceBoard(const TIdPieceBoard&) = delete;
     TIdPieceBoard& operator=(const TIdPieceBoard&) = delete;
 
@@ -49,6 +53,9 @@ public:
     // returns the count written. Throws what the output throws.
     std::int64_t Write(std::size_t piece, const void* data, std::int64_t count);
 
+    // The spans the output still lacks, in order and joined where they touch; every other byte
+    // of the file has been written to it.
+    std::vector<TSpan> Missing() const;
     // The bytes written in all, and whether the file is whole.
     std::int64_t Held() const;
     bool Whole() const;

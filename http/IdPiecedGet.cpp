@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -121,18 +122,22 @@ public:
     // The first request, and the whole transfer on the first client unless it splits; true
     // when it did not split.
     bool First(std::string_view address, bool askRange);
+    // Goes on with the split transfer state describes, on every connection.
+    void Resume(std::string_view address, const TIdPiecedState& state);
     // The connections of a split transfer until they end; true when it is to start over.
     bool Pieces();
 
 private:
     void Split(std::int64_t total);
+    void StartConnections();
+    TIdPiecedState State() const;
     // One connection: piece 0 first when firstPiece, then what it can claim.
     void Work(TIdCustomHTTP& client, bool firstPiece, bool takeSlot);
     bool FetchPiece(TIdCustomHTTP& client, std::size_t piece);
     void TryPiece(TIdCustomHTTP& client, std::size_t piece, TIdPieceBoard::TSpan left);
     void CheckPart(const TIdHTTPResponse& response, TIdPieceBoard::TSpan asked);
     // On the calling thread: the bytes held and the waits of the connections, to the events.
-    void Report();
+    void Report(bool last = false);
     void Fatal(std::exception_ptr failure);
 
     TIdPiecedGet& get_;
@@ -146,6 +151,8 @@ private:
     TIdAbortSignal::TRegistration stopBoard_;
     std::optional<TIdPieceOutput> firstPiece_;
     std::vector<std::unique_ptr<TIdCustomHTTP>> clients_;
+    bool resumed_ = false;
+    std::chrono::steady_clock::time_point lastKeep_;
     std::atomic<bool> fallBack_{false};
     std::atomic<std::int32_t> working_{0};
     std::mutex mutex_;  // guards the two below
@@ -157,8 +164,10 @@ private:
 bool TIdPiecedGet::TRun::First(std::string_view address, bool askRange) {
     TIdResumableGet get(get_.http_, get_.settings_, &phase_);
     get.AskRangeFirst = askRange;
+    get.IfRange = get_.IfRange;
     bool first = askRange;
     get.OnTry = [&](std::int64_t offset, std::int64_t total) {
+        get_.validator_ = get.Validator();
         if (get_.OnTry) get_.OnTry(offset, total);
         const TIdHTTPResponse& response = get_.http_.Response();
         if (std::exchange(first, false) && get_.connections_ > 1 && response.StatusCode() == 206 &&
@@ -191,11 +200,34 @@ void TIdPiecedGet::TRun::Split(std::int64_t total) {
     TIdHTTPResponse& response = get_.http_.Response();
     version_ = VersionOf(response, total);
     host_ = HostKey(address_);
+    // Told before the output has its size: a kept file of that size never goes with the
+    // one-connection validator that claimed it whole.
+    if (get_.OnKeep) get_.OnKeep({total, version_.etag, version_.lastModified, {{0, total}}});
+    lastKeep_ = std::chrono::steady_clock::now();
     output_.SetSize(total);
     board_.emplace(output_, total, get_.connections_, kSmallestTakeOver);
     stopBoard_ = phase_.OnAbort([this] { board_->Stop(); });
     firstPiece_.emplace(*board_, 0, total, [this] { Report(); });
     response.BodyStream = &*firstPiece_;
+    StartConnections();
+}
+
+void TIdPiecedGet::TRun::Resume(std::string_view address, const TIdPiecedState& state) {
+    version_ = {state.total, state.etag, state.lastModified, {}};
+    const bool strong = !state.etag.empty() && !state.etag.starts_with("W/");
+    version_.validator = strong ? state.etag : state.lastModified;
+    address_ = std::string(address);
+    host_ = HostKey(address_);
+    resumed_ = true;
+    lastKeep_ = std::chrono::steady_clock::now();
+    board_.emplace(output_, state.total, state.missing, kSmallestTakeOver);
+    stopBoard_ = phase_.OnAbort([this] { board_->Stop(); });
+    get_.total_ = state.total;
+    if (get_.OnTry) get_.OnTry(board_->Held(), state.total);
+    StartConnections();
+}
+
+void TIdPiecedGet::TRun::StartConnections() {
     for (std::int32_t i = 1; i < get_.connections_; ++i) clients_.push_back(get_.makeClient_());
     working_ = static_cast<std::int32_t>(clients_.size());
     for (auto& client : clients_)
@@ -203,12 +235,16 @@ void TIdPiecedGet::TRun::Split(std::int64_t total) {
     get_.split_ = true;
 }
 
+TIdPiecedState TIdPiecedGet::TRun::State() const {
+    return {version_.total, version_.etag, version_.lastModified, board_->Missing()};
+}
+
 bool TIdPiecedGet::TRun::Pieces() {
     // The first client goes on (its slot is the Get's) while this thread tells the progress.
     ++working_;
     threads_.emplace_back([this] {
         const TBorrowedClient borrowed(get_.http_);
-        Work(get_.http_, true, false);
+        Work(get_.http_, !resumed_, false);
     });
     while (working_ > 0) {
         board_->WaitForChange(std::chrono::milliseconds(50));
@@ -218,7 +254,7 @@ bool TIdPiecedGet::TRun::Pieces() {
     }
     for (std::thread& thread : threads_) thread.join();
     threads_.clear();
-    Report();
+    Report(true);
     if (fallBack_) return true;
     if (fatal_) std::rethrow_exception(fatal_);
     if (phase_.Aborted() && !board_->Whole()) throw EIdNotConnected();
@@ -327,7 +363,7 @@ void TIdPiecedGet::TRun::CheckPart(const TIdHTTPResponse& response, TIdPieceBoar
     throw PartRefused();
 }
 
-void TIdPiecedGet::TRun::Report() {
+void TIdPiecedGet::TRun::Report(bool last) {
     std::vector<TIdRetryWait> waits;
     {
         const std::lock_guard lock(mutex_);
@@ -337,6 +373,11 @@ void TIdPiecedGet::TRun::Report() {
         for (const TIdRetryWait& wait : waits)
             if (get_.OnWait) get_.OnWait(wait);
         if (get_.OnProgress) get_.OnProgress(board_->Held());
+        const auto now = std::chrono::steady_clock::now();
+        if (get_.OnKeep && (last || now - lastKeep_ >= std::chrono::seconds(1))) {
+            lastKeep_ = now;
+            get_.OnKeep(State());
+        }
     } catch (...) {
         Fatal(std::current_exception());
     }
@@ -361,19 +402,50 @@ void TIdPiecedGet::Get(std::string_view address, TIdStream& output) {
     const TBorrowedClient borrowed(http_);
     total_ = -1;
     split_ = false;
+    validator_.clear();
     const TIdHostSlots::TSlot slot =
         TIdHostSlots::Process().Take(HostKey(address), connections_, abort);
+    Fresh(address, output, abort);
+}
+
+void TIdPiecedGet::Continue(std::string_view address, TIdStream& output,
+                            const TIdPiecedState& state) {
+    const TIdAbortSignal& abort = abort_ ? *abort_ : TIdAbortSignal::Never();
+    const TBorrowedClient borrowed(http_);
+    total_ = -1;
+    split_ = false;
+    validator_.clear();
+    const TIdHostSlots::TSlot slot =
+        TIdHostSlots::Process().Take(HostKey(address), connections_, abort);
+    if (state.total > 0 && output.Size() == state.total && makeClient_) {
+        TRun run(*this, output, abort);
+        run.Resume(address, state);
+        if (!run.Pieces()) return;
+    }
+    // Another version, or nothing that can be continued: the transfer starts anew.
+    Empty(output);
+    Fresh(address, output, abort);
+}
+
+void TIdPiecedGet::Fresh(std::string_view address, TIdStream& output,
+                         const TIdAbortSignal& abort) {
     {
         TRun run(*this, output, abort);
-        if (run.First(address, makeClient_ && connections_ > 1) || !run.Pieces()) return;
+        const bool askRange = makeClient_ && connections_ > 1 && output.Size() == 0;
+        if (run.First(address, askRange) || !run.Pieces()) return;
     }
     // Starts over once, on the first client alone, from byte 0.
-    split_ = false;
-    total_ = -1;
-    output.SetSize(0);
-    output.SetPosition(0);
+    Empty(output);
     TRun again(*this, output, abort);
     again.First(address, false);
+}
+
+void TIdPiecedGet::Empty(TIdStream& output) {
+    split_ = false;
+    total_ = -1;
+    if (OnKeep) OnKeep({});
+    output.SetSize(0);
+    output.SetPosition(0);
 }
 
 }  // namespace tarnwick

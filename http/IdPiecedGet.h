@@ -29,6 +29,10 @@
 //    once, from byte 0 on the first client alone (TIdResumableGet, a plain first request).
 //  - At most connections connections to one host at once across the process (TIdHostSlots).
 //
+//  - A Get into an output that holds bytes continues them on the first client alone, with the
+//    IfRange given (TIdResumableGet's rules); Continue goes on with a split transfer that an
+//    earlier Get kept (OnKeep), on every connection, each missing span asked for with If-Range.
+//
 // Threads: Get runs on the calling thread, and so do the events below and the maker; the first
 // client's own events fire on the calling thread while the first answer's body comes, and on the
 // Get's thread that continues with that client afterwards. The abort comes from any thread and
@@ -42,13 +46,24 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "http/IdAbortSignal.h"
 #include "http/IdCustomHTTP.h"
+#include "http/IdPieceBoard.h"
 #include "http/IdResumableGet.h"
 #include "net/IdStream.h"
 
 namespace tarnwick {
+
+// Where a split transfer stands, for a later Continue: the version of the file its pieces come
+// from and the spans the output still lacks; every other byte of the output holds that version.
+struct TIdPiecedState {
+    std::int64_t total = -1;  // -1: nothing to continue
+    std::string etag;
+    std::string lastModified;
+    std::vector<TIdPieceBoard::TSpan> missing;
+};
 
 class TIdPiecedGet {
 public:
@@ -75,19 +90,38 @@ public:
     std::function<void(std::int64_t held)> OnProgress;
     // A connection waits before its next try.
     std::function<void(const TIdRetryWait& wait)> OnWait;
+    // Where a split transfer stands, so that a later run may continue it: told when the file
+    // splits (before the output is given its size), about every second while the pieces come and
+    // once when they end; the bytes it calls held are in the output before it is told. Told with
+    // total -1 before the output is emptied to start over. An exception thrown here ends the Get.
+    std::function<void(const TIdPiecedState& state)> OnKeep;
+    // The validator of the bytes an output given to Get already holds (see TIdResumableGet).
+    std::string IfRange;
 
-    // Fetches address into output, which must be empty (see above). Throws what
-    // TIdResumableGet::Get throws, the last failure of the connections of a split transfer that
-    // did not come whole, EIdNotConnected when an abort ended it.
+    // Fetches address into output (see above). Throws what TIdResumableGet::Get throws, the
+    // last failure of the connections of a split transfer that did not come whole,
+    // EIdNotConnected when an abort ended it.
     void Get(std::string_view address, TIdStream& output);
+    // Continues a split transfer that state describes into output, which holds state.total bytes.
+    // An answer of another version, or ranges refused, empties the output and the transfer starts
+    // anew as Get's.
+    void Continue(std::string_view address, TIdStream& output, const TIdPiecedState& state);
 
     // The length of the whole file as the answers named it; -1 when none did.
     std::int64_t Total() const noexcept { return total_; }
     // Whether the last Get split the file (and did not start over on one connection).
     bool Split() const noexcept { return split_; }
+    // The validator of the last answer that came on one connection (see TIdResumableGet).
+    const std::string& Validator() const noexcept { return validator_; }
 
 private:
     class TRun;
+
+    // A transfer from the first request on; then, when a piece was refused, once more from byte 0
+    // on the first client alone.
+    void Fresh(std::string_view address, TIdStream& output, const TIdAbortSignal& abort);
+    // Forgets what was split and empties the output.
+    void Empty(TIdStream& output);
 
     TIdCustomHTTP& http_;
     TClientMaker makeClient_;
@@ -96,6 +130,7 @@ private:
     const TIdAbortSignal* abort_;
     std::int64_t total_ = -1;
     bool split_ = false;
+    std::string validator_;
 };
 
 }  // namespace tarnwick

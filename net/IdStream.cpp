@@ -78,6 +78,10 @@ std::int64_t TIdFileStream::Read(void* buffer, std::int64_t count) {
     return done;
 }
 
+void TIdFileStream::Sync() {
+    if (::fdatasync(fd_) < 0) Fail(msg::kFileWriteFailed);
+}
+
 void TIdFileStream::Write(const void* buffer, std::int64_t count) {
     const auto* in = static_cast<const char*>(buffer);
     std::int64_t done = 0;

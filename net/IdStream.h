@@ -72,6 +72,8 @@ public:
     void Write(const void* buffer, std::int64_t count) override;
 
     const std::string& Path() const noexcept { return path_; }
+    // Waits until the bytes written are on the disk.
+    void Sync();
 
 private:
     [[noreturn]] void Fail(const char* format) const;

@@ -65,8 +65,8 @@ struct TFetchTarget {
     // The limit of rateLimit made once for the job, shared by every client its fetches make
     // (null: none).
     std::shared_ptr<TIdRateLimit> limiter;
-    // Where a progressive transfer is kept across runs, over one connection (the queue's, in the
-    // program's own folder, for a job of one connection; empty: none): see TProgressiveFetch.
+    // Where a progressive transfer is kept across runs (the queue's, in the program's own
+    // folder; empty: none): see TProgressiveFetch.
     std::string kept;
     // The user's HD setting, for a playlist or manifest that offers several renderings.
     bool hd = false;

@@ -1,12 +1,12 @@
 #include "job/fetch/ProgressiveFetch.h"
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "core/StrUtils.h"
 #include "http/IdHTTPResponse.h"
 #include "http/IdPiecedGet.h"
+#include "job/fetch/KeptState.h"
 #include "job/fetch/MediaTypes.h"
 #include "job/fetch/WorkFile.h"
 #include "net/IdExceptions.h"
@@ -27,13 +27,18 @@ public:
     // reaches the work file).
     void TryStarts(std::int64_t offset, std::int64_t total) {
         const TIdHTTPResponse& response = http_.Response();
-        if (response.StatusCode() >= 200 && response.StatusCode() < 300) {
-            events_.MediaType(response.ContentType);
-            if (IsWebPageType(response.ContentType))
-                throw EIdException(std::string(kWebPageNotVideoText));
-        }
+        if (response.StatusCode() >= 200 && response.StatusCode() < 300)
+            TypeIs(response.ContentType);
         events_.TryStarts(offset, total);
     }
+
+    // The type of the media, as the answer that begins the transfer (or an earlier run) named it.
+    void TypeIs(const std::string& type) {
+        type_ = type;
+        events_.MediaType(type);
+        if (IsWebPageType(type)) throw EIdException(std::string(kWebPageNotVideoText));
+    }
+    const std::string& Type() const noexcept { return type_; }
 
     void Held(std::int64_t held) {
         events_.BytesHeld(held);
@@ -43,19 +48,22 @@ public:
 private:
     TIdHTTP& http_;
     TFetchEvents& events_;
+    std::string type_;
 };
 
-// The kept file as the transfer writes it, in order: the bytes held are told after each block.
-class THeldOutput final : public TIdStreamFilter {
+// The kept file as the transfer writes it: never longer than the bytes it holds, so that a run
+// after a kill goes on from its end, unless its state says it was split (it then has its whole
+// size from the start, and the state names what it lacks).
+class TKeptOutput final : public TIdStreamFilter {
 public:
-    THeldOutput(TIdStream& file, TTransferCount& count) : TIdStreamFilter(file), count_(count) {}
-    void Write(const void* buffer, std::int64_t count) override {
-        inner_.Write(buffer, count);
-        count_.Held(inner_.Position());
+    using TIdStreamFilter::TIdStreamFilter;
+    void SetSize(std::int64_t size) override {
+        if (split_ || size < inner_.Size()) inner_.SetSize(size);
     }
+    void SetSplit(bool split) noexcept { split_ = split; }
 
 private:
-    TTransferCount& count_;
+    bool split_ = false;
 };
 
 // A server may send a page whatever type it names (or none): a body that starts like one is no
@@ -81,24 +89,6 @@ void CheckedTransfer(TFetchEvents& events, const TIdFileStream& file, Get get,
     events.TransferEnds(file.Size());
 }
 
-std::string ReadValidator(const std::string& path) {
-    std::ifstream in(path);
-    std::string validator;
-    std::getline(in, validator);
-    return validator;
-}
-
-// Written before the bytes of the answer it names, so a kept file is never continued under the
-// validator of another version.
-void KeepValidator(const std::string& path, const std::string& validator) {
-    std::error_code ignored;
-    if (validator.empty()) {
-        std::filesystem::remove(path, ignored);
-        return;
-    }
-    std::ofstream(path, std::ios::trunc) << validator << "\n";
-}
-
 // A kept file becomes the work file; across file systems it is copied.
 void MoveKept(const std::string& kept, const std::string& path) {
     std::error_code error;
@@ -110,41 +100,48 @@ void MoveKept(const std::string& kept, const std::string& path) {
     std::filesystem::remove(kept, error);
 }
 
-void FetchKept(const TMediaStream& stream, const TFetchTarget& target, TFetchEvents& events,
-               const TIdAbortSignal& abort) {
-    std::unique_ptr<TIdHTTP> made = MakeFetchClient(target, true, stream.headers, abort);
-    TTransferCount count(*made, events);
-    TIdResumableGet get(*made, target.resume, &abort);
-    const std::string validatorPath = KeptValidatorPath(target.kept);
-    get.IfRange = ReadValidator(validatorPath);
+// The transfer into the file a kept entry names, going on with what an earlier run left there.
+void FetchKept(const TMediaStream& stream, const std::string& kept, TIdPiecedGet& get,
+               TTransferCount& count, TFetchEvents& events, std::int64_t& held) {
+    TKeptState state = ReadKeptState(kept);
     std::error_code ignored;
-    // Bytes without a validator cannot be continued: they go.
-    if (get.IfRange.empty()) std::filesystem::remove(target.kept, ignored);
-    if (!std::filesystem::exists(target.kept, ignored)) TIdFileStream(target.kept, fmCreate);
-    TIdFileStream file(target.kept, fmOpenReadWrite);
+    // Bytes of no known version cannot be continued: they go.
+    if (state.validator.empty()) std::filesystem::remove(kept, ignored);
+    if (!std::filesystem::exists(kept, ignored)) TIdFileStream(kept, fmCreate);
+    TIdFileStream file(kept, fmOpenReadWrite);
+    TKeptOutput output(file);
+    get.IfRange = state.validator;
+    // Told before the bytes of the answer it names, so the file is never continued under the
+    // validator of another version.
     get.OnTry = [&](std::int64_t offset, std::int64_t total) {
-        KeepValidator(validatorPath, get.Validator());
+        if (!get.Split()) WriteKeptState(kept, {get.Validator(), {}, {}});
         count.TryStarts(offset, total);
     };
-    get.OnWait = [&](const TIdRetryWait& wait) { events.Waiting(RetryWaitText(wait)); };
-    THeldOutput output(file, count);
-    TScopedComponent<TIdHTTP> client(target.owner, std::move(made));
+    get.OnKeep = [&](const TIdPiecedState& split) {
+        output.SetSplit(split.total >= 0);
+        if (split.total < 0) return ForgetKeptState(kept);
+        // What the state calls held is on the disk before the state is.
+        file.Sync();
+        WriteKeptState(kept, {get.Validator(), count.Type(), split});
+    };
     if (!events.Proceed(fmReady)) throw EIdNotConnected();
+    const bool split = state.split.total > 0;
+    if (split) count.TypeIs(state.mediaType);
     CheckedTransfer(
         events, file,
         [&] {
-            get.Get(stream.address, output);
+            if (split)
+                get.Continue(stream.address, output, state.split);
+            else
+                get.Get(stream.address, output);
             return get.Total();
         },
-        [&] { return file.Size(); });
+        [&] { return get.Split() ? held : file.Size(); });
     if (!events.Proceed(fmDone)) throw EIdNotConnected();
-    std::filesystem::remove(validatorPath, ignored);
-    MoveKept(target.kept, target.path);
+    ForgetKeptState(kept);
 }
 
 }  // namespace
-
-std::string KeptValidatorPath(const std::string& kept) { return kept + ".validator"; }
 
 std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool followRedirects,
                                          const TRequestHeaders& headers,
@@ -172,7 +169,6 @@ std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool follow
 
 void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& target,
                               TFetchEvents& events, const TIdAbortSignal& abort) {
-    if (!target.kept.empty()) return FetchKept(stream, target, events, abort);
     std::unique_ptr<TIdHTTP> made = MakeFetchClient(target, true, stream.headers, abort);
     TTransferCount count(*made, events);
     // The clients of further connections run on the transfer's threads: in no owner's list.
@@ -194,6 +190,10 @@ void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& ta
 
     // In the owner's list only fully set up.
     TScopedComponent<TIdHTTP> client(target.owner, std::move(made));
+    if (!target.kept.empty()) {
+        FetchKept(stream, target.kept, get, count, events, held);
+        return MoveKept(target.kept, target.path);
+    }
     TWorkFile work(target.path);
     TIdFileStream& file = work.Stream();
     if (!events.Proceed(fmReady)) throw EIdNotConnected();

@@ -12,10 +12,11 @@
 // bytes reported are then the sum of the pieces.
 // The bytes reported run on across the chunks of a chunked body and the tries (back to 0 only
 // when the transfer starts over); only a success's body counts, never a redirect's or an
-// error's. With target.kept the transfer goes into that file instead, on one connection, and
-// continues what it holds with Range and If-Range under the validator kept beside it
-// (KeptValidatorPath); an answer of another version makes it anew. Whole, it is moved to
-// target.path; a failure or an abort leaves it for a later run (its owner removes it). The fetch
+// error's. With target.kept the transfer goes into that file instead and continues what it holds
+// under the state kept beside it (KeptState.h): over one connection with Range and If-Range, or,
+// when it was split, each missing span on a connection of its own; an answer of another version
+// makes it anew. Whole, it is moved to target.path; a failure or an abort leaves it for a later
+// run (its owner removes it). The fetch
 // fails, and removes the work file, when the tries are spent or a failure is
 // not tried again, when the file is not the size the server named, and when the answer is a web
 // page (its type says so, or it starts like one whatever type it names: kWebPageNotVideoText).
@@ -35,9 +36,6 @@ public:
 // target.owner's list as target.clientName: the abort and target's limits on a silent server,
 // and headers in its request (Referer and User-Agent in their places, any other as a custom
 // header line).
-// The file beside a kept transfer that holds the validator of its bytes.
-std::string KeptValidatorPath(const std::string& kept);
-
 std::unique_ptr<TIdHTTP> MakeFetchClient(const TFetchTarget& target, bool followRedirects,
                                          const TRequestHeaders& headers,
                                          const TIdAbortSignal& abort);

@@ -148,9 +148,7 @@ std::shared_ptr<TDownloadQueue::TRunner> TDownloadQueue::Impl::NextToStart(TJobR
     request.formatIndex = entry.formatIndex;
     request.qualityIndex = entry.qualityIndex;
     if (!entry.saveDirectory.empty()) request.saveDirectory = entry.saveDirectory;
-    // A file split over several connections has gaps while it comes, which another run could not
-    // continue: only a transfer over one connection is kept across runs.
-    if (!keptFolder.empty() && request.connections <= 1) {
+    if (!keptFolder.empty()) {
         if (entry.kept.empty()) entry.kept = NewKeptName();
         request.keptTransfer = keptFolder + "/" + entry.kept;
     }

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <random>
 
-#include "job/fetch/ProgressiveFetch.h"
+#include "job/fetch/KeptState.h"
 
 namespace tarnwick {
 
@@ -30,7 +30,7 @@ void RemoveKept(const std::string& folder, const std::string& name) noexcept {
     try {
         const std::string path = folder + "/" + name;
         ::unlink(path.c_str());
-        ::unlink(KeptValidatorPath(path).c_str());
+        ::unlink(KeptStatePath(path).c_str());
     } catch (...) {
         // Out of memory: the file stays until the next run's sweep.
     }
