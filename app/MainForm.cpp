@@ -388,6 +388,7 @@ void TMainForm::SetTabOrder() {
     // notebook page's controls and the status line while it is no link are skipped by Qt.
     QWidget* const order[] = {image2_,       panel17_,     formatComboBox_, qualityComboBox_, radioButton1_,
                               radioButton2_, transferOptions_->Connections(), transferOptions_->Rate(),
+                              transferOptions_->AtOnce(),
                               panel18_,     panel19_,        comboBox1_,       edit1_,
                               downloadButton_, speedButton2_, speedButton1_, changeButton_,   speedButton3_,
                               messagePanel_};
@@ -413,6 +414,10 @@ void TMainForm::ConnectHandlers() {
     });
     connect(radioButton1_, &QRadioButton::clicked, this, &TMainForm::HdNoClick);
     connect(radioButton2_, &QRadioButton::clicked, this, &TMainForm::HdYesClick);
+    // Raising it starts waiting entries at once; lowering it lets the running ones finish.
+    connect(transferOptions_, &TTransferOptions::AtOnceChanged, this, [this](int jobs) {
+        if (queue_) queue_->SetParallel(jobs);
+    });
     connect(speedButton1_, &QToolButton::clicked, this, [this] { notebook1_->setCurrentIndex(1); });
     connect(speedButton2_, &QToolButton::clicked, this, [this] { notebook1_->setCurrentIndex(0); });
     connect(queueButton_, &QToolButton::clicked, this, [this] { notebook1_->setCurrentIndex(2); });

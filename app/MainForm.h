@@ -48,13 +48,14 @@ class TTransferOptions;
 // focused control (TFocusRing), and at a job's end a desktop notice and the status line as a
 // link to the saved file (TJobEndReport). Its controls carry accessible names and descriptions (Accessibility.h).
 //
-// The window drives a download queue (TDownloadQueue): "Download" adds the address and its job
-// starts, Enter in the address field adds the typed address while a job runs, a paste or drop of
+// The window drives a download queue (TDownloadQueue), as many jobs at once as the options page's
+// "At once" says: "Download" adds the address and its job starts, Enter in the address field adds the typed address while a job runs, a paste or drop of
 // several links adds each, and "Abort" (Escape) stops the running entry. The first running
 // entry's session events (on the window's thread) fill the description, the preview, the status
 // line and the status band; the Queue page lists every entry. The queue is kept in the user's
 // queue file (QueueFilePath) by TQueueKeeper: at start the entries that were waiting or running
-// go on; a second running copy keeps no queue and says so. The event loop never waits for a job.
+// go on; a second running copy keeps no queue and says so, and a queue file that cannot be
+// written is said once in the status line while the queue goes on. The event loop never waits for a job.
 // Closing the window hides it at once, then closes the queue, which stops its jobs and leaves
 // nothing half-written in the save directory.
 class TMainForm : public QWidget, private TSessionEvents, private TQueueObserver {

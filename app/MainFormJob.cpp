@@ -41,6 +41,11 @@ void TMainForm::MakeQueue(const TStartPlaces& places) {
     queueFile_ = std::make_unique<TQueueFile>(QueueFilePath(places));
     if (queueFile_->Lock()) {
         keeper_ = std::make_unique<TQueueKeeper>(*queue_, *queueFile_, *jobQueue_);
+        // Said once when saving starts failing (a full disk, a folder taken away); the queue goes
+        // on, and the next successful write keeps it again.
+        keeper_->OnWriteFailure([this](const std::string& reason) {
+            ShowStatus(Text(QueueNotSaved) + DisplayText(reason) + QLatin1Char('.'));
+        });
         // Broken transfers are continued by the next run only where this copy keeps the queue.
         queue_->SetKeptFolder(DirectoryOf(queueFile_->Path()) + "/kept");
     }

@@ -9,6 +9,7 @@
 #include "app/WindowTexts.h"
 #include "http/IdRateLimit.h"
 #include "job/JobDefaults.h"
+#include "job/queue/DownloadQueue.h"
 #include "job/session/JobRequest.h"
 
 namespace tarnwick {
@@ -88,9 +89,9 @@ TTransferOptions::TTransferOptions(QWidget& page, TJobRequest& settings)
     connections_->setRange(1, kMaxConnections);
     connections_->setValue(kDefaultConnections);
     settings_.connections = kDefaultConnections;
-    Style(*connections_, "ConnectionsSpinBox", QRect(212, RowTop, 73, RowHeight), ConnectionsLabel,
+    Style(*connections_, "ConnectionsSpinBox", QRect(168, RowTop, 48, RowHeight), ConnectionsLabel,
           ConnectionsDescription);
-    Label(page, "ConnectionsLabel", 68, 140, ConnectionsLabel, connections_);
+    Label(page, "ConnectionsLabel", 68, 96, ConnectionsLabel, connections_);
 
     rate_ = new QComboBox(&page);
     rate_->setEditable(true);
@@ -98,12 +99,20 @@ TTransferOptions::TTransferOptions(QWidget& page, TJobRequest& settings)
     for (const char* rate : Rates) rate_->addItem(Text(rate));
     rate_->setValidator(new TRateValidator(settings_, rate_));
     settings_.rateLimit = 0;
-    Style(*rate_, "RateComboBox", QRect(409, RowTop, 103, RowHeight), RateLabel, RateDescription);
-    Label(page, "RateLabel", 295, 110, RateLabel, rate_);
+    Style(*rate_, "RateComboBox", QRect(314, RowTop, 84, RowHeight), RateLabel, RateDescription);
+    Label(page, "RateLabel", 226, 84, RateLabel, rate_);
+
+    // The queue's own default: one video after another.
+    atOnce_ = new QSpinBox(&page);
+    atOnce_->setRange(1, kMaxParallelJobs);
+    atOnce_->setValue(1);
+    Style(*atOnce_, "AtOnceSpinBox", QRect(472, RowTop, 40, RowHeight), AtOnceLabel, AtOnceDescription);
+    Label(page, "AtOnceLabel", 408, 60, AtOnceLabel, atOnce_);
 
     connect(connections_, &QSpinBox::valueChanged, this,
             [this](int value) { settings_.connections = value; });
     connect(rate_, &QComboBox::currentTextChanged, this, &TTransferOptions::RateEdited);
+    connect(atOnce_, &QSpinBox::valueChanged, this, &TTransferOptions::AtOnceChanged);
 }
 
 QString TTransferOptions::RateShown(std::int64_t bytesPerSecond) {

@@ -43,6 +43,7 @@ inline constexpr const char* Formats[] = {
 inline constexpr const char* Qualities[] = {"Low", "Medium", "Optimal", "High"};
 inline constexpr char ConnectionsLabel[] = "Connections  ";
 inline constexpr char RateLabel[] = "Limit speed  ";
+inline constexpr char AtOnceLabel[] = "At once  ";
 // The speed limits offered; any other rate may be typed (ParseRate's forms).
 inline constexpr const char* Rates[] = {"Off", "256K", "512K", "1M", "2M", "5M", "10M"};
 inline constexpr char HdNo[] = " No";
@@ -72,6 +73,7 @@ inline constexpr char HdDescription[] = "High Definition";
 inline constexpr char ConnectionsDescription[] = "Connections one download uses at once, 1 to 16";
 inline constexpr char RateDescription[] =
     "Bytes per second for the whole download: Off, or a rate such as 500K or 2M";
+inline constexpr char AtOnceDescription[] = "Videos of the queue downloaded at the same time, 1 to 3";
 inline constexpr char MainDescription[] = "Shows the video's description";
 inline constexpr char OptionsDescription[] = "Shows the format and quality options";
 inline constexpr char ChangeDirectoryDescription[] = "Chooses the folder the videos are saved in";
@@ -99,6 +101,8 @@ inline constexpr char RemoveDescription[] = "Takes the chosen video off the queu
 inline constexpr char ShowFileDescription[] = "Shows the chosen video's saved file in the file manager";
 // Status line notes about the queue.
 inline constexpr char AlreadyQueued[] = "This address is in the queue already.";
+// Followed by the system's reason and a full stop; the queue goes on in memory.
+inline constexpr char QueueNotSaved[] = "The queue could not be saved: ";
 inline constexpr char QueueNotKept[] =
     "Another running copy of Tarnwick keeps the queue; this one's queue is not kept.";
 inline constexpr char ProgressName[] = "Progress";

@@ -12,6 +12,7 @@ TQueueKeeper::TQueueKeeper(TDownloadQueue& queue, TQueueFile& file, TTaskQueue& 
 
 TQueueKeeper::~TQueueKeeper() {
     queue_.RemoveObserver(*this);
+    failureTold_ = nullptr;
     if (unwritten_ || scheduled_) Write();
 }
 
@@ -48,7 +49,9 @@ void TQueueKeeper::Write() {
     scheduled_ = false;
     unwritten_ = false;
     lastWrite_ = std::chrono::steady_clock::now();
+    const bool failing = !failure_.empty();
     failure_ = file_.Save(queue_.Entries());
+    if (!failing && !failure_.empty() && failureTold_) failureTold_(failure_);
 }
 
 }  // namespace tarnwick

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,12 @@ public:
     std::string Restore();
     // The reason the last write failed ("" when it succeeded).
     const std::string& WriteFailure() const noexcept { return failure_; }
+    // told is called with the reason when writing starts failing: once while the writes keep
+    // failing, again only after one has succeeded. Never from the destructor, whose caller is
+    // going away.
+    void OnWriteFailure(std::function<void(const std::string& reason)> told) {
+        failureTold_ = std::move(told);
+    }
 
     void EntryChanged(const TQueueEntry& entry, bool progressOnly) override;
     void EntryRemoved(std::uint64_t id) override;
@@ -52,6 +59,7 @@ private:
     bool unwritten_ = false;
     std::chrono::steady_clock::time_point lastWrite_{};
     std::string failure_;
+    std::function<void(const std::string&)> failureTold_;
 };
 
 }  // namespace tarnwick

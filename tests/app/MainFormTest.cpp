@@ -483,7 +483,7 @@ TEST_F(TabOrder, FollowsTheBandsTopToBottomOnTheOptionsPage) {
     Click("SpeedButton1");
     EXPECT_EQ(Walk("FormatComboBox"),
               (std::vector<std::string>{"FormatComboBox", "QualityComboBox", "RadioButton1",
-                                        "ConnectionsSpinBox", "RateComboBox", "Panel18", "Panel19",
+                                        "ConnectionsSpinBox", "RateComboBox", "AtOnceSpinBox", "Panel18", "Panel19",
                                         "ComboBox1", "Edit1", "DownloadButton", "SpeedButton2",
                                         "SpeedButton1", "ChangeButton", "QueueButton",
                                         "SpeedButton3", "Image2", "Panel17"}));

@@ -1,14 +1,18 @@
 // The window's download queue: links pasted together, the Queue page's rows and actions reached
-// through the accessibility tree, the queue kept across a restart, and a second running copy.
+// through the accessibility tree, the queue kept across a restart, and a second running copy;
+// the "At once" setting, and a queue file that cannot be written.
 #include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QComboBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTableView>
 
+#include <filesystem>
 #include <fstream>
 
 #include "JobSamples.h"
@@ -123,5 +127,59 @@ TEST_F(QueuePage, PastedLinksRunOneAfterAnotherAndStayListedAfterARestart) {
     std::ofstream(Home() + "/.local/share/tarnwick/queue.json") << R"({"tarnwick-queue": 1, "entries": [)";
     form_ = MakeForm(Home());
     ASSERT_TRUE(Until([&] { return Status().contains("set aside"); }, 5000)) << Status().toStdString();
+    EXPECT_EQ(Table()->rowCount(), 0);
+}
+
+TEST_F(QueuePage, AtOnceSettingStartsAWaitingEntryBesideTheRunningOne) {
+    std::vector<CatalogueEntry> slow(2);
+    for (std::size_t i = 0; i < slow.size(); ++i) {
+        slow[i].address = std::string(Good) + "-" + std::to_string(i);
+        slow[i].filename = "slow-" + std::to_string(i);
+        slow[i].media = Samples().longFlv;
+        slow[i].extra["rate"] = "90000";  // some 20 s each
+    }
+    LookupService service(slow);
+    form_->SetLookupEndpoint({"127.0.0.1", service.PortText()});
+    ShowForm();
+    auto& atOnce = Find<QSpinBox>("AtOnceSpinBox");
+    EXPECT_EQ(atOnce.value(), 1);
+    EXPECT_EQ(atOnce.accessibleName(), "At once");
+
+    QGuiApplication::clipboard()->setText(QString::fromStdString(slow[0].address + " " + slow[1].address));
+    QTest::keyClick(&Find<QPushButton>("DownloadButton"), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(Table());
+    ASSERT_TRUE(Until([&] { return Table()->rowCount() == 2 && Cell(0, 1) == "Running"; }, 10000));
+    EXPECT_EQ(Cell(1, 1), "Waiting") << "one after another by default";
+
+    Find<QStackedWidget>("Notebook1").setCurrentIndex(1);
+    QTest::keyClick(&atOnce, Qt::Key_Up);
+    ASSERT_TRUE(Until([&] { return Cell(1, 1) == "Running"; }, 10000)) << Cell(1, 1).toStdString();
+    EXPECT_EQ(Cell(0, 1), "Running");
+}
+
+TEST_F(QueuePage, AQueueFileThatCannotBeWrittenIsToldOnceAndTheQueueGoesOn) {
+    const std::string file = Home() + "/.local/share/tarnwick/queue.json";
+    form_.reset();
+    std::ofstream(file) << R"({"tarnwick-queue": 1, "entries": [{"address": "https://a.example/1", "state": "failed"},
+        {"address": "https://a.example/2", "state": "failed"}, {"address": "https://a.example/3", "state": "failed"}]})";
+    form_ = MakeForm(Home());
+    ShowForm();
+    ASSERT_TRUE(Until([&] { return Table() && Table()->rowCount() == 3; }, 5000)) << Status().toStdString();
+
+    // A folder where the file goes: the new queue cannot be renamed over it, whoever runs this.
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    const QString note = "The queue could not be saved: Is a directory.";
+    Press(0, "Remove");
+    ASSERT_TRUE(Until([&] { return Status() == note; }, 5000)) << Status().toStdString();
+
+    Find<QComboBox>("ComboBox1").setCurrentIndex(1);  // the status line shows something else
+    Press(0, "Remove");
+    ASSERT_TRUE(Until([&] { return Table()->rowCount() == 1; }, 5000));
+    EXPECT_FALSE(Until([&] { return Status() == note; }, 1000)) << "told again while it keeps failing";
+
+    std::filesystem::remove(file);
+    Press(0, "Remove");
+    ASSERT_TRUE(Until([&] { return std::filesystem::is_regular_file(file); }, 5000)) << "kept again";
     EXPECT_EQ(Table()->rowCount(), 0);
 }
