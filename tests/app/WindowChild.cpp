@@ -7,8 +7,8 @@
 // "lookup" closes the window 200 ms after Download was pressed, while the status line still
 // shows the idle text. Prints "closing" on its own line when it closes the window.
 //
-// "cut" chooses "No convert" and presses Download; once the queue's first entry holds a quarter
-// of its file or more it prints "under way BYTES" (the bytes held) and runs on until it is killed.
+// "cut" chooses "No convert" and presses Download; once the queue's first entry holds bytes it
+// prints "under way BYTES" (the bytes held) and runs on until it is killed.
 // "resume" presses nothing: the queue kept by the last run goes on by itself; once its first
 // entry is over it prints "saved FILE" (or the state's name and the reason) and closes the window.
 //
@@ -59,7 +59,7 @@ void WatchQueue(TMainForm& form, QTimer& watch, bool cut) {
         const tarnwick::TQueueEntry* entry = FirstEntry(form);
         if (!entry) return;
         if (cut) {
-            if (entry->totalBytes <= 0 || entry->bytesSoFar * 4 < entry->totalBytes) return;
+            if (entry->bytesSoFar <= 0) return;
             watch.stop();
             Say("under way " + std::to_string(entry->bytesSoFar));
             return;
