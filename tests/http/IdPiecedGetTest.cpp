@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -173,4 +174,43 @@ TEST(PiecedGet, EmptyFileIsAskedForAgainWithoutTheRange) {
     EXPECT_EQ(get.Total(), 0);
     EXPECT_EQ(server.requests.load(), 2);
     EXPECT_EQ(server.ranged.load(), 1);
+}
+
+// A split transfer as OnKeep told it goes on where it stood: only the spans it lacked are asked
+// for, under If-Range; a file changed meanwhile is forgotten (told with no total) before the
+// output is emptied, and fetched anew, split again before the output has its size.
+TEST(PiecedGet, ContinuesWhatAnEarlierRunKept) {
+    constexpr std::int64_t kMiB = 1 << 20;
+    const TIdPiecedState kept{kSize, "\"a\"", "", {{kMiB, 2 * kMiB}, {4 * kMiB, 5 * kMiB + 7}}};
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "changed meanwhile" : "the same file");
+        RangeServer server({.changeAt = changed ? 0 : -1}, kFile, kChanged);
+        TIdHTTP http;
+        TIdPiecedGet get(http, [] { return std::make_unique<TIdHTTP>(); }, 4);
+        TIdMemoryStream out(kFile);
+        for (const auto& span : kept.missing) {
+            out.SetPosition(span.from);
+            out.Write(std::string(span.end - span.from, 'x').data(), span.end - span.from);
+        }
+        std::vector<std::pair<TIdPiecedState, std::int64_t>> told;  // with the output's size
+        get.OnKeep = [&](const TIdPiecedState& state) { told.emplace_back(state, out.Size()); };
+        ASSERT_NO_THROW(get.Continue(server.Url(), out, kept));
+        EXPECT_TRUE(out.DataString() == (changed ? kChanged : kFile));
+        ASSERT_FALSE(told.empty());
+        EXPECT_TRUE(told.back().first.missing.empty()) << "the last state names nothing missing";
+        if (!changed) {
+            EXPECT_EQ(server.requests.load(), 2) << "one request a missing span";
+            EXPECT_EQ(server.ranged.load(), 2);
+            continue;
+        }
+        const auto forgot = std::find_if(told.begin(), told.end(),
+                                         [](const auto& t) { return t.first.total < 0; });
+        ASSERT_TRUE(forgot != told.end() && forgot + 1 != told.end());
+        const auto& [split, size] = *(forgot + 1);
+        EXPECT_EQ(split.total, static_cast<std::int64_t>(kChanged.size()));
+        EXPECT_EQ(split.etag, "\"b\"");
+        ASSERT_EQ(split.missing.size(), 1u);
+        EXPECT_EQ(split.missing[0].end - split.missing[0].from, split.total);
+        EXPECT_EQ(size, 0) << "told before the output has its size";
+    }
 }
