@@ -202,6 +202,7 @@ void TIdPiecedGet::TRun::Split(std::int64_t total) {
     host_ = HostKey(address_);
     // Told before the output has its size: a kept file of that size never goes with the
     // one-connection validator that claimed it whole.
+    get_.validator_ = version_.validator;
     if (get_.OnKeep) get_.OnKeep({total, version_.etag, version_.lastModified, {{0, total}}});
     lastKeep_ = std::chrono::steady_clock::now();
     output_.SetSize(total);
@@ -223,6 +224,9 @@ void TIdPiecedGet::TRun::Resume(std::string_view address, const TIdPiecedState& 
     board_.emplace(output_, state.total, state.missing, kSmallestTakeOver);
     stopBoard_ = phase_.OnAbort([this] { board_->Stop(); });
     get_.total_ = state.total;
+    get_.validator_ = version_.validator;
+    // Split from the start: the try told is one of the split transfer.
+    get_.split_ = true;
     if (get_.OnTry) get_.OnTry(board_->Held(), state.total);
     StartConnections();
 }

@@ -111,7 +111,8 @@ public:
     std::int64_t Total() const noexcept { return total_; }
     // Whether the last Get split the file (and did not start over on one connection).
     bool Split() const noexcept { return split_; }
-    // The validator of the last answer that came on one connection (see TIdResumableGet).
+    // The validator of the transfer: that of the last answer on one connection (see
+    // TIdResumableGet), or the one every piece of a split transfer is checked against.
     const std::string& Validator() const noexcept { return validator_; }
 
 private:

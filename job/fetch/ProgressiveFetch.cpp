@@ -115,6 +115,7 @@ void FetchKept(const TMediaStream& stream, const std::string& kept, TIdPiecedGet
     // validator of another version.
     get.OnTry = [&](std::int64_t offset, std::int64_t total) {
         if (!get.Split()) WriteKeptState(kept, {get.Validator(), {}, {}});
+        held = offset;
         count.TryStarts(offset, total);
     };
     get.OnKeep = [&](const TIdPiecedState& split) {

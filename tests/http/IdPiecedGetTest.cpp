@@ -194,7 +194,15 @@ TEST(PiecedGet, ContinuesWhatAnEarlierRunKept) {
         }
         std::vector<std::pair<TIdPiecedState, std::int64_t>> told;  // with the output's size
         get.OnKeep = [&](const TIdPiecedState& state) { told.emplace_back(state, out.Size()); };
+        std::string firstTry;  // what the first try tells of the transfer
+        get.OnTry = [&](std::int64_t offset, std::int64_t total) {
+            if (firstTry.empty())
+                firstTry = std::to_string(offset) + " of " + std::to_string(total) + " split " +
+                           std::to_string(get.Split()) + " under " + get.Validator();
+        };
         ASSERT_NO_THROW(get.Continue(server.Url(), out, kept));
+        EXPECT_EQ(firstTry, std::to_string(kSize - kMiB - kMiB - 7) + " of " +
+                                std::to_string(kSize) + " split 1 under \"a\"");
         EXPECT_TRUE(out.DataString() == (changed ? kChanged : kFile));
         ASSERT_FALSE(told.empty());
         EXPECT_TRUE(told.back().first.missing.empty()) << "the last state names nothing missing";
