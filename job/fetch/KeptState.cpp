@@ -52,6 +52,10 @@ bool ReadLines(std::istream& in, TKeptState& state) {
             space == std::string::npos ? std::string_view() : std::string_view(line).substr(space + 1);
         if (key == "type") {
             state.mediaType = value;
+        } else if (key == "held" && state.held < 0) {
+            const auto held = Number(value);
+            if (!held) return false;
+            state.held = *held;
         } else if (key == "split" && state.split.total < 0) {
             const auto total = Number(value);
             if (!total || *total == 0) return false;
@@ -81,6 +85,7 @@ std::string StateText(const TKeptState& state) {
     std::ostringstream text;
     text << state.validator << "\n";
     if (!state.mediaType.empty()) text << "type " << state.mediaType << "\n";
+    if (state.held >= 0) text << "held " << state.held << "\n";
     if (state.split.total > 0) {
         text << "split " << state.split.total << "\n";
         if (!state.split.etag.empty()) text << "etag " << state.split.etag << "\n";

@@ -1,5 +1,6 @@
 #include "job/fetch/ProgressiveFetch.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -109,35 +110,61 @@ void FetchKept(const TMediaStream& stream, const std::string& kept, TIdPiecedGet
     if (state.validator.empty()) std::filesystem::remove(kept, ignored);
     if (!std::filesystem::exists(kept, ignored)) TIdFileStream(kept, fmCreate);
     TIdFileStream file(kept, fmOpenReadWrite);
+    // Past what reached the disk before the state said so, the bytes may not be those that came
+    // (a power cut): they are fetched again.
+    if (state.split.total < 0 && state.held >= 0 && file.Size() > state.held)
+        file.SetSize(state.held);
     TKeptOutput output(file);
     get.IfRange = state.validator;
+    auto lastKept = std::chrono::steady_clock::now();
+    const auto keepHeld = [&](std::int64_t bytes) {
+        file.Sync();
+        WriteKeptState(kept, {get.Validator(), count.Type(), bytes, {}});
+        lastKept = std::chrono::steady_clock::now();
+    };
     // Told before the bytes of the answer it names, so the file is never continued under the
     // validator of another version.
     get.OnTry = [&](std::int64_t offset, std::int64_t total) {
-        if (!get.Split()) WriteKeptState(kept, {get.Validator(), {}, {}});
+        if (!get.Split()) keepHeld(offset);
         held = offset;
         count.TryStarts(offset, total);
+    };
+    get.OnProgress = [&, told = get.OnProgress](std::int64_t now) {
+        told(now);
+        if (!get.Split() && std::chrono::steady_clock::now() - lastKept >= std::chrono::seconds(1))
+            keepHeld(now);
     };
     get.OnKeep = [&](const TIdPiecedState& split) {
         output.SetSplit(split.total >= 0);
         if (split.total < 0) return ForgetKeptState(kept);
         // What the state calls held is on the disk before the state is.
         file.Sync();
-        WriteKeptState(kept, {get.Validator(), count.Type(), split});
+        WriteKeptState(kept, {get.Validator(), count.Type(), -1, split});
     };
     if (!events.Proceed(fmReady)) throw EIdNotConnected();
     const bool split = state.split.total > 0;
     if (split) count.TypeIs(state.mediaType);
-    CheckedTransfer(
-        events, file,
-        [&] {
-            if (split)
-                get.Continue(stream.address, output, state.split);
-            else
-                get.Get(stream.address, output);
-            return get.Total();
-        },
-        [&] { return get.Split() ? held : file.Size(); });
+    try {
+        CheckedTransfer(
+            events, file,
+            [&] {
+                if (split)
+                    get.Continue(stream.address, output, state.split);
+                else
+                    get.Get(stream.address, output);
+                return get.Total();
+            },
+            [&] { return get.Split() ? held : file.Size(); });
+    } catch (...) {
+        // An abort or a failure keeps every byte that came for the next run (a split transfer
+        // told its last state as it ended).
+        try {
+            if (!get.Split()) keepHeld(file.Size());
+        } catch (...) {
+            // The failure told is the transfer's; the next run goes on from the last state.
+        }
+        throw;
+    }
     if (!events.Proceed(fmDone)) throw EIdNotConnected();
     ForgetKeptState(kept);
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -106,7 +107,8 @@ KeptBytes KeptNow(const fs::path& folder) {
         if (file.path().filename().string().find('.') != std::string::npos) continue;
         const tarnwick::TKeptState state = tarnwick::ReadKeptState(file.path().string());
         if (state.validator.empty()) return {};
-        if (state.split.total < 0) return {static_cast<std::int64_t>(fs::file_size(file.path(), error)), false};
+        if (state.split.total < 0)
+            return {state.held >= 0 ? state.held : static_cast<std::int64_t>(fs::file_size(file.path(), error)), false};
         std::int64_t held = state.split.total;
         for (const auto& span : state.split.missing) held -= span.end - span.from;
         return {held, true};
@@ -163,6 +165,10 @@ TEST_P(WindowRestart, GoesOnAfterAKillAndContinuesTheTransferWithRange) {
     const std::int64_t held = kept.held;
     EXPECT_GE(held, 1 << 20) << "the bytes held are kept";
     EXPECT_EQ(kept.split, GetParam() > 1) << "a file split over connections is kept with its gaps";
+    if (!kept.split) {
+        // Bytes past what the state calls held, as a power cut may leave them, are not trusted.
+        std::ofstream(keptFolder / Text(cut, "kept"), std::ios::binary | std::ios::app) << std::string(4096, 'z');
+    }
 
     ChildProcess second(window("resume"));
     const auto saved = second.ReadLine(std::chrono::seconds(120));

@@ -18,7 +18,7 @@ TEST(KeptState, IsBelievedWholeOrNotAtAll) {
     const std::string kept = folder / "entry-1";
     std::ofstream{kept};
     std::filesystem::resize_file(kept, 1000);
-    const TKeptState split{"\"v\"", "video/mp4", {1000, "\"v\"", "", {{0, 10}, {10, 20}, {500, 1000}}}};
+    const TKeptState split{"\"v\"", "video/mp4", -1, {1000, "\"v\"", "", {{0, 10}, {10, 20}, {500, 1000}}}};
     WriteKeptState(kept, split);
     const TKeptState read = ReadKeptState(kept);
     EXPECT_EQ(read.validator, "\"v\"");
@@ -40,6 +40,7 @@ TEST(KeptState, IsBelievedWholeOrNotAtAll) {
         "\"v\"\nsplit -5\n",
         "\"v\"\nsplit 1000\nmissing 0 x\n",
         "\"v\"\nsplit 1000\nholes 0 10\n",         // a line of no known kind
+        "\"v\"\nheld 12x\n",
     };
     for (const char* text : untrusted) {
         SCOPED_TRACE(text);
