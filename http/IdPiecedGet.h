@@ -28,7 +28,6 @@
 //    version; another total, range or ETag) stops every connection, and the transfer starts over
 //    once, from byte 0 on the first client alone (TIdResumableGet, a plain first request).
 //  - At most connections connections to one host at once across the process (TIdHostSlots).
-//
 //  - A Get into an output that holds bytes continues them on the first client alone, with the
 //    IfRange given (TIdResumableGet's rules); Continue goes on with a split transfer that an
 //    earlier Get kept (OnKeep), on every connection, each missing span asked for with If-Range.

@@ -16,10 +16,10 @@
 // under the state kept beside it (KeptState.h): over one connection with Range and If-Range, or,
 // when it was split, each missing span on a connection of its own; an answer of another version
 // makes it anew. Whole, it is moved to target.path; a failure or an abort leaves it for a later
-// run (its owner removes it). The fetch
-// fails, and removes the work file, when the tries are spent or a failure is
-// not tried again, when the file is not the size the server named, and when the answer is a web
-// page (its type says so, or it starts like one whatever type it names: kWebPageNotVideoText).
+// run (its owner removes it). The fetch fails, and removes the work file, when the tries are
+// spent or a failure is not tried again, when the file is not the size the server named, and
+// when the answer is a web page (its type says so, or it starts like one whatever type it names:
+// kWebPageNotVideoText).
 
 #include "http/IdHTTP.h"
 #include "job/fetch/MediaFetcher.h"
