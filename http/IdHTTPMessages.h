@@ -59,6 +59,8 @@ inline constexpr const char* RSHTTPHeaderLineBreak =
 inline constexpr const char* RSHTTPRetryWait = "%s; trying again in %lld s (%d of %d).";
 inline constexpr const char* RSHTTPRetryConnectionLost = "Connection lost";
 inline constexpr const char* RSHTTPRetryStalled = "Connection stalled";
+// A transfer that waits until another to the same host ("name:port") frees a connection
+inline constexpr const char* RSHTTPHostBusy = "Waiting for a free connection to %s.";
 // A server that answers a request, and then its start over from byte 0, with another part of the
 // file than the one asked for
 inline constexpr const char* RSHTTPRangeMismatch =

@@ -407,8 +407,7 @@ void TIdPiecedGet::Get(std::string_view address, TIdStream& output) {
     total_ = -1;
     split_ = false;
     validator_.clear();
-    const TIdHostSlots::TSlot slot =
-        TIdHostSlots::Process().Take(HostKey(address), connections_, abort);
+    const TIdHostSlots::TSlot slot = TakeSlot(address, abort);
     Fresh(address, output, abort);
 }
 
@@ -419,8 +418,7 @@ void TIdPiecedGet::Continue(std::string_view address, TIdStream& output,
     total_ = -1;
     split_ = false;
     validator_.clear();
-    const TIdHostSlots::TSlot slot =
-        TIdHostSlots::Process().Take(HostKey(address), connections_, abort);
+    const TIdHostSlots::TSlot slot = TakeSlot(address, abort);
     if (state.total > 0 && output.Size() == state.total && makeClient_) {
         TRun run(*this, output, abort);
         run.Resume(address, state);
@@ -429,6 +427,15 @@ void TIdPiecedGet::Continue(std::string_view address, TIdStream& output,
     // Another version, or nothing that can be continued: the transfer starts anew.
     Empty(output);
     Fresh(address, output, abort);
+}
+
+TIdHostSlots::TSlot TIdPiecedGet::TakeSlot(std::string_view address,
+                                          const TIdAbortSignal& abort) {
+    const std::string host = HostKey(address);
+    TIdHostSlots& slots = TIdHostSlots::Process();
+    // Told before a wait that lasts as long as another transfer.
+    if (OnHostBusy && slots.Taken(host) >= connections_) OnHostBusy(host);
+    return slots.Take(host, connections_, abort);
 }
 
 void TIdPiecedGet::Fresh(std::string_view address, TIdStream& output,

@@ -49,6 +49,7 @@
 
 #include "http/IdAbortSignal.h"
 #include "http/IdCustomHTTP.h"
+#include "http/IdHostSlots.h"
 #include "http/IdPieceBoard.h"
 #include "http/IdResumableGet.h"
 #include "net/IdStream.h"
@@ -94,6 +95,9 @@ public:
     // once when they end; the bytes it calls held are in the output before it is told. Told with
     // total -1 before the output is emptied to start over. An exception thrown here ends the Get.
     std::function<void(const TIdPiecedState& state)> OnKeep;
+    // Every connection to the host ("name:port") allowed is taken by other transfers: the Get
+    // waits until one of them ends.
+    std::function<void(const std::string& host)> OnHostBusy;
     // The validator of the bytes an output given to Get already holds (see TIdResumableGet).
     std::string IfRange;
 
@@ -120,6 +124,8 @@ private:
     // A transfer from the first request on; then, when a piece was refused, once more from byte 0
     // on the first client alone.
     void Fresh(std::string_view address, TIdStream& output, const TIdAbortSignal& abort);
+    // The slot of the first connection, waited for when the host's are taken.
+    TIdHostSlots::TSlot TakeSlot(std::string_view address, const TIdAbortSignal& abort);
     // Forgets what was split and empties the output.
     void Empty(TIdStream& output);
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/StrUtils.h"
+#include "http/IdHTTPMessages.h"
 #include "http/IdHTTPResponse.h"
 #include "http/IdPiecedGet.h"
 #include "job/fetch/KeptState.h"
@@ -215,6 +216,9 @@ void TProgressiveFetch::Fetch(const TMediaStream& stream, const TFetchTarget& ta
         count.Held(now);
     };
     get.OnWait = [&](const TIdRetryWait& wait) { events.Waiting(RetryWaitText(wait)); };
+    get.OnHostBusy = [&](const std::string& host) {
+        events.Waiting(Format(RSHTTPHostBusy, host.c_str()));
+    };
 
     // In the owner's list only fully set up.
     TScopedComponent<TIdHTTP> client(target.owner, std::move(made));

@@ -8,12 +8,14 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "core/Exception.h"
 #include "http/IdHTTP.h"
+#include "http/IdHostSlots.h"
 #include "support/RangeServer.h"
 
 using namespace tarnwick;
@@ -221,4 +223,29 @@ TEST(PiecedGet, ContinuesWhatAnEarlierRunKept) {
         EXPECT_EQ(split.missing[0].end - split.missing[0].from, split.total);
         EXPECT_EQ(size, 0) << "told before the output has its size";
     }
+}
+
+// A Get whose host has every connection it may use taken by another transfer says so, and waits
+// until one is free.
+TEST(PiecedGet, SaysWhenItWaitsForAFreeConnectionToItsHost) {
+    RangeServer server({}, kFile);
+    const std::string url = server.Url();
+    const std::string host = url.substr(7, url.find('/', 7) - 7);
+    std::optional<TIdHostSlots::TSlot> other =
+        TIdHostSlots::Process().Take(host, 1, TIdAbortSignal::Never());
+    TIdHTTP http;
+    TIdPiecedGet get(http, {}, 1);
+    std::string told;
+    get.OnHostBusy = [&](const std::string& busy) {
+        told = busy + " with " + std::to_string(server.requests.load()) + " requests";
+    };
+    std::thread ends([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        other.reset();
+    });
+    TIdMemoryStream out;
+    EXPECT_NO_THROW(get.Get(url, out));
+    ends.join();
+    EXPECT_EQ(told, host + " with 0 requests");
+    EXPECT_TRUE(out.DataString() == kFile);
 }
