@@ -41,10 +41,13 @@ void TMainForm::MakeQueue(const TStartPlaces& places) {
     queueFile_ = std::make_unique<TQueueFile>(QueueFilePath(places));
     if (queueFile_->Lock()) {
         keeper_ = std::make_unique<TQueueKeeper>(*queue_, *queueFile_, *jobQueue_);
-        // Said once when saving starts failing (a full disk, a folder taken away); the queue goes
-        // on, and the next successful write keeps it again.
+        // Said once when saving starts failing (a full disk, a folder taken away), and kept on the
+        // Queue page until a write succeeds again; the queue goes on meanwhile.
         keeper_->OnWriteFailure([this](const std::string& reason) {
-            ShowStatus(Text(QueueNotSaved) + DisplayText(reason) + QLatin1Char('.'));
+            const QString note =
+                reason.empty() ? QString() : Text(QueueNotSaved) + DisplayText(reason) + QLatin1Char('.');
+            if (!note.isEmpty()) ShowStatus(note);
+            if (queuePage_) queuePage_->SetNote(note);
         });
         // Broken transfers are continued by the next run only where this copy keeps the queue.
         queue_->SetKeptFolder(DirectoryOf(queueFile_->Path()) + "/kept");

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -117,9 +118,19 @@ void TQueuePage::BuildActions() {
         buttons_.push_back(button);
         x += 96;
     }
+    note_ = new QLabel(this);
+    note_->setObjectName(QStringLiteral("QueueNote"));
+    note_->setGeometry(x, 95, 571 - x, 22);
     remove_->setShortcut(QKeySequence::Delete);
     remove_->setShortcutContext(Qt::WidgetShortcut);
     view_->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void TQueuePage::SetNote(const QString& note) {
+    // The whole text on hover and for screen readers; the label itself may cut it short.
+    note_->setText(note_->fontMetrics().elidedText(note, Qt::ElideRight, note_->width()));
+    note_->setToolTip(note);
+    note_->setAccessibleName(note);
 }
 
 QList<QWidget*> TQueuePage::TabOrder() const { return QList<QWidget*>{view_} + buttons_; }

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QAction;
+class QLabel;
 class QTableView;
 
 namespace tarnwick {
@@ -30,6 +31,8 @@ public:
     void Detach();
 
     QTableView* View() const noexcept { return view_; }
+    // A note beside the buttons that stays until it is taken back ("" takes it back).
+    void SetNote(const QString& note);
     // The controls in reading order, for the window's tab order.
     QList<QWidget*> TabOrder() const;
 
@@ -51,6 +54,7 @@ private:
     QAction* remove_ = nullptr;
     QAction* showFile_ = nullptr;
     QList<QWidget*> buttons_;
+    QLabel* note_ = nullptr;
 };
 
 }  // namespace tarnwick

@@ -51,7 +51,7 @@ void TQueueKeeper::Write() {
     lastWrite_ = std::chrono::steady_clock::now();
     const bool failing = !failure_.empty();
     failure_ = file_.Save(queue_.Entries());
-    if (!failing && !failure_.empty() && failureTold_) failureTold_(failure_);
+    if (failing != !failure_.empty() && failureTold_) failureTold_(failure_);
 }
 
 }  // namespace tarnwick

@@ -36,9 +36,9 @@ public:
     std::string Restore();
     // The reason the last write failed ("" when it succeeded).
     const std::string& WriteFailure() const noexcept { return failure_; }
-    // told is called with the reason when writing starts failing: once while the writes keep
-    // failing, again only after one has succeeded. Never from the destructor, whose caller is
-    // going away.
+    // told is called with the reason when writing starts failing (once while the writes keep
+    // failing), and with "" when a write succeeds again. Never from the destructor, whose caller
+    // is going away.
     void OnWriteFailure(std::function<void(const std::string& reason)> told) {
         failureTold_ = std::move(told);
     }

@@ -172,6 +172,7 @@ TEST_F(QueuePage, AQueueFileThatCannotBeWrittenIsToldOnceAndTheQueueGoesOn) {
     const QString note = "The queue could not be saved: Is a directory.";
     Press(0, "Remove");
     ASSERT_TRUE(Until([&] { return Status() == note; }, 5000)) << Status().toStdString();
+    EXPECT_EQ(Find<QLabel>("QueueNote").toolTip(), note) << "the Queue page keeps saying it";
 
     Find<QComboBox>("ComboBox1").setCurrentIndex(1);  // the status line shows something else
     Press(0, "Remove");
@@ -182,4 +183,5 @@ TEST_F(QueuePage, AQueueFileThatCannotBeWrittenIsToldOnceAndTheQueueGoesOn) {
     Press(0, "Remove");
     ASSERT_TRUE(Until([&] { return std::filesystem::is_regular_file(file); }, 5000)) << "kept again";
     EXPECT_EQ(Table()->rowCount(), 0);
+    EXPECT_TRUE(Until([&] { return Find<QLabel>("QueueNote").text().isEmpty(); }, 1000)) << "taken back";
 }
