@@ -402,26 +402,26 @@ TIdPiecedGet::TIdPiecedGet(TIdCustomHTTP& http, TClientMaker makeClient,
       connections_(std::clamp(connections, 1, 16)), settings_(settings), abort_(abort) {}
 
 void TIdPiecedGet::Get(std::string_view address, TIdStream& output) {
-    const TIdAbortSignal& abort = abort_ ? *abort_ : TIdAbortSignal::Never();
-    const TBorrowedClient borrowed(http_);
-    total_ = -1;
-    split_ = false;
-    validator_.clear();
-    const TIdHostSlots::TSlot slot = TakeSlot(address, abort);
-    Fresh(address, output, abort);
+    Run(address, output, nullptr);
 }
 
 void TIdPiecedGet::Continue(std::string_view address, TIdStream& output,
                             const TIdPiecedState& state) {
+    Run(address, output, &state);
+}
+
+void TIdPiecedGet::Run(std::string_view address, TIdStream& output,
+                       const TIdPiecedState* kept) {
     const TIdAbortSignal& abort = abort_ ? *abort_ : TIdAbortSignal::Never();
     const TBorrowedClient borrowed(http_);
     total_ = -1;
     split_ = false;
     validator_.clear();
     const TIdHostSlots::TSlot slot = TakeSlot(address, abort);
-    if (state.total > 0 && output.Size() == state.total && makeClient_) {
+    if (!kept) return Fresh(address, output, abort);
+    if (kept->total > 0 && output.Size() == kept->total && makeClient_) {
         TRun run(*this, output, abort);
-        run.Resume(address, state);
+        run.Resume(address, *kept);
         if (!run.Pieces()) return;
     }
     // Another version, or nothing that can be continued: the transfer starts anew.

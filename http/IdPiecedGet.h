@@ -121,6 +121,8 @@ public:
 private:
     class TRun;
 
+    // Get (no kept state) or Continue, with the first client borrowed and its host's slot held.
+    void Run(std::string_view address, TIdStream& output, const TIdPiecedState* kept);
     // A transfer from the first request on; then, when a piece was refused, once more from byte 0
     // on the first client alone.
     void Fresh(std::string_view address, TIdStream& output, const TIdAbortSignal& abort);
