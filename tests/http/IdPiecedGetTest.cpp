@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
@@ -236,11 +237,14 @@ TEST(PiecedGet, SaysWhenItWaitsForAFreeConnectionToItsHost) {
     TIdHTTP http;
     TIdPiecedGet get(http, {}, 1);
     std::string told;
-    get.OnHostBusy = [&](const std::string& busy) {
-        told = busy + " with " + std::to_string(server.requests.load()) + " requests";
+    std::promise<void> busy;
+    get.OnHostBusy = [&](const std::string& host) {
+        told = host + " with " + std::to_string(server.requests.load()) + " requests";
+        busy.set_value();
     };
-    std::thread ends([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The other transfer ends once the Get has said it waits.
+    std::thread ends([&, said = busy.get_future()] {
+        said.wait_for(std::chrono::seconds(10));
         other.reset();
     });
     TIdMemoryStream out;
