@@ -4,6 +4,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
+#include <string_view>
+
 namespace tarnwick {
 
 class ScopedFd {
@@ -33,5 +37,19 @@ public:
 private:
     int fd_;
 };
+
+// Writes the whole text into fd; false with errno on failure.
+inline bool WriteAll(int fd, std::string_view text) noexcept {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 }  // namespace tarnwick

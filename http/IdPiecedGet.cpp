@@ -33,11 +33,15 @@ struct TVersion {
     std::string validator;  // for If-Range: the ETag when strong, else Last-Modified
 };
 
-TVersion VersionOf(const TIdHTTPResponse& response, std::int64_t total) {
-    TVersion version{total, response.ETag, response.HeaderLines().HeaderValue("Last-Modified"), {}};
+TVersion VersionOf(std::int64_t total, std::string etag, std::string lastModified) {
+    TVersion version{total, std::move(etag), std::move(lastModified), {}};
     const bool strong = !version.etag.empty() && !version.etag.starts_with("W/");
     version.validator = strong ? version.etag : version.lastModified;
     return version;
+}
+
+TVersion VersionOf(const TIdHTTPResponse& response, std::int64_t total) {
+    return VersionOf(total, response.ETag, response.HeaderLines().HeaderValue("Last-Modified"));
 }
 
 // "host:port" of an address, for the bound on connections to one host.
@@ -214,9 +218,7 @@ void TIdPiecedGet::TRun::Split(std::int64_t total) {
 }
 
 void TIdPiecedGet::TRun::Resume(std::string_view address, const TIdPiecedState& state) {
-    version_ = {state.total, state.etag, state.lastModified, {}};
-    const bool strong = !state.etag.empty() && !state.etag.starts_with("W/");
-    version_.validator = strong ? state.etag : state.lastModified;
+    version_ = VersionOf(state.total, state.etag, state.lastModified);
     address_ = std::string(address);
     host_ = HostKey(address_);
     resumed_ = true;

@@ -71,16 +71,6 @@ bool ReadLines(std::istream& in, TKeptState& state) {
     return in.eof();
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::string StateText(const TKeptState& state) {
     std::ostringstream text;
     text << state.validator << "\n";

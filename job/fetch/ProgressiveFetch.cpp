@@ -118,29 +118,28 @@ void FetchKept(const TMediaStream& stream, const std::string& kept, TIdPiecedGet
     TKeptOutput output(file);
     get.IfRange = state.validator;
     auto lastKept = std::chrono::steady_clock::now();
-    const auto keepHeld = [&](std::int64_t bytes) {
+    // What the state calls held is on the disk before the state is.
+    const auto keep = [&](std::int64_t heldBytes, const TIdPiecedState& split) {
         file.Sync();
-        WriteKeptState(kept, {get.Validator(), count.Type(), bytes, {}});
+        WriteKeptState(kept, {get.Validator(), count.Type(), heldBytes, split});
         lastKept = std::chrono::steady_clock::now();
     };
     // Told before the bytes of the answer it names, so the file is never continued under the
     // validator of another version.
     get.OnTry = [&](std::int64_t offset, std::int64_t total) {
-        if (!get.Split()) keepHeld(offset);
+        if (!get.Split()) keep(offset, {});
         held = offset;
         count.TryStarts(offset, total);
     };
     get.OnProgress = [&, told = get.OnProgress](std::int64_t now) {
         told(now);
         if (!get.Split() && std::chrono::steady_clock::now() - lastKept >= std::chrono::seconds(1))
-            keepHeld(now);
+            keep(now, {});
     };
     get.OnKeep = [&](const TIdPiecedState& split) {
         output.SetSplit(split.total >= 0);
         if (split.total < 0) return ForgetKeptState(kept);
-        // What the state calls held is on the disk before the state is.
-        file.Sync();
-        WriteKeptState(kept, {get.Validator(), count.Type(), -1, split});
+        keep(-1, split);
     };
     if (!events.Proceed(fmReady)) throw EIdNotConnected();
     const bool split = state.split.total > 0;
@@ -160,7 +159,7 @@ void FetchKept(const TMediaStream& stream, const std::string& kept, TIdPiecedGet
         // An abort or a failure keeps every byte that came for the next run (a split transfer
         // told its last state as it ended).
         try {
-            if (!get.Split()) keepHeld(file.Size());
+            if (!get.Split()) keep(file.Size(), {});
         } catch (...) {
             // The failure told is the transfer's; the next run goes on from the last state.
         }

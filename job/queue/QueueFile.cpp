@@ -133,17 +133,6 @@ std::vector<TQueueEntry> ParseDocument(const std::string& text, std::string& why
     return entries;
 }
 
-// Writes the whole text into fd; false with errno on failure.
-bool WriteAll(int fd, const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::string TimeStamp() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
